@@ -1,0 +1,124 @@
+#include "app/command_line.h"
+
+#include <cstring>
+
+#include "app/settings.h"
+#include "diag/console.h"
+
+const char usageText[] =
+    "usage: vexaNode Loader VNloader\n"
+    "-IP <IP Address>       Set the ip address of the vexaNode that is being updated\n"
+    "-P <Password>          The Password for the vexaNode\n"
+    "-v                     Print the version\n"
+    "-no                    Listen for debug messages only. No download\n"
+    "-f <FileName>          The file name to download\n";
+
+const char versionText[] = "V2.2";
+
+namespace {
+enum OptionId { OPT_IP, OPT_P, OPT_V, OPT_NO, OPT_T, OPT_F, OPT_NE, OPT_EA, OPT_K };
+
+struct Option {
+    const char* name;
+    bool ignoreCase;
+    bool takesValue;
+    OptionId id;
+};
+
+// Compared in this order; the first match wins.
+constexpr Option options[] = {
+    {"IP", true, true, OPT_IP},   {"P", false, true, OPT_P},   {"v", true, false, OPT_V},
+    {"no", true, false, OPT_NO},  {"T", false, true, OPT_T},   {"f", false, true, OPT_F},
+    {"NE", false, false, OPT_NE}, {"EA", false, false, OPT_EA}, {"K", true, true, OPT_K},
+};
+
+char asciiLower(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool sameName(const char* given, const char* name, bool ignoreCase)
+{
+    for (; *given && *name; ++given, ++name) {
+        char a = ignoreCase ? asciiLower(*given) : *given;
+        char b = ignoreCase ? asciiLower(*name) : *name;
+        if (a != b)
+            return false;
+    }
+    return *given == *name;
+}
+
+// Takes at most size bytes and zero-fills the rest; the field has one byte
+// more, so it stays terminated.
+void copyField(char* field, unsigned size, const char* value)
+{
+    std::strncpy(field, value, size);
+    field[size] = '\0';
+}
+
+bool mapTypeLetter(std::uint8_t letter, std::uint8_t* type)
+{
+    switch (letter) {
+    case 'M': *type = TYPE_MAIN_HEX; return true;
+    case 'D': *type = TYPE_DSP_HEX; return true;
+    case 'L': *type = TYPE_LOGO; return true;
+    case 'J': *type = TYPE_JAVA; return true;
+    case 'H': *type = TYPE_HTML; return true;
+    default: return false;
+    }
+}
+
+RunMode usage()
+{
+    consolePrint("%s", usageText);
+    return RUN_USAGE;
+}
+}  // namespace
+
+RunMode parseCommandLine(int argc, const char* const* argv)
+{
+    bool listenOnly = false;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (arg[0] != '-' && arg[0] != '/')
+            return usage();
+        const Option* match = nullptr;
+        for (const Option& option : options) {
+            if (sameName(arg + 1, option.name, option.ignoreCase)) {
+                match = &option;
+                break;
+            }
+        }
+        if (!match)
+            return usage();
+        const char* value = nullptr;
+        if (match->takesValue) {
+            if (i + 1 >= argc)
+                return usage();
+            value = argv[++i];
+        }
+        switch (match->id) {
+        case OPT_IP: copyField(settings.targetIp, TEXT_FIELD_SIZE, value); break;
+        case OPT_P: copyField(settings.setPassword, TEXT_FIELD_SIZE, value); break;
+        case OPT_V: consolePrint("%s\n", versionText); break;
+        case OPT_NO: listenOnly = true; break;
+        case OPT_T: settings.fileType = static_cast<std::uint8_t>(value[0]); break;
+        case OPT_F: copyField(settings.fileName, TEXT_FIELD_SIZE, value); break;
+        case OPT_NE: settings.packagedInput = 0; break;
+        case OPT_EA: settings.partialEncrypt = 0; break;
+        case OPT_K: copyField(settings.encryptKey, KEY_FIELD_SIZE, value); break;
+        }
+    }
+    if (argc <= 1)
+        return usage();
+    if (!settings.packagedInput) {
+        std::uint8_t letter = settings.fileType;
+        if (!mapTypeLetter(letter, &settings.fileType)) {
+            consolePrint("You have chosen an unavailable file type:%c", letter);
+            return usage();
+        }
+    }
+    if (settings.encryptKey[0] != '\0')
+        return RUN_PACKAGE;
+    return listenOnly ? RUN_LISTEN : RUN_TRANSFER;
+}

@@ -1,0 +1,14 @@
+// DES on 8-byte blocks, with the key bytes in the device's order (DES key
+// byte j is stored key byte j ^ 3), and the CBC chaining state.
+#pragma once
+
+#include <cstdint>
+
+void desBlock(const std::uint8_t* in, std::uint8_t* out, const std::uint8_t* key,
+              std::uint8_t encryptFlag);
+void permuteBits(const std::uint8_t* table, const std::uint32_t* in, std::uint32_t* out,
+                 std::uint8_t nBits);
+void xorBlock(std::uint8_t* block, const std::uint8_t* prev);
+
+extern const std::uint8_t cbcInitVector[8];
+extern const std::uint8_t* pPrevBlock;

@@ -1,0 +1,84 @@
+// The one door to the operating system: sockets, threads, time, process end
+// and error text. Windows Sockets on Windows, BSD sockets and POSIX threads
+// elsewhere. Every other directory calls only these routines.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+using PlatformSocket = std::intptr_t;
+constexpr PlatformSocket PLATFORM_NO_SOCKET = -1;
+
+// An IPv4 endpoint: address in network byte order (as inet_addr gives it),
+// port in host byte order.
+struct PlatformAddress {
+    std::uint32_t ip;
+    std::uint16_t port;
+};
+
+constexpr std::uint32_t PLATFORM_ANY_ADDRESS = 0;           // INADDR_ANY
+constexpr std::uint32_t PLATFORM_BAD_ADDRESS = 0xFFFFFFFFu;  // INADDR_NONE
+
+struct PlatformTime {
+    std::uint16_t day;  // of the month
+    std::uint16_t hour;
+    std::uint16_t minute;
+    std::uint16_t second;
+};
+
+// Readiness event of one socket (an event object on Windows, the socket
+// itself under poll elsewhere). Lives until the process ends.
+struct PlatformEvent;
+
+// Windows Sockets start-up (version word 0x0102). Always succeeds elsewhere.
+bool platformNetStart();
+
+// UDP/IPv4 datagram socket; PLATFORM_NO_SOCKET on failure.
+PlatformSocket platformUdpOpen();
+bool platformUdpBind(PlatformSocket sock, std::uint32_t ip, std::uint16_t port);
+void platformClose(PlatformSocket sock);
+// Bytes sent, or -1.
+int platformSendTo(PlatformSocket sock, const void* data, int length, PlatformAddress to);
+// Length of the datagram received, or -1. A datagram longer than size is a
+// failed receive on every platform (its first size bytes are still stored).
+int platformRecvFrom(PlatformSocket sock, void* buffer, int size, PlatformAddress* from);
+// Port the socket is bound to (host order), 0 when unknown.
+std::uint16_t platformLocalPort(PlatformSocket sock);
+
+// Stop Windows from turning an ICMP "port unreachable" into a failed
+// receive on a UDP socket. No-op elsewhere.
+void platformIgnoreConnReset(PlatformSocket sock);
+
+// Auto-reset event, initially not signalled.
+PlatformEvent* platformCreateEvent();
+// Signal the event whenever the socket has a datagram to read (FD_READ).
+bool platformSelectRead(PlatformSocket sock, PlatformEvent* event);
+// 1 when signalled, 0 after timeoutMs, -1 when the wait itself failed.
+int platformWaitEvent(PlatformEvent* event, int timeoutMs);
+
+// Dotted-decimal text to an address (inet_addr); PLATFORM_BAD_ADDRESS when
+// the text is not one.
+std::uint32_t platformParseIPv4(const char* text);
+// Address to dotted-decimal text (inet_ntoa); false when it cannot.
+bool platformFormatIPv4(std::uint32_t ip, char* buffer, std::size_t size);
+
+// Start a detached thread with the default stack size.
+bool platformStartThread(void (*entry)(void*), void* argument);
+[[noreturn]] void platformSleepForever();
+void platformSleepMs(int milliseconds);
+// Ends the whole process at once: standard output is flushed, no static
+// destructors run under the other threads' feet.
+[[noreturn]] void platformExit(int status);
+
+void platformLocalTime(PlatformTime* now);
+// Monotonic milliseconds, for the companion tools' own time limits.
+std::uint64_t platformMonotonicMs();
+
+// The calling thread's pending error: the socket error, else the system
+// error; 0 when none. Only a failed call sets it and nothing clears it.
+int platformPendingError();
+void platformSetPendingError(int code);
+// The system's wording of an error code, as the system gives it (ending in
+// a two-character line break). Returns the full text length, or -1 when the
+// system has no text; at most size - 1 characters are stored.
+int platformSystemText(int code, char* buffer, std::size_t size);

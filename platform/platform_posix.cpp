@@ -1,0 +1,258 @@
+// POSIX backend: BSD sockets, poll, POSIX threads, localtime_r, strerror_r.
+#include "platform/platform.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <pthread.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <new>
+
+namespace {
+// Like the Windows per-thread error: set by failed calls only, never cleared.
+thread_local int pendingError = 0;
+
+void noteFailure(int code)
+{
+    pendingError = code;
+}
+
+sockaddr_in toSockaddr(std::uint32_t ip, std::uint16_t port)
+{
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = ip;
+    sa.sin_port = htons(port);
+    return sa;
+}
+
+struct ThreadStart {
+    void (*entry)(void*);
+    void* argument;
+};
+
+void* threadTrampoline(void* raw)
+{
+    ThreadStart start = *static_cast<ThreadStart*>(raw);
+    delete static_cast<ThreadStart*>(raw);
+    start.entry(start.argument);
+    return nullptr;
+}
+}  // namespace
+
+struct PlatformEvent {
+    int fd;
+};
+
+bool platformNetStart()
+{
+    return true;
+}
+
+PlatformSocket platformUdpOpen()
+{
+    int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    if (fd < 0) {
+        noteFailure(errno);
+        return PLATFORM_NO_SOCKET;
+    }
+    return fd;
+}
+
+bool platformUdpBind(PlatformSocket sock, std::uint32_t ip, std::uint16_t port)
+{
+    sockaddr_in sa = toSockaddr(ip, port);
+    if (bind(static_cast<int>(sock), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
+        noteFailure(errno);
+        return false;
+    }
+    return true;
+}
+
+void platformClose(PlatformSocket sock)
+{
+    if (close(static_cast<int>(sock)) != 0)
+        noteFailure(errno);
+}
+
+int platformSendTo(PlatformSocket sock, const void* data, int length, PlatformAddress to)
+{
+    sockaddr_in sa = toSockaddr(to.ip, to.port);
+    ssize_t sent = sendto(static_cast<int>(sock), data, static_cast<size_t>(length), 0,
+                          reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    if (sent < 0) {
+        noteFailure(errno);
+        return -1;
+    }
+    return static_cast<int>(sent);
+}
+
+int platformRecvFrom(PlatformSocket sock, void* buffer, int size, PlatformAddress* from)
+{
+    sockaddr_in sa{};
+    socklen_t saLength = sizeof sa;
+    ssize_t got;
+    do {
+        // MSG_TRUNC reports the datagram's real length, so an over-long one
+        // fails as it does under Windows Sockets.
+        got = recvfrom(static_cast<int>(sock), buffer, static_cast<size_t>(size), MSG_TRUNC,
+                       reinterpret_cast<sockaddr*>(&sa), &saLength);
+    } while (got < 0 && errno == EINTR);
+    if (got < 0) {
+        noteFailure(errno);
+        return -1;
+    }
+    if (from) {
+        from->ip = sa.sin_addr.s_addr;
+        from->port = ntohs(sa.sin_port);
+    }
+    if (got > size) {
+        noteFailure(EMSGSIZE);
+        return -1;
+    }
+    return static_cast<int>(got);
+}
+
+std::uint16_t platformLocalPort(PlatformSocket sock)
+{
+    sockaddr_in sa{};
+    socklen_t saLength = sizeof sa;
+    if (getsockname(static_cast<int>(sock), reinterpret_cast<sockaddr*>(&sa), &saLength) != 0)
+        return 0;
+    return ntohs(sa.sin_port);
+}
+
+void platformIgnoreConnReset(PlatformSocket)
+{
+    // An unconnected UDP socket never reports ICMP errors here.
+}
+
+PlatformEvent* platformCreateEvent()
+{
+    return new (std::nothrow) PlatformEvent{-1};
+}
+
+bool platformSelectRead(PlatformSocket sock, PlatformEvent* event)
+{
+    if (!event) {
+        noteFailure(EINVAL);
+        return false;
+    }
+    event->fd = static_cast<int>(sock);
+    return true;
+}
+
+int platformWaitEvent(PlatformEvent* event, int timeoutMs)
+{
+    if (!event || event->fd < 0) {
+        noteFailure(EINVAL);
+        return -1;
+    }
+    pollfd pfd{event->fd, POLLIN, 0};
+    for (;;) {
+        int ready = poll(&pfd, 1, timeoutMs);
+        if (ready > 0)
+            return 1;
+        if (ready == 0)
+            return 0;
+        if (errno != EINTR) {
+            noteFailure(errno);
+            return -1;
+        }
+    }
+}
+
+std::uint32_t platformParseIPv4(const char* text)
+{
+    return inet_addr(text);
+}
+
+bool platformFormatIPv4(std::uint32_t ip, char* buffer, std::size_t size)
+{
+    in_addr address{};
+    address.s_addr = ip;
+    return inet_ntop(AF_INET, &address, buffer, static_cast<socklen_t>(size)) != nullptr;
+}
+
+bool platformStartThread(void (*entry)(void*), void* argument)
+{
+    auto* start = new (std::nothrow) ThreadStart{entry, argument};
+    if (!start) {
+        noteFailure(ENOMEM);
+        return false;
+    }
+    pthread_t thread;
+    int rc = pthread_create(&thread, nullptr, threadTrampoline, start);
+    if (rc != 0) {
+        delete start;
+        noteFailure(rc);
+        return false;
+    }
+    pthread_detach(thread);
+    return true;
+}
+
+void platformSleepForever()
+{
+    for (;;)
+        pause();
+}
+
+void platformSleepMs(int milliseconds)
+{
+    timespec ts{milliseconds / 1000, static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+    }
+}
+
+void platformExit(int status)
+{
+    std::fflush(stdout);
+    _exit(status);
+}
+
+void platformLocalTime(PlatformTime* now)
+{
+    std::time_t t = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&t, &local);
+    now->day = static_cast<std::uint16_t>(local.tm_mday);
+    now->hour = static_cast<std::uint16_t>(local.tm_hour);
+    now->minute = static_cast<std::uint16_t>(local.tm_min);
+    now->second = static_cast<std::uint16_t>(local.tm_sec);
+}
+
+std::uint64_t platformMonotonicMs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<std::uint64_t>(ts.tv_sec) * 1000u + static_cast<std::uint64_t>(ts.tv_nsec) / 1000000u;
+}
+
+int platformPendingError()
+{
+    return pendingError;
+}
+
+void platformSetPendingError(int code)
+{
+    pendingError = code;
+}
+
+int platformSystemText(int code, char* buffer, std::size_t size)
+{
+    char text[512];
+    // The GNU strerror_r may return a static text instead of filling ours.
+    const char* words = strerror_r(code, text, sizeof text);
+    if (!words || !*words)
+        return -1;
+    // Worded as Windows words its messages: ending in a CR LF line break.
+    int length = std::snprintf(buffer, size, "%s\r\n", words);
+    return length < 0 ? -1 : length;
+}

@@ -1,0 +1,223 @@
+// Windows backend: Windows Sockets 2, Win32 threads, events and error text.
+#include "platform/platform.h"
+
+#include <winsock2.h>
+#include <windows.h>
+#include <mstcpip.h>
+#include <ws2tcpip.h>
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#ifndef SIO_UDP_CONNRESET
+#define SIO_UDP_CONNRESET _WSAIOW(IOC_VENDOR, 12)
+#endif
+
+namespace {
+sockaddr_in toSockaddr(std::uint32_t ip, std::uint16_t port)
+{
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = ip;
+    sa.sin_port = htons(port);
+    return sa;
+}
+
+struct ThreadStart {
+    void (*entry)(void*);
+    void* argument;
+};
+
+DWORD WINAPI threadTrampoline(LPVOID raw)
+{
+    ThreadStart start = *static_cast<ThreadStart*>(raw);
+    delete static_cast<ThreadStart*>(raw);
+    start.entry(start.argument);
+    return 0;
+}
+}  // namespace
+
+struct PlatformEvent {
+    HANDLE handle;
+};
+
+bool platformNetStart()
+{
+    WSADATA data;
+    return WSAStartup(0x0102, &data) == 0;
+}
+
+PlatformSocket platformUdpOpen()
+{
+    SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
+    if (s == INVALID_SOCKET)
+        return PLATFORM_NO_SOCKET;
+    return static_cast<PlatformSocket>(s);
+}
+
+bool platformUdpBind(PlatformSocket sock, std::uint32_t ip, std::uint16_t port)
+{
+    sockaddr_in sa = toSockaddr(ip, port);
+    return bind(static_cast<SOCKET>(sock), reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
+}
+
+void platformClose(PlatformSocket sock)
+{
+    closesocket(static_cast<SOCKET>(sock));
+}
+
+int platformSendTo(PlatformSocket sock, const void* data, int length, PlatformAddress to)
+{
+    sockaddr_in sa = toSockaddr(to.ip, to.port);
+    int sent = sendto(static_cast<SOCKET>(sock), static_cast<const char*>(data), length, 0,
+                      reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    return sent == SOCKET_ERROR ? -1 : sent;
+}
+
+int platformRecvFrom(PlatformSocket sock, void* buffer, int size, PlatformAddress* from)
+{
+    sockaddr_in sa{};
+    int saLength = sizeof sa;
+    int got = recvfrom(static_cast<SOCKET>(sock), static_cast<char*>(buffer), size, 0,
+                       reinterpret_cast<sockaddr*>(&sa), &saLength);
+    if (from) {
+        from->ip = sa.sin_addr.s_addr;
+        from->port = ntohs(sa.sin_port);
+    }
+    return got == SOCKET_ERROR ? -1 : got;
+}
+
+std::uint16_t platformLocalPort(PlatformSocket sock)
+{
+    sockaddr_in sa{};
+    int saLength = sizeof sa;
+    if (getsockname(static_cast<SOCKET>(sock), reinterpret_cast<sockaddr*>(&sa), &saLength) != 0)
+        return 0;
+    return ntohs(sa.sin_port);
+}
+
+void platformIgnoreConnReset(PlatformSocket sock)
+{
+    BOOL report = FALSE;
+    DWORD returned = 0;
+    WSAIoctl(static_cast<SOCKET>(sock), SIO_UDP_CONNRESET, &report, sizeof report, nullptr, 0,
+             &returned, nullptr, nullptr);
+}
+
+PlatformEvent* platformCreateEvent()
+{
+    auto* event = new (std::nothrow) PlatformEvent{nullptr};
+    if (event)
+        event->handle = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    return event;
+}
+
+bool platformSelectRead(PlatformSocket sock, PlatformEvent* event)
+{
+    if (!event)
+        return false;
+    return WSAEventSelect(static_cast<SOCKET>(sock), event->handle, FD_READ) == 0;
+}
+
+int platformWaitEvent(PlatformEvent* event, int timeoutMs)
+{
+    DWORD rc = WaitForMultipleObjects(1, &event->handle, FALSE, static_cast<DWORD>(timeoutMs));
+    if (rc == WAIT_OBJECT_0)
+        return 1;
+    if (rc == WAIT_TIMEOUT)
+        return 0;
+    return -1;
+}
+
+std::uint32_t platformParseIPv4(const char* text)
+{
+    return inet_addr(text);
+}
+
+bool platformFormatIPv4(std::uint32_t ip, char* buffer, std::size_t size)
+{
+    in_addr address{};
+    address.s_addr = ip;
+    const char* text = inet_ntoa(address);
+    if (!text || std::strlen(text) >= size)
+        return false;
+    std::strcpy(buffer, text);
+    return true;
+}
+
+bool platformStartThread(void (*entry)(void*), void* argument)
+{
+    auto* start = new (std::nothrow) ThreadStart{entry, argument};
+    if (!start)
+        return false;
+    HANDLE thread = CreateThread(nullptr, 0, threadTrampoline, start, 0, nullptr);
+    if (!thread) {
+        delete start;
+        return false;
+    }
+    return true;
+}
+
+void platformSleepForever()
+{
+    for (;;)
+        Sleep(INFINITE);
+}
+
+void platformSleepMs(int milliseconds)
+{
+    Sleep(static_cast<DWORD>(milliseconds));
+}
+
+void platformExit(int status)
+{
+    std::fflush(stdout);
+    ExitProcess(static_cast<UINT>(status));
+}
+
+void platformLocalTime(PlatformTime* now)
+{
+    SYSTEMTIME local;
+    GetLocalTime(&local);
+    now->day = local.wDay;
+    now->hour = local.wHour;
+    now->minute = local.wMinute;
+    now->second = local.wSecond;
+}
+
+std::uint64_t platformMonotonicMs()
+{
+    return GetTickCount64();
+}
+
+int platformPendingError()
+{
+    int code = WSAGetLastError();
+    if (code == 0)
+        code = static_cast<int>(GetLastError());
+    return code;
+}
+
+void platformSetPendingError(int code)
+{
+    WSASetLastError(code);
+    SetLastError(static_cast<DWORD>(code));
+}
+
+int platformSystemText(int code, char* buffer, std::size_t size)
+{
+    char* text = nullptr;
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                      FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                                  nullptr, static_cast<DWORD>(code), 0,
+                                  reinterpret_cast<LPSTR>(&text), 0, nullptr);
+    int result = -1;
+    if (length > 0 && text) {
+        std::snprintf(buffer, size, "%s", text);
+        result = static_cast<int>(length);
+    }
+    if (text)
+        LocalFree(text);
+    return result;
+}

@@ -1,0 +1,43 @@
+// Runs the built programs as an operator would: natively, or the Windows
+// build under Wine (--bin-dir=DIR [--wine]).
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+struct ProgramResult {
+    int status;  // exit status 0..255, or -1 when killed after the time limit
+    std::string output;
+};
+
+// Where the programs are; set from the command line.
+void setProgramLocation(const std::string& binDir, bool underWine);
+bool programsUnderWine();
+// A built program's path (VNloader, VNsim, ...), with .exe under Wine.
+std::string programPath(const std::string& name);
+
+ProgramResult runProgram(const std::string& name, const std::vector<std::string>& args,
+                         int timeoutMs, const std::string& workDir = "");
+
+struct RunningProgram {
+    pid_t pid = -1;
+    int outFd = -1;
+    std::string output;
+};
+
+RunningProgram startProgram(const std::string& name, const std::vector<std::string>& args,
+                            const std::string& workDir = "");
+// Reads output until it holds text (true) or the time runs out (false).
+bool waitForOutput(RunningProgram& program, const std::string& text, int timeoutMs);
+// Waits for the program to end by itself; kills it after the time limit.
+ProgramResult finishProgram(RunningProgram& program, int timeoutMs);
+// Ends it now.
+ProgramResult stopProgram(RunningProgram& program);
+
+std::string makeTempDir();
+void writeFile(const std::string& path, const std::vector<unsigned char>& bytes);
+void writeTextFile(const std::string& path, const std::string& text);
+std::vector<unsigned char> readFile(const std::string& path);
+// One UDP datagram from 127.0.0.1 to 127.0.0.1:port.
+void sendDatagram(unsigned short port, const std::string& payload);

@@ -1,0 +1,20 @@
+// Collects console output during a test.
+#pragma once
+
+#include <string>
+
+#include "diag/console.h"
+
+struct ConsoleCapture {
+    ConsoleCapture() { text().clear(); setConsoleSink(append); }
+    ~ConsoleCapture() { setConsoleSink(nullptr); }
+    ConsoleCapture(const ConsoleCapture&) = delete;
+    ConsoleCapture& operator=(const ConsoleCapture&) = delete;
+
+    static std::string& text()
+    {
+        static std::string captured;
+        return captured;
+    }
+    static void append(const char* data, std::size_t length) { text().append(data, length); }
+};
