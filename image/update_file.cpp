@@ -1,0 +1,132 @@
+#include "image/update_file.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "app/settings.h"
+#include "diag/console.h"
+#include "image/crc16.h"
+#include "image/image_buffer.h"
+
+namespace {
+
+constexpr std::uint32_t LENGTH_PREFIX_SIZE = 2;
+constexpr std::int8_t LOWEST_PACKAGE_TYPE = 1;
+constexpr std::int8_t HIGHEST_PACKAGE_TYPE = 7;
+
+// Reads a little-endian field of up to four bytes over the low-order bytes
+// of value. A field that the end of the file cuts short keeps its high-order
+// bytes; only a read that yields nothing fails.
+bool readField(std::FILE* file, unsigned width, std::uint32_t& value)
+{
+    std::uint8_t bytes[4];
+    const std::size_t got = std::fread(bytes, 1, width, file);
+    for (std::size_t i = 0; i < got; ++i) {
+        const unsigned shift = static_cast<unsigned>(8 * i);
+        value = (value & ~(0xFFu << shift)) | (static_cast<std::uint32_t>(bytes[i]) << shift);
+    }
+    return got != 0;
+}
+
+// Checks the 12-byte package header and takes fileType and the bounds from it.
+bool readPackageHeader(std::FILE* file, const char* path, std::uint16_t& heldCrc)
+{
+    std::uint32_t magic = 0;
+    if (!readField(file, 1, magic)) {
+        consolePrint("Could not read Magic Number from: %s", path);
+        return false;
+    }
+    if (magic != PACKAGE_MAGIC) {
+        consolePrint("Wrong Magic Number, This is not an ORLIX microcode update file: %s", path);
+        return false;
+    }
+
+    std::uint32_t type = settings.fileType;
+    if (!readField(file, 1, type)) {
+        consolePrint("Could not read File Type from: %s", path);
+        return false;
+    }
+    settings.fileType = static_cast<std::uint8_t>(type);
+    const auto signedType = static_cast<std::int8_t>(settings.fileType);
+    if (signedType < LOWEST_PACKAGE_TYPE || signedType > HIGHEST_PACKAGE_TYPE) {
+        consolePrint("Bad File Type, This is not an ORLIX microcode update file: %s", path);
+        return false;
+    }
+
+    if (!readField(file, 4, nMinHexAddress)) {
+        consolePrint("Could not read nMinHexAddress from: %s", path);
+        return false;
+    }
+    if (!readField(file, 4, nMaxHexAddress)) {
+        consolePrint("Could not read nMaxHexAddress from: %s", path);
+        return false;
+    }
+    std::uint32_t crc = 0;
+    if (!readField(file, 2, crc)) {
+        consolePrint("Could not read crc from: %s", path);
+        return false;
+    }
+    heldCrc = static_cast<std::uint16_t>(crc);
+    return true;
+}
+
+}  // namespace
+
+std::uint32_t readUpdateFile(const char* path)
+{
+    std::uint16_t heldCrc = 0;
+    nMinHexAddress = 0;
+    std::memset(imageBuffer, 0, sizeof imageBuffer);
+
+    std::FILE* file = std::fopen(path, "rb");
+    if (file == nullptr) {
+        consolePrint("Could not open: %s", path);
+        return 0;
+    }
+
+    const bool packaged = settings.packagedInput != 0;
+    if (packaged && !readPackageHeader(file, path, heldCrc)) {
+        std::fclose(file);
+        return 0;
+    }
+
+    std::uint32_t loaded = 0;
+    if (!packaged && settings.fileType != TYPE_HTML) {
+        // The content goes straight behind its length prefix; a file that
+        // would not fit with it is refused rather than cut.
+        loaded = static_cast<std::uint32_t>(std::fread(imageBuffer + LENGTH_PREFIX_SIZE, 1,
+                                                       IMAGE_BUFFER_SIZE - LENGTH_PREFIX_SIZE, file));
+        if (loaded == IMAGE_BUFFER_SIZE - LENGTH_PREFIX_SIZE && std::fgetc(file) != EOF) {
+            std::fclose(file);
+            std::memset(imageBuffer, 0, sizeof imageBuffer);
+            consolePrint("File too large for the image buffer: %s", path);
+            return 0;
+        }
+        imageBuffer[0] = static_cast<std::uint8_t>(loaded);
+        imageBuffer[1] = static_cast<std::uint8_t>(loaded >> 8);
+        loaded += LENGTH_PREFIX_SIZE;
+    } else {
+        // Package bodies past the buffer are not read; the CRC check catches them.
+        loaded = static_cast<std::uint32_t>(std::fread(imageBuffer, 1, IMAGE_BUFFER_SIZE, file));
+    }
+    std::fclose(file);
+
+    if (packaged) {
+        if (updateCrc16(imageBuffer, loaded) != heldCrc) {
+            consolePrint("Bad crc from: %s, this file appears corrupted", path);
+            return 0;
+        }
+        // The CRC of no bytes is 0, so an empty body with CRC 0 gets here.
+        if (loaded == 0) {
+            consolePrint("Empty update package: %s", path);
+            return 0;
+        }
+    } else if (loaded == 0) {
+        consolePrint("Empty file: %s", path);
+        return 0;
+    }
+
+    nMaxHexAddress = loaded;
+    return loaded;
+}

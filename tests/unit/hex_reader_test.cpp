@@ -1,0 +1,188 @@
+#include "image/hex_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/settings.h"
+#include "console_capture.h"
+#include "image/image_buffer.h"
+
+namespace {
+using Bytes = std::vector<std::uint8_t>;
+
+// A record line with a correct checksum (the reader ignores it anyway).
+std::string rec(unsigned address, unsigned type, const Bytes& data)
+{
+    char text[16];
+    unsigned sum = static_cast<unsigned>(data.size()) + (address >> 8) + (address & 0xFF) + type;
+    std::snprintf(text, sizeof text, "%02X%04X%02X", static_cast<unsigned>(data.size()), address, type);
+    std::string line = std::string(":") + text;
+    for (std::uint8_t b : data) {
+        std::snprintf(text, sizeof text, "%02X", b);
+        line += text;
+        sum += b;
+    }
+    std::snprintf(text, sizeof text, "%02X\r\n", (0x100 - (sum & 0xFF)) & 0xFF);
+    return line + text;
+}
+
+struct Region {
+    std::uint32_t offset;
+    Bytes bytes;
+};
+
+struct HexCase {
+    const char* what;
+    int type;
+    std::string text;
+    int result;
+    const char* message;  // %s stands for the file name
+    std::uint32_t min = 0;
+    std::uint32_t max = 0;
+    std::vector<Region> image = {};  // checked, with zeros elsewhere, when the load succeeds
+};
+
+class HexReaderTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        resetSettings();
+        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+        dir = std::filesystem::temp_directory_path() / ("vn_hex_reader_" + std::to_string(stamp));
+        std::filesystem::create_directories(dir);
+        path = (dir / "image.hex").string();
+    }
+    void TearDown() override { std::filesystem::remove_all(dir); }
+
+    void check(const std::vector<HexCase>& cases)
+    {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.what);
+            std::ofstream(path, std::ios::binary) << c.text;
+            std::memset(imageBuffer, 0xEE, IMAGE_BUFFER_SIZE);
+            ConsoleCapture::text().clear();
+            EXPECT_EQ(readHexFile(path.c_str(), c.type), c.result);
+            std::string expected = c.message;
+            if (auto at = expected.find("%s"); at != std::string::npos)
+                expected.replace(at, 2, path);
+            EXPECT_EQ(ConsoleCapture::text(), expected);
+            if (c.result == 0)
+                continue;
+            EXPECT_EQ(nMinHexAddress, c.min);
+            EXPECT_EQ(nMaxHexAddress, c.max);
+            Bytes want(IMAGE_BUFFER_SIZE, 0);
+            for (const auto& r : c.image)
+                std::copy(r.bytes.begin(), r.bytes.end(), want.begin() + r.offset);
+            auto diff = std::mismatch(want.begin(), want.end(), imageBuffer);
+            EXPECT_TRUE(diff.first == want.end()) << "first wrong byte at 0x" << std::hex << (diff.first - want.begin());
+        }
+    }
+
+    std::filesystem::path dir;
+    std::string path;
+    ConsoleCapture console;
+};
+
+constexpr int M = TYPE_MAIN_HEX;
+constexpr int D = TYPE_DSP_HEX;
+const char* const FORMAT = "Input file not Intel Hex format:%s";
+
+TEST_F(HexReaderTest, WorkedExamplesInBothModes)
+{
+    check({
+        {"byte mode", M, ":0400100001020304E2\r\n:020000021000EC\r\n:03000000AABBCCCC\r\n:00000001FF\r\n", 1, "",
+         0x10, 0x10003, {{0x10, {1, 2, 3, 4}}, {0x10000, {0xAA, 0xBB, 0xCC}}}},
+        {"byte mode past 0x20000", M, ":020000022000DC\r\n:01001000559A\r\n", 0,
+         "Input file address out of bounds:0x20010"},
+        // Nothing past a data field is stored, yet the result is the same.
+        {"word mode", D, ":04001000A1B2C3D402\r\n:04001200E5F60718F0\r\n:00000001FF\r\n", 1, "", 0x10, 0x14,
+         {{0x20, {0x10, 0, 0x14, 0, 0xB2, 0xA1, 0xD4, 0xC3, 0xF6, 0xE5, 0x18, 0x07}}}},
+        {"word mode, four digits per unit", D, ":020010001122334444\r\n", 1, "", 0x10, 0x11,
+         {{0x20, {0x10, 0, 0x11, 0, 0x22, 0x11}}}},
+    });
+}
+
+TEST_F(HexReaderTest, RecordTypesSegmentsAndOrder)
+{
+    check({
+        {"word segment 0x0100", D, rec(0, 2, {0x01, 0x00}) + rec(0, 0, {0x12, 0x34}), 1, "", 0x2000, 0x2001,
+         {{0x4000, {0x00, 0x20, 0x01, 0x20, 0x34, 0x12}}}},
+        {"linear address ignored", M, rec(0, 2, {0x00, 0x10}) + rec(0, 4, {0xFF, 0xFF}) + rec(0x20, 0, {0x77}), 1,
+         "", 0x120, 0x121, {{0x120, {0x77}}}},
+        {"mark and first type digit ignored", M, "X0100200077FF\r\n:01003010880F\r\n", 1, "", 0x20, 0x31,
+         {{0x20, {0x77}}, {0x30, {0x88}}}},
+        {"after EOF, out of order, overwritten", M,
+         rec(0, 1, {}) + rec(0x40, 0, {1, 2}) + rec(0x20, 0, {3}) + rec(0x41, 0, {0xab}), 1, "", 0x20, 0x42,
+         {{0x20, {3}}, {0x40, {1, 0xAB}}}},
+        {"blank lines skipped", M, "\r\n" + rec(0x20, 0, {5}) + "   \t\r\n\n", 1, "", 0x20, 0x21, {{0x20, {5}}}},
+        {"lower-case digits", M, ":01002a00ff00\r\n", 1, "", 0x2A, 0x2B, {{0x2A, {0xFF}}}},
+        {"length 0 moves the bounds", M, rec(0x50, 0, {}), 1, "", 0x50, 0x50},
+        {"byte mode, no data", M, rec(0, 1, {}), 1, "", 0x30000, 0},
+        // Checksum and line end must not fill the gap between two records.
+        {"word mode, gap stays zero", D, rec(0x10, 0, {0x11, 0x22}) + rec(0x14, 0, {0x33, 0x44}), 1, "", 0x10, 0x15,
+         {{0x20, {0x10, 0, 0x15, 0, 0x22, 0x11, 0, 0, 0, 0, 0, 0, 0x44, 0x33}}}},
+        {"word mode, odd length", D, rec(0x10, 0, {0x55}), 1, "", 0x10, 0x10, {{0x20, {0x10, 0, 0x10, 0}}}},
+        {"word mode, no data", D, rec(0, 1, {}), 0, "No data records in: %s"},
+    });
+}
+
+TEST_F(HexReaderTest, LengthAndAddressLimits)
+{
+    const Bytes full(32, 0x5A);
+    const std::string seg2000 = rec(0, 2, {0x20, 0x00});
+    // Word segment 0x0BFF is word 0x17FE0; a word image must end by 0x30000.
+    const std::string wordTop = rec(0, 2, {0x0B, 0xFF});
+    check({
+        {"length 32", M, rec(0, 0, full), 1, "", 0, 32, {{0, full}}},
+        {"length 33", M, rec(0, 0, Bytes(33, 1)), 0, FORMAT},
+        {"length 33 on an EOF line", M, ":21000001FF\r\n", 0, FORMAT},
+        {"main at 0x20000", M, seg2000 + rec(0, 0, full), 1, "", 0x20000, 0x20020, {{0x20000, full}}},
+        {"word image ends at the buffer end", D, wordTop + rec(0x1C, 0, {1, 2, 3, 4}), 1, "", 0x17FFC, 0x17FFE,
+         {{0x2FFF8, {0xFC, 0x7F, 0xFE, 0x7F, 2, 1, 4, 3}}}},
+        {"word image past the buffer end", D, wordTop + rec(0x1E, 0, {1, 2, 3, 4}), 0,
+         "Word image too large for the image buffer: %s"},
+        {"word bytes past the buffer", D, rec(0, 2, {0x0C, 0x00}) + rec(0, 0, {1, 2}), 0,
+         "Input file address out of bounds:0x30000Input file address out of bounds:0x30001"
+         "Word image too large for the image buffer: %s"},
+    });
+    check({{"main at 0x20001", M, seg2000 + rec(1, 0, {1}), 0, "Input file address out of bounds:0x20001"}});
+    EXPECT_EQ(nMinHexAddress, 0x20001u) << "the bounds include the failing record";
+    EXPECT_EQ(nMaxHexAddress, 0x20002u);
+}
+
+TEST_F(HexReaderTest, MalformedLinesFailInsteadOfReusingEarlierFields)
+{
+    const std::string good = rec(0x20, 0, {1, 2, 3, 4});
+    const std::string longLine = ":0100200077" + std::string(244, 'X');
+    check({
+        {"length not hex", M, good + ":ZZ00200001\r\n", 0, FORMAT},
+        {"address not hex", M, good + ":01ZZZZ0001\r\n", 0, FORMAT},
+        {"line ends in the address", M, good + ":01\r\n", 0, FORMAT},
+        {"data field cut short", M, good + ":0400300001\r\n", 0, FORMAT},
+        {"data pair not hex", M, good + ":020030001G00\r\n", 0, FORMAT},
+        {"segment field empty", D, good + ":00000002\r\n", 0, FORMAT},
+        {"over-long line, record continues", M, longLine + rec(0x30, 0, {0x55}), 1, "", 0x20, 0x31,
+         {{0x20, {0x77}}, {0x30, {0x55}}}},
+        {"over-long line, garbage continues", M, longLine + "XYZ\r\n", 0, FORMAT},
+        {"over-long line, blanks continue", M, longLine + "    \r\n", 1, "", 0x20, 0x21, {{0x20, {0x77}}}},
+    });
+}
+
+TEST_F(HexReaderTest, MissingFileResetsTheBounds)
+{
+    path = (dir / "absent.hex").string();
+    nMinHexAddress = nMaxHexAddress = 7;
+    EXPECT_EQ(readHexFile(path.c_str(), M), 0);
+    EXPECT_EQ(ConsoleCapture::text(), "Could not open: " + path);
+    EXPECT_EQ(nMinHexAddress, 0x30000u);
+    EXPECT_EQ(nMaxHexAddress, 0u);
+}
+}  // namespace
