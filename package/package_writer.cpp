@@ -1,0 +1,210 @@
+#include "package/package_writer.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "app/settings.h"
+#include "diag/console.h"
+#include "image/crc16.h"
+#include "image/hex_reader.h"
+#include "image/image_buffer.h"
+#include "image/update_file.h"
+#include "package/des.h"
+#include "package/package_output.h"
+
+namespace {
+
+std::size_t standardWrite(const void* data, std::size_t size, std::size_t count, std::FILE* file)
+{
+    return std::fwrite(data, size, count, file);
+}
+
+// The body is built in place in imageBuffer: page header plus whole pages
+// must fit, which leaves 767 pages of source image.
+constexpr std::uint32_t MAX_SOURCE_LENGTH =
+    (IMAGE_BUFFER_SIZE - PAGE_HEADER_SIZE) / PAGE_SIZE * PAGE_SIZE;
+// Page header and the first four pages: what the first code-update packet carries.
+constexpr std::uint32_t PARTIAL_ENCRYPT_LENGTH = PAGE_HEADER_SIZE + 4 * PAGE_SIZE;
+constexpr std::uint32_t DES_BLOCK_SIZE = 8;
+// The word image of a DSP file starts with its two u16 bounds.
+constexpr std::uint32_t WORD_IMAGE_HEADER_SIZE = 4;
+
+struct PackageKind {
+    std::uint8_t fileType;
+    const char* startMessage;
+    const char* outputName;
+};
+
+constexpr PackageKind packageKinds[] = {
+    {TYPE_MAIN_HEX, "Reading in the Main CPU HEX file to encrypt\n", "main.enc"},
+    {TYPE_DSP_HEX, "Reading in the DSP HEX file to encrypt\n", "dsp.enc"},
+    {TYPE_JAVA, "Reading in the Java file to encrypt\n", "java.enc"},
+    {TYPE_LOGO, "Reading in the Logo file to encrypt\n", "logo.enc"},
+    {TYPE_HTML, "Reading in the html file to encrypt\n", "html.enc"},
+};
+
+const PackageKind* findKind(std::uint8_t fileType)
+{
+    for (const PackageKind& kind : packageKinds)
+        if (kind.fileType == fileType)
+            return &kind;
+    return nullptr;
+}
+
+// Loads the input and finds the source image in imageBuffer. A HEX image
+// stays where the reader put it (at its lower bound), so it is taken from
+// there rather than from offset 0.
+bool loadSource(std::uint8_t fileType, std::uint32_t& offset, std::uint32_t& length)
+{
+    const char* name = settings.fileName;
+    std::uint64_t start = 0;
+    std::uint64_t size = 0;
+    if (fileType == TYPE_MAIN_HEX || fileType == TYPE_DSP_HEX) {
+        if (!readHexFile(name, fileType))
+            return false;
+        if (nMinHexAddress > nMaxHexAddress) {
+            consolePrint("No data to encrypt in: %s", name);
+            return false;
+        }
+        const std::uint64_t span = nMaxHexAddress - nMinHexAddress;
+        if (fileType == TYPE_MAIN_HEX) {
+            start = nMinHexAddress;
+            size = span;
+        } else {
+            start = 2ull * nMinHexAddress;
+            size = 2 * span + WORD_IMAGE_HEADER_SIZE;
+        }
+    } else {
+        size = readUpdateFile(name);
+        if (size == 0)
+            return false;
+    }
+    if (size > MAX_SOURCE_LENGTH || start + size > IMAGE_BUFFER_SIZE) {
+        consolePrint("Image too large to encrypt: %s", name);
+        return false;
+    }
+    offset = static_cast<std::uint32_t>(start);
+    length = static_cast<std::uint32_t>(size);
+    return true;
+}
+
+void putU16(std::uint8_t* at, std::uint32_t value)
+{
+    at[0] = static_cast<std::uint8_t>(value);
+    at[1] = static_cast<std::uint8_t>(value >> 8);
+}
+
+// Turns the source image into the plain package body at offset 0 of
+// imageBuffer and returns the body length.
+std::uint32_t buildBody(std::uint32_t offset, std::uint32_t length)
+{
+    std::uint8_t copied[4] = {};
+    for (std::uint32_t i = 4; i < 8 && i < length; ++i)
+        copied[i - 4] = imageBuffer[offset + i];
+
+    std::memmove(imageBuffer + PAGE_HEADER_SIZE, imageBuffer + offset, length);
+
+    std::uint32_t body = length + PAGE_HEADER_SIZE;
+    if (body < PAGE_HEADER_SIZE + PAGE_SIZE)
+        body = PAGE_HEADER_SIZE + PAGE_SIZE;
+    if ((body - PAGE_HEADER_SIZE) % PAGE_SIZE != 0)
+        body = ((body - PAGE_HEADER_SIZE) / PAGE_SIZE + 1) * PAGE_SIZE + PAGE_HEADER_SIZE;
+    // Whatever lay behind the image (an image moved down from its lower
+    // bound, reader leftovers) must not end up in the padding.
+    const std::uint32_t imageEnd = PAGE_HEADER_SIZE + length;
+    std::memset(imageBuffer + imageEnd, 0, body - imageEnd);
+
+    putU16(imageBuffer, length);
+    std::memcpy(imageBuffer + 4, copied, sizeof copied);
+    putU16(imageBuffer + 2,
+           updateCrc16(imageBuffer + PAGE_HEADER_SIZE, body - PAGE_HEADER_SIZE));
+    return body;
+}
+
+void encipherBody(std::uint32_t bodyLength)
+{
+    std::uint32_t encrypted = bodyLength;
+    if (settings.partialEncrypt && encrypted > PARTIAL_ENCRYPT_LENGTH)
+        encrypted = PARTIAL_ENCRYPT_LENGTH;
+    const auto* key = reinterpret_cast<const std::uint8_t*>(settings.encryptKey);
+    pPrevBlock = cbcInitVector;
+    for (std::uint32_t at = 0; at < encrypted; at += DES_BLOCK_SIZE) {
+        std::uint8_t* block = imageBuffer + at;
+        xorBlock(block, pPrevBlock);
+        desBlock(block, block, key, 1);
+        pPrevBlock = block;
+    }
+}
+
+bool writeBytes(std::FILE* file, const std::uint8_t* data, std::uint32_t length)
+{
+    return packageWrite(data, 1, length, file) == length;
+}
+
+bool writeContents(std::FILE* file, std::uint8_t fileType, std::uint32_t bodyLength)
+{
+    std::uint8_t head[2] = {PACKAGE_MAGIC, fileType};
+    std::uint8_t minBound[4];
+    std::uint8_t maxBound[4];
+    for (int i = 0; i < 4; ++i) {
+        minBound[i] = static_cast<std::uint8_t>(nMinHexAddress >> (8 * i));
+        maxBound[i] = static_cast<std::uint8_t>(nMaxHexAddress >> (8 * i));
+    }
+    std::uint8_t crc[2];
+    putU16(crc, updateCrc16(imageBuffer, bodyLength));
+    return writeBytes(file, head, sizeof head) && writeBytes(file, minBound, sizeof minBound) &&
+           writeBytes(file, maxBound, sizeof maxBound) && writeBytes(file, crc, sizeof crc) &&
+           writeBytes(file, imageBuffer, bodyLength);
+}
+
+// Writes beside the output and renames onto it only when everything is on
+// disk, so a failed run never leaves a cut package nor loses the old one.
+int writePackage(const PackageKind& kind, std::uint32_t bodyLength)
+{
+    char tempName[32];
+    std::snprintf(tempName, sizeof tempName, "%s%s", kind.outputName, PACKAGE_TEMP_SUFFIX);
+
+    std::FILE* file = std::fopen(tempName, "wb");
+    if (file == nullptr) {
+        consolePrint("Could not open: %s", kind.outputName);
+        return 0;
+    }
+    bool written = writeContents(file, kind.fileType, bodyLength);
+    written = (std::fclose(file) == 0) && written;
+    if (written) {
+        std::error_code error;
+        std::filesystem::rename(tempName, kind.outputName, error);
+        written = !error;
+    }
+    if (!written) {
+        std::remove(tempName);
+        consolePrint("Could not write: %s", kind.outputName);
+        return 0;
+    }
+    return 1;
+}
+
+}  // namespace
+
+PackageWriteFn packageWrite = standardWrite;
+
+int encryptFile()
+{
+    const PackageKind* kind = findKind(settings.fileType);
+    if (kind == nullptr) {
+        consolePrint("No file has been specified to encrypt\n");
+        return 0;
+    }
+    consolePrint("%s", kind->startMessage);
+
+    std::uint32_t offset = 0;
+    std::uint32_t length = 0;
+    if (!loadSource(kind->fileType, offset, length))
+        return 0;
+    const std::uint32_t bodyLength = buildBody(offset, length);
+    encipherBody(bodyLength);
+    return writePackage(*kind, bodyLength);
+}
