@@ -1,0 +1,165 @@
+// VNsim: stands in for the device's code-update service so that VNloader
+// can be run and tested without hardware.
+#include <cstdio>
+#include <cstring>
+
+#include "diag/console.h"
+#include "platform/platform.h"
+#include "sim_device.h"
+#include "sim_faults.h"
+#include "sim_options.h"
+#include "sim_summary.h"
+
+namespace {
+constexpr std::uint16_t SIM_UPDATE_PORT = 69;
+constexpr std::uint16_t SIM_DEBUG_PORT = 9029;
+constexpr int RECEIVE_SIZE = 65536;
+constexpr long WAIT_SLICE_MS = 60000;
+
+std::uint8_t datagram[RECEIVE_SIZE];
+std::uint8_t reply[SIM_MAX_REPLY_LENGTH + PACKET_HEADER_SIZE];
+
+struct SimLink {
+    PlatformSocket updateSocket;
+    PlatformSocket debugSocket;  // PLATFORM_NO_SOCKET: no debug messages
+    PlatformEvent* ready;
+};
+
+[[noreturn]] void stop(const char* reason)
+{
+    platformExit(endRun(reason));
+}
+
+void reportBindFailure()
+{
+    char text[256];
+    int code = platformPendingError();
+    if (platformSystemText(code, text, sizeof text) < 0)
+        std::snprintf(text, sizeof text, "error %d", code);
+    // The system's wording ends in a line break of its own.
+    std::size_t length = std::strlen(text);
+    while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r'))
+        text[--length] = '\0';
+    consolePrint("VNsim: cannot bind %s:%d: %s\n", simOptions.bindText, SIM_UPDATE_PORT, text);
+}
+
+bool openLink(SimLink* link)
+{
+    link->updateSocket = platformUdpOpen();
+    if (link->updateSocket == PLATFORM_NO_SOCKET ||
+        !platformUdpBind(link->updateSocket, simOptions.bindIp, SIM_UPDATE_PORT)) {
+        reportBindFailure();
+        return false;
+    }
+    // A reply to a loader that has already gone must not break the next receive.
+    platformIgnoreConnReset(link->updateSocket);
+    link->ready = platformCreateEvent();
+    if (!link->ready || !platformSelectRead(link->updateSocket, link->ready)) {
+        consolePrint("VNsim: cannot wait for packets\n");
+        return false;
+    }
+    link->debugSocket = platformUdpOpen();
+    if (link->debugSocket != PLATFORM_NO_SOCKET &&
+        !platformUdpBind(link->debugSocket, simOptions.bindIp, 0)) {
+        platformClose(link->debugSocket);
+        link->debugSocket = PLATFORM_NO_SOCKET;
+    }
+    if (link->debugSocket != PLATFORM_NO_SOCKET)
+        platformIgnoreConnReset(link->debugSocket);
+    return true;
+}
+
+// A debug message, as the device sends them, to the loader's listener.
+void sendDebug(const SimLink& link, PlatformAddress loader, const char* text)
+{
+    if (link.debugSocket == PLATFORM_NO_SOCKET)
+        return;
+    platformSendTo(link.debugSocket, text, static_cast<int>(std::strlen(text)),
+                   PlatformAddress{loader.ip, SIM_DEBUG_PORT});
+}
+
+void reportToLoader(const SimLink& link, PlatformAddress loader, const SimAnswer& answer,
+                    bool firstCodeUpdate)
+{
+    if (firstCodeUpdate)
+        sendDebug(link, loader, "update started");
+    if (answer.replyCode == TFTP_NACK && answer.nackReason == NACK_WRONG_PASSWORD)
+        sendDebug(link, loader, "wrong Set Password");
+    if (!answer.isFinish)
+        return;
+    if (simState.finishSeen && simState.checksFailed == 0)
+        sendDebug(link, loader, "update finished, crc ok");
+    else
+        sendDebug(link, loader, "update failed");
+}
+
+void answerLoader(const SimLink& link, PlatformAddress loader, const SimAnswer& answer)
+{
+    int length = buildReply(&answer, reply, static_cast<int>(sizeof reply));
+    for (int i = 0; i < answer.copies; ++i)
+        if (platformSendTo(link.updateSocket, reply, length, loader) < 0)
+            consolePrint("VNsim: reply not sent\n");
+}
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    int parsed = parseSimOptions(argc, argv);
+    if (parsed != SIM_ARGS_RUN) {
+        consolePrint("%s", simUsageText);
+        platformExit(parsed == SIM_ARGS_HELP ? SIM_EXIT_OK : SIM_EXIT_USAGE);
+    }
+    if (!platformNetStart()) {
+        consolePrint("VNsim: cannot start sockets\n");
+        platformExit(SIM_EXIT_NO_BIND);
+    }
+    SimLink link{PLATFORM_NO_SOCKET, PLATFORM_NO_SOCKET, nullptr};
+    if (!openLink(&link))
+        platformExit(SIM_EXIT_NO_BIND);
+    consolePrint("VNsim: listening on %s:%d\n", simOptions.bindText, SIM_UPDATE_PORT);
+
+    std::uint64_t lastPacket = platformMonotonicMs();
+    char reason[64];
+    for (;;) {
+        long waitMs = WAIT_SLICE_MS;
+        if (simOptions.idleMs != 0) {
+            long idle = static_cast<long>(platformMonotonicMs() - lastPacket);
+            if (idle >= simOptions.idleMs) {
+                std::snprintf(reason, sizeof reason, "idle for %ld ms", simOptions.idleMs);
+                stop(reason);
+            }
+            waitMs = simOptions.idleMs - idle;
+        }
+        int ready = platformWaitEvent(link.ready, static_cast<int>(waitMs));
+        if (ready < 0) {
+            consolePrint("VNsim: waiting for packets failed\n");
+            stop("wait failed");
+        }
+        if (ready == 0)
+            continue;
+        PlatformAddress loader{};
+        int length = platformRecvFrom(link.updateSocket, datagram, RECEIVE_SIZE, &loader);
+        if (length < 0)
+            continue;  // nothing there after all, or a reset from an earlier reply
+        lastPacket = platformMonotonicMs();
+
+        bool wasStarted = simState.started;
+        SimAnswer answer;
+        handleDatagram(datagram, length, &answer);
+        applyFaults(&answer);
+        reportToLoader(link, loader, answer, simState.started && !wasStarted);
+        answerLoader(link, loader, answer);
+        consolePrint("%s\n", answer.line);
+
+        if (answer.endsRun) {
+            if (answer.isFinish)
+                stop(nullptr);
+            std::snprintf(reason, sizeof reason, "stopped after nack %d", answer.nackReason);
+            stop(reason);
+        }
+        if (simOptions.packetLimit != 0 && simState.packets >= simOptions.packetLimit) {
+            std::snprintf(reason, sizeof reason, "stopped after %ld packets", simState.packets);
+            stop(reason);
+        }
+    }
+}
