@@ -138,32 +138,51 @@ constexpr SpTables makeSpTables()
 }
 constexpr SpTables spTables = makeSpTables();
 
-// IP and IP^-1 split by input byte: the permutation of a block is the OR of
-// the entries its eight bytes select, eight look-ups instead of 64 bit moves.
-using ByteTables = std::array<std::array<std::uint64_t, 256>, 8>;
-constexpr ByteTables makeByteTables(const std::uint8_t* table)
+// IP and IP^-1 as five masked bit-group exchanges each instead of 64 bit
+// moves; checked against the tables below.
+constexpr void exchange(std::uint32_t& a, std::uint32_t& b, unsigned shift, std::uint32_t mask)
 {
-    ByteTables t{};
-    for (unsigned pos = 0; pos < 8; ++pos) {
-        for (unsigned v = 0; v < 256; ++v) {
-            std::uint32_t in[2] = {};
-            in[pos >> 2] = std::uint32_t{v} << (24 - 8 * (pos & 3));
-            std::uint32_t out[2] = {};
-            permuteWords(table, in, out, 64);
-            t[pos][v] = (std::uint64_t{out[0]} << 32) | out[1];
-        }
-    }
-    return t;
+    std::uint32_t t = ((a >> shift) ^ b) & mask;
+    b ^= t;
+    a ^= t << shift;
 }
-constexpr ByteTables ipBytes = makeByteTables(ipTable);
-constexpr ByteTables fpBytes = makeByteTables(fpTable);
 
-inline std::uint64_t permuteBlock(const ByteTables& t, std::uint64_t x)
+constexpr void initialPermutation(std::uint32_t& l, std::uint32_t& r)
 {
-    return t[0][x >> 56] | t[1][(x >> 48) & 0xFF] | t[2][(x >> 40) & 0xFF] |
-           t[3][(x >> 32) & 0xFF] | t[4][(x >> 24) & 0xFF] | t[5][(x >> 16) & 0xFF] |
-           t[6][(x >> 8) & 0xFF] | t[7][x & 0xFF];
+    exchange(l, r, 4, 0x0F0F0F0Fu);
+    exchange(l, r, 16, 0x0000FFFFu);
+    exchange(r, l, 2, 0x33333333u);
+    exchange(r, l, 8, 0x00FF00FFu);
+    exchange(l, r, 1, 0x55555555u);
 }
+
+constexpr void finalPermutation(std::uint32_t& l, std::uint32_t& r)
+{
+    exchange(l, r, 1, 0x55555555u);
+    exchange(r, l, 8, 0x00FF00FFu);
+    exchange(r, l, 2, 0x33333333u);
+    exchange(l, r, 16, 0x0000FFFFu);
+    exchange(l, r, 4, 0x0F0F0F0Fu);
+}
+
+// A bit permutation is settled by where each single bit goes.
+constexpr bool matchesTable(void (*fast)(std::uint32_t&, std::uint32_t&), const std::uint8_t* table)
+{
+    for (unsigned bit = 0; bit < 64; ++bit) {
+        std::uint32_t in[2] = {};
+        in[bit >> 5] = 1u << (31 - (bit & 31));
+        std::uint32_t expect[2] = {};
+        permuteWords(table, in, expect, 64);
+        std::uint32_t l = in[0];
+        std::uint32_t r = in[1];
+        fast(l, r);
+        if (l != expect[0] || r != expect[1])
+            return false;
+    }
+    return true;
+}
+static_assert(matchesTable(initialPermutation, ipTable));
+static_assert(matchesTable(finalPermutation, fpTable));
 
 // Subkeys K1..K16 of one key, each regrouped for the round: `even` holds
 // the groups for S-boxes 1,3,5,7 and `odd` those for 2,4,6,8, each group at
@@ -222,6 +241,19 @@ inline std::uint32_t desRound(std::uint32_t r, std::uint32_t kEven, std::uint32_
            spTables[5][(b >> 10) & 63] ^ spTables[7][(b >> 2) & 63];
 }
 
+inline std::uint32_t loadBigEndian(const std::uint8_t* p)
+{
+    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
+}
+
+inline void storeBigEndian(std::uint32_t v, std::uint8_t* p)
+{
+    p[0] = static_cast<std::uint8_t>(v >> 24);
+    p[1] = static_cast<std::uint8_t>(v >> 16);
+    p[2] = static_cast<std::uint8_t>(v >> 8);
+    p[3] = static_cast<std::uint8_t>(v);
+}
+
 }  // namespace
 
 const std::uint8_t cbcInitVector[8] = {0x5A, 0x3C, 0x91, 0xE7, 0x0B, 0x64, 0xD2, 0x18};
@@ -247,12 +279,9 @@ void desBlock(const std::uint8_t* in, std::uint8_t* out, const std::uint8_t* key
     if (!ks.valid || std::memcmp(ks.key, key, 8) != 0)
         buildSchedule(key, ks);
 
-    std::uint64_t data = 0;
-    for (int i = 0; i < 8; ++i)
-        data = (data << 8) | in[i];
-    data = permuteBlock(ipBytes, data);
-    std::uint32_t l = static_cast<std::uint32_t>(data >> 32);
-    std::uint32_t r = static_cast<std::uint32_t>(data);
+    std::uint32_t l = loadBigEndian(in);
+    std::uint32_t r = loadBigEndian(in + 4);
+    initialPermutation(l, r);
     if (encryptFlag) {
         for (int i = 0; i < 16; ++i) {
             std::uint32_t next = l ^ desRound(r, ks.even[i], ks.odd[i]);
@@ -266,9 +295,8 @@ void desBlock(const std::uint8_t* in, std::uint8_t* out, const std::uint8_t* key
             r = next;
         }
     }
-    data = permuteBlock(fpBytes, (std::uint64_t{r} << 32) | l);
-    for (int i = 7; i >= 0; --i) {
-        out[i] = static_cast<std::uint8_t>(data);
-        data >>= 8;
-    }
+    // The halves change places after the last round.
+    finalPermutation(r, l);
+    storeBigEndian(r, out);
+    storeBigEndian(l, out + 4);
 }

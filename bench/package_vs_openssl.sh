@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# Packaging the largest image with -EA against `openssl enc -des-cbc` enciphering
+# the same bytes, each timed as a whole process, side by side.
+#
+#   bench/package_vs_openssl.sh path/to/VNloader [runs]
+#
+# Prints the median wall time of each (default 15 runs, taken in turns) and
+# their ratio; exits 1 when packaging is not the faster of the two.
+set -euo pipefail
+
+if [[ $# -lt 1 || $# -gt 2 ]]; then
+    echo "usage: $0 path/to/VNloader [runs]" >&2
+    exit 2
+fi
+loader=$(realpath "$1")
+runs=${2:-15}
+[[ -x $loader ]] || { echo "not a program: $loader" >&2; exit 2; }
+command -v openssl >/dev/null || { echo "openssl not found" >&2; exit 2; }
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+
+# 767 pages: the largest source image a package body can hold. An html file
+# has no length prefix, so the file is the image.
+image_size=196352
+head -c "$image_size" /dev/urandom > image.htm
+key=benchkey
+# The device takes each group of four key bytes in reverse order.
+key_hex=$(printf '%s' "$key" | od -An -tx1 | tr -d ' \n' |
+          sed -E 's/^(..)(..)(..)(..)(..)(..)(..)(..)$/\4\3\2\1\8\7\6\5/')
+iv=5A3C91E70B64D218
+openssl_cmd=(openssl enc -des-cbc -provider legacy -provider default -nopad
+             -K "$key_hex" -iv "$iv" -in image.htm -out image.des)
+loader_cmd=("$loader" -NE -T H -f image.htm -EA -K "$key")
+
+# Both must do the work they are timed for: the package body deciphers to
+# the image, and openssl produced as many bytes as it was given.
+"${loader_cmd[@]}" > loader.out || true
+package_size=$(stat -c %s html.enc 2>/dev/null || echo 0)
+if [[ $package_size -ne $((12 + 8 + image_size)) ]]; then
+    echo "VNloader wrote no package of the expected size:" >&2
+    cat loader.out >&2
+    exit 2
+fi
+tail -c +13 html.enc | openssl enc -d -des-cbc -provider legacy -provider default -nopad \
+    -K "$key_hex" -iv "$iv" | tail -c +9 | cmp -s - image.htm ||
+    { echo "the package does not decipher to the image" >&2; exit 2; }
+"${openssl_cmd[@]}"
+[[ $(stat -c %s image.des) -eq $image_size ]] || { echo "openssl output size" >&2; exit 2; }
+
+# Microseconds of one run, without forking a clock program.
+elapsed() {
+    local start=$EPOCHREALTIME
+    "$@" > /dev/null 2>&1 || true
+    local end=$EPOCHREALTIME
+    echo $(( (${end/./} - ${start/./}) ))
+}
+
+median() {
+    printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'
+}
+
+loader_times=()
+openssl_times=()
+for ((i = 0; i < runs; i++)); do
+    loader_times+=("$(elapsed "${loader_cmd[@]}")")
+    openssl_times+=("$(elapsed "${openssl_cmd[@]}")")
+done
+
+loader_us=$(median "${loader_times[@]}")
+openssl_us=$(median "${openssl_times[@]}")
+awk -v l="$loader_us" -v o="$openssl_us" -v n="$runs" -v s="$image_size" 'BEGIN {
+    printf "image: %d bytes, %d runs each, median wall time of the whole process\n", s, n
+    printf "VNloader -NE -T H -EA (package):  %8.2f ms\n", l / 1000
+    printf "openssl enc -des-cbc (same bytes): %8.2f ms\n", o / 1000
+    printf "ratio VNloader / openssl:          %8.3f\n", l / o
+}'
+(( loader_us < openssl_us ))
