@@ -2,15 +2,11 @@
 // packages firmware files.
 #include "app/command_line.h"
 #include "app/settings.h"
-#include "diag/console.h"
 #include "diag/log.h"
 #include "link/debug_listener.h"
+#include "link/transfer.h"
 #include "package/package_writer.h"
 #include "platform/platform.h"
-#if __has_include("link/transfer.h")
-#include "link/transfer.h"
-#define VN_HAVE_TRANSFER 1
-#endif
 
 int main(int argc, char** argv)
 {
@@ -30,15 +26,10 @@ int main(int argc, char** argv)
         return -1;
     }
     if (mode == RUN_TRANSFER) {
-#ifdef VN_HAVE_TRANSFER
         if (!platformStartThread(UpdateThread, nullptr)) {
             logMessage("Unable to create UpdateThread");
             return -1;
         }
-#else
-        consolePrint("Transfer mode is not in this build\n");
-        platformExit(1);
-#endif
     }
     platformSleepForever();
 }

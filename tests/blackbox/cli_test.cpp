@@ -47,7 +47,7 @@ TEST(Cli, ListenOnlyPrintsDatagramsAndSecondCopyReportsBind)
         up = waitForOutput(listener, ": ping\n", 200);
     }
     ASSERT_TRUE(up) << listener.output;
-    listener.output.clear();
+    forgetOutput(listener);
     sendDatagram(9029, "boot ok");
     sendDatagram(9029, "");
     sendDatagram(9029, std::string("cut\0here", 8));

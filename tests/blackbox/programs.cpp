@@ -34,6 +34,19 @@ std::string wineCommand()
     return access("/usr/lib/wine/wine64", X_OK) == 0 ? "/usr/lib/wine/wine64" : "wine64";
 }
 
+// Windows consoles end lines in CR LF; the tests compare LF lines.
+std::string fromWindowsLines(const std::string& text)
+{
+    std::string lines;
+    lines.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+            continue;
+        lines += text[i];
+    }
+    return lines;
+}
+
 // Reads what is there, waiting at most timeoutMs; false at end of output.
 bool pump(RunningProgram& program, int timeoutMs)
 {
@@ -49,7 +62,8 @@ bool pump(RunningProgram& program, int timeoutMs)
         program.outFd = -1;
         return false;
     }
-    program.output.append(chunk, static_cast<size_t>(n));
+    program.raw.append(chunk, static_cast<size_t>(n));
+    program.output = wine ? fromWindowsLines(program.raw) : program.raw;
     return true;
 }
 
@@ -128,6 +142,12 @@ bool waitForOutput(RunningProgram& program, const std::string& text, int timeout
             return false;
     }
     return true;
+}
+
+void forgetOutput(RunningProgram& program)
+{
+    program.output.clear();
+    program.raw.clear();
 }
 
 ProgramResult finishProgram(RunningProgram& program, int timeoutMs)

@@ -23,13 +23,16 @@ ProgramResult runProgram(const std::string& name, const std::vector<std::string>
 struct RunningProgram {
     pid_t pid = -1;
     int outFd = -1;
-    std::string output;
+    std::string output;  // under Wine with the console's CR LF turned into LF
+    std::string raw;     // as the program wrote it
 };
 
 RunningProgram startProgram(const std::string& name, const std::vector<std::string>& args,
                             const std::string& workDir = "");
 // Reads output until it holds text (true) or the time runs out (false).
 bool waitForOutput(RunningProgram& program, const std::string& text, int timeoutMs);
+// Forgets the output read so far.
+void forgetOutput(RunningProgram& program);
 // Waits for the program to end by itself; kills it after the time limit.
 ProgramResult finishProgram(RunningProgram& program, int timeoutMs);
 // Ends it now.

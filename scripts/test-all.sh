@@ -1,0 +1,25 @@
+#!/bin/sh
+# Builds and tests every leg: native Linux, Linux with AddressSanitizer and
+# UndefinedBehaviorSanitizer, and Windows x86-64 (mingw-w64) under Wine.
+set -eu
+cd "$(dirname "$0")/.."
+sh scripts/install-deps.sh
+jobs=$(nproc)
+
+cmake -S . -B build/native -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build/native -j"$jobs"
+cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DVN_SANITIZE=ON
+cmake --build build/asan -j"$jobs"
+cmake -S . -B build/win -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
+cmake --build build/win -j"$jobs"
+
+status=0
+echo "== native"
+ctest --test-dir build/native --output-on-failure -j"$jobs" || status=1
+echo "== sanitizers"
+ctest --test-dir build/asan --output-on-failure -j"$jobs" || status=1
+echo "== windows (wine)"
+tests/netns-run.sh sh scripts/test-wine-leg.sh build/win build/native || status=1
+[ $status -eq 0 ] && echo "all legs passed" || echo "some legs FAILED"
+exit $status
