@@ -165,6 +165,7 @@ void handleFinish(const std::uint8_t* data, int length, SimAnswer* answer)
     answer->target = SIM_TARGET_FINISH;
     answer->isFinish = true;
     answer->endsRun = true;  // the loader sends it once, last
+    simState.finishArrived = true;
     answer->replyPage = static_cast<std::uint16_t>(start);
     const ImageKind* kind = kindOf(static_cast<std::uint8_t>(type));
     appendLine(answer, "finish %s (type %d), flags 0x%02x, %d bytes", kind ? kind->name : "?",
@@ -217,8 +218,9 @@ void handleFinish(const std::uint8_t* data, int length, SimAnswer* answer)
     std::uint16_t crc = receivedCrc(first, end);
     simState.crcOk = simState.missingPages == 0 && crc == sentCrc;
     if (simState.missingPages != 0) {
-        appendLine(answer, ", %d pages missing", simState.missingPages);
-        noteFailure("finish: %d pages missing", simState.missingPages);
+        const char* plural = simState.missingPages == 1 ? "" : "s";
+        appendLine(answer, ", %d page%s missing", simState.missingPages, plural);
+        noteFailure("finish: %d page%s missing", simState.missingPages, plural);
     } else if (!simState.crcOk) {
         appendLine(answer, ", crc 0x%04x but pages give 0x%04x", sentCrc, crc);
         noteFailure("finish: crc 0x%04x, the pages received give 0x%04x", sentCrc, crc);

@@ -40,7 +40,8 @@ struct SimState {
     int checksFailed;
     char firstFailure[160];
 
-    bool finishSeen;
+    bool finishArrived;  // a finish packet came, usable or not
+    bool finishSeen;     // a usable one: its range and checks below
     std::uint8_t finishType;
     std::uint16_t firstPage;
     std::uint16_t endPage;

@@ -40,10 +40,13 @@ int endRun(const char* stopReason)
 
     if (simState.finishSeen) {
         if (simState.missingPages != 0)
-            add(", %d pages missing", simState.missingPages);
+            add(", %d page%s missing", simState.missingPages,
+                simState.missingPages == 1 ? "" : "s");
         else
             add(", crc %s", simState.crcOk ? "ok" : "bad");
         add("%s", headerCheckText(simState.headerCheck));
+    } else if (simState.finishArrived) {
+        add(", finish packet refused");
     } else {
         add(", no finish packet");
         if (stopReason)
