@@ -87,13 +87,16 @@ std::string keyText(const char* key)
     return k;
 }
 
-// CBC decryption of the first `length` bytes, in the receiver's manner.
-Bytes decipher(Bytes body, std::size_t length, const char* key)
+// Deciphers the first part of a package body as the device would.
+using Decipher = Bytes (*)(const Bytes& enciphered, const char* key);
+
+Bytes ownDecipher(const Bytes& enciphered, const char* key)
 {
     std::string k = keyText(key);
+    Bytes body = enciphered;
     std::uint8_t prev[8];
     std::memcpy(prev, cbcInitVector, 8);
-    for (std::size_t at = 0; at < length; at += 8) {
+    for (std::size_t at = 0; at < body.size(); at += 8) {
         std::uint8_t cipher[8];
         std::memcpy(cipher, &body[at], 8);
         desBlock(&body[at], &body[at], reinterpret_cast<const std::uint8_t*>(k.data()), 0);
@@ -187,7 +190,7 @@ protected:
 // Checks a package field by field against the source image it was made from.
 void expectPackage(const Package& p, std::uint8_t type, std::uint32_t minBound,
                    std::uint32_t maxBound, const Bytes& source, bool partial,
-                   const char* key = "secret")
+                   const char* key = "secret", Decipher decipher = ownDecipher)
 {
     EXPECT_EQ(p.result, 1);
     Bytes plain = expectedBody(source);
@@ -199,83 +202,71 @@ void expectPackage(const Package& p, std::uint8_t type, std::uint32_t minBound,
     Bytes stored(p.file.begin() + 12, p.file.end());
     EXPECT_EQ(u16At(p.file, 10), updateCrc16(stored.data(), static_cast<std::uint32_t>(stored.size())));
 
-    std::size_t encrypted = partial ? std::min<std::size_t>(plain.size(), 1032) : plain.size();
-    Bytes body = decipher(stored, encrypted, key);
+    auto encrypted = static_cast<std::ptrdiff_t>(partial ? std::min<std::size_t>(plain.size(), 1032) : plain.size());
+    Bytes body = decipher(Bytes(stored.begin(), stored.begin() + encrypted), key);
+    ASSERT_EQ(body.size(), static_cast<std::size_t>(encrypted));
+    body.insert(body.end(), stored.begin() + encrypted, stored.end());
     EXPECT_EQ(u16At(body, 0), u16At(plain, 0)) << "source length";
     EXPECT_EQ(u16At(body, 2), u16At(plain, 2)) << "padded image CRC";
     EXPECT_TRUE(std::equal(body.begin() + 4, body.begin() + 8, plain.begin() + 4)) << "copied bytes";
     EXPECT_TRUE(body == plain) << "padded image";
     // Every enciphered block differs from its plain text, the rest is plain.
-    for (std::size_t at = 0; at < plain.size(); at += 8) {
+    for (std::ptrdiff_t at = 0; at < static_cast<std::ptrdiff_t>(plain.size()); at += 8) {
         bool same = std::equal(stored.begin() + at, stored.begin() + at + 8, plain.begin() + at);
         EXPECT_EQ(same, at >= encrypted) << "block at " << at;
     }
 }
 
-TEST_F(PackageWriterTest, JavaOf1000Bytes)
+struct Kind {
+    std::uint8_t type;
+    const char* output;
+    const char* message;
+};
+constexpr Kind kinds[] = {
+    {TYPE_MAIN_HEX, "main.enc", "Reading in the Main CPU HEX file to encrypt\n"},
+    {TYPE_DSP_HEX, "dsp.enc", "Reading in the DSP HEX file to encrypt\n"},
+    {TYPE_LOGO, "logo.enc", "Reading in the Logo file to encrypt\n"},
+    {TYPE_JAVA, "java.enc", "Reading in the Java file to encrypt\n"},
+    {TYPE_HTML, "html.enc", "Reading in the html file to encrypt\n"},
+};
+const Kind& kindOf(std::uint8_t type)
 {
-    Bytes content = pattern(1000);
-    Bytes source = {0xE8, 0x03};
+    return kinds[type - TYPE_MAIN_HEX];
+}
+
+// Raw input as the reader leaves it: a length prefix except for html.
+Bytes rawSource(std::uint8_t type, const Bytes& content)
+{
+    if (type == TYPE_HTML)
+        return content;
+    Bytes source = {static_cast<std::uint8_t>(content.size()), static_cast<std::uint8_t>(content.size() >> 8)};
     source.insert(source.end(), content.begin(), content.end());
-    for (bool partial : {true, false}) {
-        Package p = raw(TYPE_JAVA, content, "java.enc", "secret", partial);
-        EXPECT_EQ(p.output, "Reading in the Java file to encrypt\n");
-        ASSERT_EQ(p.file.size(), 1044u);
-        expectPackage(p, TYPE_JAVA, 0, 1002, source, partial);
-        EXPECT_EQ(decipher(Bytes(p.file.begin() + 12, p.file.end()), 8, "secret")[0], 0xEA);
-    }
+    return source;
 }
 
-TEST_F(PackageWriterTest, HtmlOf100BytesIsOneWholeEncipheredPage)
-{
-    Bytes content = pattern(100);
-    Package p = raw(TYPE_HTML, content, "html.enc");
-    EXPECT_EQ(p.output, "Reading in the html file to encrypt\n");
-    EXPECT_EQ(p.file.size(), 276u);
-    expectPackage(p, TYPE_HTML, 0, 100, content, true);
-}
-
-TEST_F(PackageWriterTest, EmptyJavaAndLogoGetOnePageOfPrefix)
+TEST_F(PackageWriterTest, RawInputsArePaddedToPagesAndEnciphered)
 {
     struct Case {
         std::uint8_t type;
-        const char* output;
-        const char* message;
-    } cases[] = {{TYPE_JAVA, "java.enc", "Reading in the Java file to encrypt\n"},
-                 {TYPE_LOGO, "logo.enc", "Reading in the Logo file to encrypt\n"}};
-    for (const Case& c : cases) {
-        Package p = raw(c.type, {}, c.output);
-        EXPECT_EQ(p.output, c.message);
-        expectPackage(p, c.type, 0, 2, {0, 0}, true);
-        Bytes body = decipher(Bytes(p.file.begin() + 12, p.file.end()), 264, "secret");
-        EXPECT_EQ(body[0], 2);
-        EXPECT_EQ(body[1], 0);
-        EXPECT_EQ(u32At(body, 4), 0u);
-    }
-}
-
-TEST_F(PackageWriterTest, EmptyHtmlWritesNothing)
-{
-    Package p = raw(TYPE_HTML, {}, "html.enc");
-    EXPECT_EQ(p.result, 0);
-    EXPECT_EQ(p.output.rfind("Reading in the html file to encrypt\n", 0), 0u) << p.output;
-    EXPECT_FALSE(fs::exists("html.enc"));
-}
-
-TEST_F(PackageWriterTest, PaddingAndEncryptedLengthBySourceLength)
-{
-    struct Case {
         std::size_t length;
+        bool partial;
         std::size_t body;
-    } cases[] = {{1, 264}, {256, 264}, {257, 520}, {1024, 1032}, {1025, 1288}, {3000, 3080}};
+    } cases[] = {
+        {TYPE_JAVA, 1000, true, 1032},  {TYPE_JAVA, 1000, false, 1032}, {TYPE_HTML, 100, true, 264},
+        {TYPE_JAVA, 0, true, 264},      {TYPE_LOGO, 0, true, 264},      {TYPE_HTML, 1, true, 264},
+        {TYPE_HTML, 256, true, 264},    {TYPE_HTML, 257, true, 520},    {TYPE_HTML, 1024, true, 1032},
+        {TYPE_HTML, 1025, true, 1288},  {TYPE_HTML, 1025, false, 1288}, {TYPE_LOGO, 3000, true, 3080},
+        {TYPE_HTML, 196352, false, 196360},
+    };
     for (const Case& c : cases) {
-        for (bool partial : {true, false}) {
-            SCOPED_TRACE(std::to_string(c.length) + (partial ? " partial" : " whole"));
-            Bytes content = pattern(c.length, static_cast<unsigned>(c.length));
-            Package p = raw(TYPE_HTML, content, "html.enc", "k3y", partial);
-            EXPECT_EQ(p.file.size(), 12 + c.body);
-            expectPackage(p, TYPE_HTML, 0, static_cast<std::uint32_t>(c.length), content, partial, "k3y");
-        }
+        const Kind& kind = kindOf(c.type);
+        SCOPED_TRACE(std::string(kind.output) + " " + std::to_string(c.length) + (c.partial ? " partial" : " whole"));
+        Bytes content = pattern(c.length, static_cast<unsigned>(c.length));
+        Bytes source = rawSource(c.type, content);
+        Package p = raw(c.type, content, kind.output, "k3y", c.partial);
+        EXPECT_EQ(p.output, kind.message);
+        EXPECT_EQ(p.file.size(), 12 + c.body);
+        expectPackage(p, c.type, 0, static_cast<std::uint32_t>(source.size()), source, c.partial, "k3y");
     }
 }
 
@@ -309,7 +300,6 @@ TEST_F(PackageWriterTest, DspWordImage)
     EXPECT_EQ(p.output, "Reading in the DSP HEX file to encrypt\n");
     ASSERT_EQ(source.size(), 204u);
     expectPackage(p, TYPE_DSP_HEX, 0, 100, source, true);
-    EXPECT_EQ(decipher(Bytes(p.file.begin() + 12, p.file.end()), 8, "secret")[0], 0xCC);
 }
 
 TEST_F(PackageWriterTest, MainImageUpTo0x20000)
@@ -356,35 +346,28 @@ TEST_F(PackageWriterTest, RefusedInputsWriteNothing)
         std::uint8_t type;
         const char* input;
         Bytes content;
-        const char* output;
-        const char* message;
+        const char* message;  // after the start message; nullptr: the reader's own
     } cases[] = {
         {TYPE_MAIN_HEX, "nodata.hex", {':', '0', '0', '0', '0', '0', '0', '0', '1', 'F', 'F', '\n'},
-         "main.enc", "Reading in the Main CPU HEX file to encrypt\nNo data to encrypt in: nodata.hex"},
-        {TYPE_HTML, "big.htm", pattern(196353), "html.enc",
-         "Reading in the html file to encrypt\nImage too large to encrypt: big.htm"},
-        {TYPE_JAVA, "big.jar", pattern(196351), "java.enc",
-         "Reading in the Java file to encrypt\nImage too large to encrypt: big.jar"},
-        {TYPE_LOGO, "absent.bmp", {}, "logo.enc",
-         "Reading in the Logo file to encrypt\nCould not open: absent.bmp"},
+         "No data to encrypt in: nodata.hex"},
+        {TYPE_HTML, "big.htm", pattern(196353), "Image too large to encrypt: big.htm"},
+        {TYPE_JAVA, "big.jar", pattern(196351), "Image too large to encrypt: big.jar"},
+        {TYPE_HTML, "empty.htm", {}, nullptr},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.input);
-        if (std::string(c.input) != "absent.bmp")
-            writeFile(c.input, c.content);
-        Package p = run(c.type, c.input, c.output);
+        writeFile(c.input, c.content);
+        Package p = run(c.type, c.input, kindOf(c.type).output);
         EXPECT_EQ(p.result, 0);
-        EXPECT_EQ(p.output, c.message);
+        EXPECT_EQ(p.output.rfind(kindOf(c.type).message, 0), 0u) << p.output;
+        if (c.message) {
+            EXPECT_EQ(p.output, std::string(kindOf(c.type).message) + c.message);
+        }
         EXPECT_EQ(packageFiles(), 0);
     }
-}
-
-TEST_F(PackageWriterTest, LargestImageFits)
-{
-    Bytes content = pattern(196352);
-    Package p = raw(TYPE_HTML, content, "html.enc", "secret", false);
-    EXPECT_EQ(p.file.size(), 12u + 196360u);
-    expectPackage(p, TYPE_HTML, 0, 196352, content, false);
+    Package absent = run(TYPE_LOGO, "absent.bmp", "logo.enc");
+    EXPECT_EQ(absent.output, "Reading in the Logo file to encrypt\nCould not open: absent.bmp");
+    EXPECT_EQ(packageFiles(), 0);
 }
 
 TEST_F(PackageWriterTest, TypesOutsideTwoToSixAreRefused)
@@ -410,17 +393,7 @@ TEST_F(PackageWriterTest, KeyTakesEightCharactersWithoutTheirLowBits)
     EXPECT_NE(a, d);
 }
 
-TEST_F(PackageWriterTest, ReplacesAnExistingPackage)
-{
-    writeFile("java.enc", pattern(5000));
-    Bytes content = pattern(20);
-    Package p = raw(TYPE_JAVA, content, "java.enc");
-    EXPECT_EQ(p.output, "Reading in the Java file to encrypt\n");
-    EXPECT_EQ(p.file.size(), 276u);
-    EXPECT_FALSE(fs::exists(std::string("java.enc") + PACKAGE_TEMP_SUFFIX));
-}
-
-TEST_F(PackageWriterTest, FailedWriteKeepsTheOldPackageAndLeavesNoTemporary)
+TEST_F(PackageWriterTest, FailedWriteKeepsTheOldPackageSuccessReplacesIt)
 {
     Bytes old = pattern(5000);
     writeFile("java.enc", old);
@@ -436,24 +409,27 @@ TEST_F(PackageWriterTest, FailedWriteKeepsTheOldPackageAndLeavesNoTemporary)
         EXPECT_EQ(p.file, old);
         EXPECT_EQ(std::distance(fs::directory_iterator("."), fs::directory_iterator()), 2);
     }
+    // All writes through: the old package is replaced.
     writesBeforeFailure = 5;
-    EXPECT_EQ(run(TYPE_JAVA, "input.bin", "java.enc").file.size(), 12u + 2056u);
+    Package p = run(TYPE_JAVA, "input.bin", "java.enc");
+    EXPECT_EQ(p.output, "Reading in the Java file to encrypt\n");
+    EXPECT_EQ(p.file.size(), 12u + 2056u);
+    EXPECT_EQ(packageFiles(), 1);
 }
 
-TEST_F(PackageWriterTest, TemporaryThatCannotBeCreated)
+TEST_F(PackageWriterTest, OutputThatCannotBeMadeLeavesTheOldOneAlone)
 {
+    // The temporary's name taken by a directory: it cannot be created.
     writeFile("logo.enc", pattern(50));
     fs::create_directory(std::string("logo.enc") + PACKAGE_TEMP_SUFFIX);
     Package p = raw(TYPE_LOGO, pattern(10), "logo.enc");
     EXPECT_EQ(p.result, 0);
     EXPECT_EQ(p.output, "Reading in the Logo file to encrypt\nCould not open: logo.enc");
     EXPECT_EQ(p.file, pattern(50));
-}
 
-TEST_F(PackageWriterTest, OutputNameTakenByADirectory)
-{
+    // The output's name taken by a directory: the rename fails.
     fs::create_directories("html.enc/inside");
-    Package p = raw(TYPE_HTML, pattern(10), "html.enc");
+    p = raw(TYPE_HTML, pattern(10), "html.enc");
     EXPECT_EQ(p.result, 0);
     EXPECT_EQ(p.output, "Reading in the html file to encrypt\nCould not write: html.enc");
     EXPECT_TRUE(fs::is_directory("html.enc/inside"));
@@ -518,37 +494,21 @@ TEST_F(PackageWriterTest, OpensslDeciphersWhatWasWritten)
     struct Case {
         std::uint8_t type;
         std::size_t length;
-        const char* output;
         const char* key;
         bool partial;
     } cases[] = {
-        {TYPE_JAVA, 1000, "java.enc", "secret", true},
-        {TYPE_HTML, 100, "html.enc", "K", true},
-        {TYPE_LOGO, 5000, "logo.enc", "longer than sixteen", true},
-        {TYPE_HTML, 5000, "html.enc", "\x7F\x80\xFF" "abc", false},
+        {TYPE_JAVA, 1000, "secret", true},
+        {TYPE_HTML, 100, "K", true},  // DES key 00 00 00 4B 00 00 00 00
+        {TYPE_LOGO, 5000, "longer than sixteen", true},
+        {TYPE_HTML, 5000, "\x7F\x80\xFF" "abc", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.key);
         Bytes content = pattern(c.length, static_cast<unsigned>(c.length));
-        Package p = raw(c.type, content, c.output, c.key, c.partial);
-        Bytes source = content;
-        if (c.type != TYPE_HTML) {
-            source.insert(source.begin(), static_cast<std::uint8_t>(c.length >> 8));
-            source.insert(source.begin(), static_cast<std::uint8_t>(c.length));
-        }
-        Bytes plain = expectedBody(source);
-        ASSERT_EQ(p.file.size(), 12 + plain.size());
-        std::size_t encrypted = c.partial ? std::min<std::size_t>(plain.size(), 1032) : plain.size();
-        Bytes stored(p.file.begin() + 12, p.file.end());
-        Bytes deciphered = opensslDecipher(Bytes(stored.begin(), stored.begin() + static_cast<std::ptrdiff_t>(encrypted)), c.key);
-        ASSERT_EQ(deciphered.size(), encrypted);
-        EXPECT_EQ(u16At(deciphered, 0), source.size() & 0xFFFF);
-        EXPECT_EQ(u16At(deciphered, 2), u16At(plain, 2));
-        EXPECT_TRUE(std::equal(deciphered.begin() + 4, deciphered.begin() + 8, source.begin() + 4));
-        EXPECT_TRUE(std::equal(deciphered.begin() + 8, deciphered.end(), plain.begin() + 8));
-        EXPECT_TRUE(std::equal(stored.begin() + static_cast<std::ptrdiff_t>(encrypted), stored.end(),
-                               plain.begin() + static_cast<std::ptrdiff_t>(encrypted)));
-        EXPECT_EQ(u16At(p.file, 10), updateCrc16(stored.data(), static_cast<std::uint32_t>(stored.size())));
+        Bytes source = rawSource(c.type, content);
+        Package p = raw(c.type, content, kindOf(c.type).output, c.key, c.partial);
+        expectPackage(p, c.type, 0, static_cast<std::uint32_t>(source.size()), source, c.partial,
+                      c.key, opensslDecipher);
     }
 }
 
