@@ -97,14 +97,10 @@ constexpr std::uint32_t rotl32(std::uint32_t v, unsigned n)
     return n == 0 ? v : (v << n) | (v >> (32 - n));
 }
 
-// Rotations of a 28-bit half held left-aligned (low four bits zero).
+// Rotation of a 28-bit half held left-aligned (low four bits zero).
 constexpr std::uint32_t rotl28(std::uint32_t v, unsigned n)
 {
     return ((v << n) | (v >> (28 - n))) & 0xFFFFFFF0u;
-}
-constexpr std::uint32_t rotr28(std::uint32_t v, unsigned n)
-{
-    return ((v >> n) | (v << (28 - n))) & 0xFFFFFFF0u;
 }
 
 constexpr void permuteWords(const std::uint8_t* table, const std::uint32_t* in,
@@ -259,6 +255,7 @@ inline void storeBigEndian(std::uint32_t v, std::uint8_t* p)
 const std::uint8_t cbcInitVector[8] = {0x5A, 0x3C, 0x91, 0xE7, 0x0B, 0x64, 0xD2, 0x18};
 const std::uint8_t* pPrevBlock = cbcInitVector;
 
+// permuteWords as the key schedule uses it; out may overlap in.
 void permuteBits(const std::uint8_t* table, const std::uint32_t* in, std::uint32_t* out,
                  std::uint8_t nBits)
 {
@@ -289,6 +286,7 @@ void desBlock(const std::uint8_t* in, std::uint8_t* out, const std::uint8_t* key
             r = next;
         }
     } else {
+        // The same subkeys, K16 first.
         for (int i = 15; i >= 0; --i) {
             std::uint32_t next = l ^ desRound(r, ks.even[i], ks.odd[i]);
             l = r;
