@@ -1,0 +1,409 @@
+// VNloader sends to VNsim on 127.0.0.1, as it would to a device: every
+// image type, plain and packaged, and the loader's answers to the device's
+// faults. The image VNsim writes must be the one that was sent.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "programs.h"
+
+namespace {
+using Bytes = std::vector<std::uint8_t>;
+
+const std::string password = "pw";
+const std::string key = "e2e-key";
+constexpr std::size_t PAGE = 256;
+const std::string powerWarning =
+    "Do not remove the power until you get a reply from pinging the device.\n";
+
+int startupMs()
+{
+    return programsUnderWine() ? 30000 : 5000;
+}
+
+// A whole transfer, start-up included; one dropped reply costs 10 s more.
+int transferMs()
+{
+    return programsUnderWine() ? 90000 : 30000;
+}
+
+Bytes randomBytes(std::size_t size, unsigned seed)
+{
+    std::mt19937 random(seed);
+    Bytes bytes(size);
+    for (auto& b : bytes)
+        b = static_cast<std::uint8_t>(random());
+    return bytes;
+}
+
+Bytes padded(Bytes image, std::size_t pages)
+{
+    image.resize(pages * PAGE, 0);
+    return image;
+}
+
+std::size_t pagesOf(std::size_t bytes)
+{
+    return bytes == 0 ? 1 : (bytes + PAGE - 1) / PAGE;
+}
+
+Bytes withLengthPrefix(const Bytes& content)
+{
+    Bytes image{static_cast<std::uint8_t>(content.size() & 0xFF),
+                static_cast<std::uint8_t>((content.size() >> 8) & 0xFF)};
+    image.insert(image.end(), content.begin(), content.end());
+    return image;
+}
+
+std::string hexRecord(unsigned type, unsigned address, const Bytes& data)
+{
+    char text[16];
+    unsigned sum = static_cast<unsigned>(data.size()) + (address >> 8) + (address & 0xFF) + type;
+    std::snprintf(text, sizeof text, ":%02X%04X%02X", static_cast<unsigned>(data.size()),
+                  address & 0xFFFF, type);
+    std::string line = text;
+    for (std::uint8_t b : data) {
+        std::snprintf(text, sizeof text, "%02X", b);
+        line += text;
+        sum += b;
+    }
+    std::snprintf(text, sizeof text, "%02X\r\n", (0x100 - (sum & 0xFF)) & 0xFF);
+    return line + text;
+}
+
+// Intel HEX, byte mode from address 0: 16-byte records, a segment record at
+// every 64 KiB.
+std::string mainHex(const Bytes& image)
+{
+    std::string text;
+    for (std::size_t at = 0; at < image.size(); at += 16) {
+        if (at % 0x10000 == 0 && at != 0) {
+            unsigned segment = static_cast<unsigned>(at >> 4);
+            text += hexRecord(2, 0, {static_cast<std::uint8_t>(segment >> 8),
+                                     static_cast<std::uint8_t>(segment & 0xFF)});
+        }
+        std::size_t end = at + 16 < image.size() ? at + 16 : image.size();
+        text += hexRecord(0, static_cast<unsigned>(at & 0xFFFF), Bytes(image.begin() + at, image.begin() + end));
+    }
+    return text + ":00000001FF\r\n";
+}
+
+// Intel HEX, word mode from word 0, two words a record: the DSP reader takes
+// twice a record's data characters, and what it takes past the data is
+// overwritten by the next record or, after the last, by the word image.
+std::string dspHex(const std::vector<std::uint16_t>& words)
+{
+    std::string text;
+    for (std::size_t at = 0; at < words.size(); at += 2) {
+        Bytes data;
+        for (std::size_t i = at; i < at + 2 && i < words.size(); ++i) {
+            data.push_back(static_cast<std::uint8_t>(words[i] >> 8));
+            data.push_back(static_cast<std::uint8_t>(words[i] & 0xFF));
+        }
+        text += hexRecord(0, static_cast<unsigned>(at), data);
+    }
+    return text + ":00000001FF\r\n";
+}
+
+// The DSP word image: the bounds, then each word low byte first.
+Bytes dspImage(const std::vector<std::uint16_t>& words)
+{
+    Bytes image{0, 0, static_cast<std::uint8_t>(words.size() & 0xFF),
+                static_cast<std::uint8_t>(words.size() >> 8)};
+    for (std::uint16_t w : words) {
+        image.push_back(static_cast<std::uint8_t>(w & 0xFF));
+        image.push_back(static_cast<std::uint8_t>(w >> 8));
+    }
+    return image;
+}
+
+// One firmware file and what the device must end up with.
+struct Firmware {
+    std::string letter;
+    std::string fileName;
+    std::string contents;
+    unsigned firstPage;
+    Bytes plainReceived;     // sent with -NE: the pages of the loaded image
+    Bytes packagedReceived;  // sent as a package: its padded image
+    std::string packageName;
+};
+
+std::vector<Firmware> firmwareOfEveryType()
+{
+    std::vector<Firmware> all;
+    // Longer than 64 KiB, so the page header's 16-bit length wraps.
+    Bytes main = randomBytes(0x10100, 11);
+    all.push_back({"M", "main.hex", mainHex(main), 0, main, main, "main.enc"});
+
+    std::vector<std::uint16_t> words(382);  // a word image of exactly 3 pages
+    std::mt19937 random(12);
+    for (auto& w : words)
+        w = static_cast<std::uint16_t>(random());
+    Bytes dsp = dspImage(words);
+    // A plain DSP image travels with one page more than it fills.
+    all.push_back({"D", "dsp.hex", dspHex(words), 1571, padded(dsp, dsp.size() / PAGE + 1), dsp,
+                   "dsp.enc"});
+
+    Bytes logo = randomBytes(2000, 13);
+    Bytes logoImage = withLengthPrefix(logo);
+    all.push_back({"L", "logo.bin", std::string(logo.begin(), logo.end()), 1555,
+                   padded(logoImage, 16), padded(logoImage, pagesOf(logoImage.size())),
+                   "logo.enc"});
+
+    Bytes java = randomBytes(3000, 14);
+    Bytes javaImage = withLengthPrefix(java);
+    all.push_back({"J", "app.jar", std::string(java.begin(), java.end()), 1427,
+                   padded(javaImage, pagesOf(javaImage.size())),
+                   padded(javaImage, pagesOf(javaImage.size())), "java.enc"});
+
+    Bytes html = randomBytes(1500, 15);
+    all.push_back({"H", "index.html", std::string(html.begin(), html.end()), 1027,
+                   padded(html, 400), padded(html, pagesOf(html.size())), "html.enc"});
+    return all;
+}
+
+struct Transfer {
+    ProgramResult loader;
+    ProgramResult sim;
+    Bytes received;  // the image VNsim wrote; empty when none
+};
+
+// Starts VNsim (with -o), waits until it listens, runs VNloader against it
+// in dir and collects both.
+Transfer runTransfer(const std::string& dir, const std::vector<std::string>& loaderArgs,
+                     std::vector<std::string> simArgs)
+{
+    std::string out = dir + "/received.bin";
+    std::remove(out.c_str());
+    simArgs.insert(simArgs.end(), {"-o", out});
+    RunningProgram sim = startProgram("VNsim", simArgs, dir);
+    Transfer t{};
+    if (!waitForOutput(sim, "VNsim: listening on 127.0.0.1:69\n", startupMs())) {
+        t.sim = stopProgram(sim);
+        ADD_FAILURE() << "VNsim did not start:\n" << t.sim.output;
+        return t;
+    }
+    std::vector<std::string> args{"-IP", "127.0.0.1"};
+    args.insert(args.end(), loaderArgs.begin(), loaderArgs.end());
+    t.loader = runProgram("VNloader", args, transferMs(), dir);
+    t.sim = finishProgram(sim, startupMs());
+    t.received = readFile(out);
+    return t;
+}
+
+// VNloader's output without the debug lines, which its listener thread
+// prints whenever VNsim's messages happen to arrive.
+std::string withoutDebugLines(const std::string& output)
+{
+    std::string kept;
+    std::size_t at = 0;
+    while (at < output.size()) {
+        std::size_t end = output.find('\n', at);
+        end = end == std::string::npos ? output.size() : end + 1;
+        if (output.compare(at, 4, "Dbg>") != 0)
+            kept += output.substr(at, end - at);
+        at = end;
+    }
+    return kept;
+}
+
+// The loader's whole output for a transfer that nothing disturbed.
+std::string cleanRun(unsigned firstPage, unsigned endPage)
+{
+    std::string text = "Sending the new microcode to the remote system\n";
+    for (unsigned page = firstPage; page < endPage; page += 4) {
+        unsigned last = page + 3 < endPage - 1 ? page + 3 : endPage - 1;
+        text += "Sending Code Update pages " + std::to_string(page) + " to " +
+                std::to_string(last) + "\n";
+    }
+    return text + "File Transfered\n" + powerWarning;
+}
+
+int occurrences(const std::string& text, const std::string& part)
+{
+    int count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
+std::string lastLine(std::string output)
+{
+    if (!output.empty() && output.back() == '\n')
+        output.pop_back();
+    std::size_t start = output.rfind('\n');
+    return start == std::string::npos ? output : output.substr(start + 1);
+}
+
+// Package mode writes <type>.enc into dir.
+void makePackage(const std::string& dir, const Firmware& f, bool encryptAll)
+{
+    std::vector<std::string> args{"-NE", "-T", f.letter, "-f", f.fileName, "-K", key};
+    if (encryptAll)
+        args.insert(args.begin(), "-EA");
+    ProgramResult r = runProgram("VNloader", args, startupMs(), dir);
+    EXPECT_EQ(r.status, 1) << r.output;
+    EXPECT_FALSE(readFile(dir + "/" + f.packageName).empty()) << r.output;
+}
+
+std::string writeFirmware(const Firmware& f)
+{
+    std::string dir = makeTempDir();
+    writeTextFile(dir + "/" + f.fileName, f.contents);
+    return dir;
+}
+}  // namespace
+
+TEST(TransferEndToEnd, PlainImageOfEveryTypeArrivesWhole)
+{
+    for (const Firmware& f : firmwareOfEveryType()) {
+        SCOPED_TRACE(f.fileName);
+        std::string dir = writeFirmware(f);
+        Transfer t = runTransfer(dir, {"-P", password, "-NE", "-T", f.letter, "-f", f.fileName},
+                                 {"-P", password});
+        unsigned endPage = f.firstPage + static_cast<unsigned>(f.plainReceived.size() / PAGE);
+        EXPECT_EQ(t.loader.status, 1) << t.loader.output;
+        EXPECT_EQ(withoutDebugLines(t.loader.output), cleanRun(f.firstPage, endPage));
+        EXPECT_EQ(t.sim.status, 0) << t.sim.output;
+        EXPECT_EQ(t.received, f.plainReceived);
+        EXPECT_NE(lastLine(t.sim.output).find(", crc ok, image written to "), std::string::npos)
+            << t.sim.output;
+        if (endPage - f.firstPage > 16) {
+            // Long enough for VNsim's first message to reach the listener.
+            EXPECT_NE(t.loader.output.find(" 127.0.0.1: update started\n"), std::string::npos)
+                << t.loader.output;
+        }
+    }
+}
+
+TEST(TransferEndToEnd, PackageOfEveryTypeIsDecipheredByTheDevice)
+{
+    for (const Firmware& f : firmwareOfEveryType()) {
+        SCOPED_TRACE(f.packageName);
+        std::string dir = writeFirmware(f);
+        makePackage(dir, f, false);
+        Transfer t = runTransfer(dir, {"-P", password, "-f", f.packageName},
+                                 {"-P", password, "-K", key});
+        EXPECT_EQ(t.loader.status, 1) << t.loader.output;
+        EXPECT_NE(t.loader.output.find("File Transfered\n"), std::string::npos) << t.loader.output;
+        EXPECT_EQ(t.sim.status, 0) << t.sim.output;
+        EXPECT_EQ(t.received, f.packagedReceived);
+        EXPECT_NE(lastLine(t.sim.output).find(", crc ok, page header crc ok, image written to "),
+                  std::string::npos)
+            << t.sim.output;
+        EXPECT_NE(t.sim.output.find(", flags 0x81, 1055 bytes: ack " + std::to_string(f.firstPage) +
+                                    "\n"),
+                  std::string::npos)
+            << t.sim.output;
+    }
+}
+
+TEST(TransferEndToEnd, WhollyEncipheredPackageNeedsEAOnBothSides)
+{
+    const Firmware java = firmwareOfEveryType()[3];
+    std::string dir = writeFirmware(java);
+    makePackage(dir, java, true);
+
+    Transfer t = runTransfer(dir, {"-EA", "-P", password, "-f", java.packageName},
+                             {"-P", password, "-K", key});
+    EXPECT_EQ(t.loader.status, 1) << t.loader.output;
+    EXPECT_EQ(t.sim.status, 0) << t.sim.output;
+    EXPECT_EQ(t.received, java.packagedReceived);
+    EXPECT_NE(t.sim.output.find("code update 1435 to 1438, 4 pages, flags 0x01, 1047 bytes: ack 1435\n"),
+              std::string::npos)
+        << t.sim.output;
+
+    // Sent without -EA the later packets say "plain", so the device leaves
+    // them enciphered and the page header's CRC fails.
+    t = runTransfer(dir, {"-P", password, "-f", java.packageName}, {"-P", password, "-K", key});
+    EXPECT_EQ(t.loader.status, 0) << t.loader.output;
+    EXPECT_NE(t.loader.output.find("Received bad CRC, exiting\n"), std::string::npos)
+        << t.loader.output;
+    EXPECT_EQ(t.sim.status, 1) << t.sim.output;
+    EXPECT_NE(t.sim.output.find("page header crc bad: nack 6\n"), std::string::npos) << t.sim.output;
+}
+
+TEST(TransferEndToEnd, PackageWithoutTheKeyArrivesAsStored)
+{
+    const Firmware java = firmwareOfEveryType()[3];
+    std::string dir = writeFirmware(java);
+    makePackage(dir, java, false);
+    Bytes package = readFile(dir + "/" + java.packageName);
+    ASSERT_GT(package.size(), 20u);
+
+    Transfer t = runTransfer(dir, {"-P", password, "-f", java.packageName}, {"-P", password});
+    EXPECT_EQ(t.loader.status, 1) << t.loader.output;
+    EXPECT_EQ(t.sim.status, 0) << t.sim.output;
+    // The package header is 12 bytes, the page header 8.
+    EXPECT_EQ(t.received, Bytes(package.begin() + 20, package.end()));
+    EXPECT_NE(lastLine(t.sim.output).find("page header not checked (no key)"), std::string::npos)
+        << t.sim.output;
+}
+
+TEST(TransferEndToEnd, LoaderCopesWithTheDevicesFaults)
+{
+    // Three packets: 1427, 1431 and 1435.
+    const Firmware java = firmwareOfEveryType()[3];
+    const std::string resend1427 = "Sending Code Update pages 1427 to 1430\n";
+    const std::string resend1431 = "Sending Code Update pages 1431 to 1434\n";
+    const std::string done = "File Transfered\n" + powerWarning;
+    struct Case {
+        const char* name;
+        std::vector<std::string> simArgs;
+        std::string loaderPassword;
+        int loaderStatus;
+        std::vector<std::string> loaderSays;  // in this order
+        std::string sentTwice;                // the packet sent again, if any
+        int simStatus;
+        bool imageWritten;
+    };
+    const Case cases[] = {
+        {"duplicate answer", {"--dup-at", "1427"}, password, 1,
+         {"Received ACK from wrong packet. Wanted packet 1431, got packet 1427\n", done},
+         resend1431, 0, true},
+        {"wrong page", {"--wrong-page-at", "1431"}, password, 1,
+         {"Received ACK from wrong packet. Wanted packet 1431, got packet 1432\n", done},
+         resend1431, 0, true},
+        {"long reply", {"--reply-length", "24@1431"}, password, 1,
+         {"Wrong receive length from Code Update Packet 1431 wanted 23, got 24\n", done},
+         resend1431, 0, true},
+        {"short reply", {"--reply-length", "10@1431"}, password, 1,
+         {"Error recvfrom length too short retransmitting packet\n", done}, resend1431, 0, true},
+        {"plain refusal", {"--nack-at", "1431:5"}, password, 1,
+         {"Received a NACK from packet 1431\n", done}, resend1431, 0, true},
+        {"dropped reply", {"--drop", "1"}, password, 1,
+         {"recv timeout retransmitting packet\n", done}, resend1427, 0, true},
+        {"wrong password", {}, "not-pw", 255,
+         {"Sending Code Update pages 1427 to 1430\nYou entered the wrong Set Password\n"}, "", 1,
+         false},
+        {"bad version", {"--nack-at", "1431:8"}, password, 0,
+         {"Sending Code Update pages 1431 to 1434\nReceived bad version, exiting\n"}, "", 4,
+         false},
+        {"bad CRC at the finish", {"--nack-at", "finish:6"}, password, 0,
+         {"Sending Code Update pages 1435 to 1438\nReceived bad CRC, exiting\n"}, "", 0, true},
+    };
+    std::string dir = writeFirmware(java);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> simArgs{"-P", password};
+        simArgs.insert(simArgs.end(), c.simArgs.begin(), c.simArgs.end());
+        Transfer t = runTransfer(dir, {"-P", c.loaderPassword, "-NE", "-T", "J", "-f", java.fileName},
+                                 simArgs);
+        std::string said = withoutDebugLines(t.loader.output);
+        EXPECT_EQ(t.loader.status, c.loaderStatus) << said;
+        std::size_t at = 0;
+        for (const std::string& line : c.loaderSays) {
+            at = said.find(line, at);
+            EXPECT_NE(at, std::string::npos) << line << "\nnot found in:\n" << said;
+        }
+        if (!c.sentTwice.empty()) {
+            EXPECT_EQ(occurrences(said, c.sentTwice), 2) << said;
+        }
+        EXPECT_EQ(t.sim.status, c.simStatus) << t.sim.output;
+        EXPECT_EQ(t.received, c.imageWritten ? java.plainReceived : Bytes()) << t.sim.output;
+    }
+}
