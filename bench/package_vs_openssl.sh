@@ -4,6 +4,9 @@
 #
 #   bench/package_vs_openssl.sh path/to/VNloader [runs]
 #
+# Give it an optimised build (CMAKE_BUILD_TYPE=Release); a Debug build is
+# several times slower in the cipher.
+#
 # Prints the median wall time of each (default 15 runs, taken in turns) and
 # their ratio; exits 1 when packaging is not the faster of the two.
 set -euo pipefail
