@@ -1,0 +1,152 @@
+#!/usr/bin/env bash
+# Peak memory (maximum resident set, from /usr/bin/time) of VNloader's two
+# heavy jobs against programs that do the same work:
+#   - sending the largest package over loopback to VNsim, against the atftp
+#     client putting the same file to atftpd;
+#   - packaging the largest image with -EA, against `openssl enc -des-cbc`
+#     enciphering the same bytes.
+#
+#   bench/peak_memory.sh [bin folder] [runs]
+#
+# bin folder: an optimised build's programs (default build/native/bin); it
+# needs VNloader and VNsim. Runs in a private network namespace with only
+# loopback up. Installs time, atftp, atftpd and openssl when missing.
+#
+# Prints the median peak of each (default 5 runs), their ratios, and table
+# rows.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+bin=$(realpath "${1:-build/native/bin}")
+runs=${2:-5}
+for program in VNloader VNsim; do
+    [[ -x $bin/$program ]] || { echo "not a program: $bin/$program" >&2; exit 2; }
+done
+
+if [[ -z ${VN_IN_NETNS:-} ]]; then
+    # The namespace has no way out, so install first.
+    need=()
+    for pkg in time atftp atftpd openssl; do
+        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" ||
+            need+=("$pkg")
+    done
+    if ((${#need[@]})); then
+        export DEBIAN_FRONTEND=noninteractive
+        apt-get update -qq && apt-get install -y -qq "${need[@]}" >/dev/null
+    fi
+    exec "$here/../tests/netns-run.sh" "$0" "$bin" "$runs"
+fi
+
+work=$(mktemp -d)
+server_pid=
+cleanup() {
+    [[ -n $server_pid ]] && kill "$server_pid" 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+cd "$work"
+chmod 755 .
+
+wait_bound() {
+    local hex
+    hex=$(printf ':%04X ' "$1")
+    for ((t = 0; t < 500; t++)); do
+        grep -q "$hex" /proc/net/udp && return 0
+        sleep 0.01
+    done
+    echo "nothing bound UDP port $1" >&2
+    return 1
+}
+
+median() {
+    printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'
+}
+
+# Peak resident kilobytes of one run; the command's own output goes to
+# out.txt for the checks.
+peak_kb() {
+    /usr/bin/time -f %M -o peak.txt "$@" > out.txt 2>&1 || true
+    tail -n 1 peak.txt
+}
+
+fail() {
+    echo "$1" >&2
+    exit 2
+}
+
+key=benchkey
+# The device takes each group of four key bytes in reverse order.
+key_hex=$(printf '%s' "$key" | od -An -tx1 | tr -d ' \n' |
+          sed -E 's/^(..)(..)(..)(..)(..)(..)(..)(..)$/\4\3\2\1\8\7\6\5/')
+iv=5A3C91E70B64D218
+
+# Transfer: the largest package VNloader writes, 767 pages, sent as a main
+# image (see transfer_vs_atftp.sh for why).
+head -c 196350 /dev/urandom > app.jar
+"$bin/VNloader" -NE -T J -f app.jar -K "$key" > /dev/null || true
+[[ $(stat -c %s java.enc 2>/dev/null || echo 0) -eq $((12 + 8 + 767 * 256)) ]] ||
+    fail "VNloader wrote no package of the expected size"
+cp java.enc image.enc
+printf '\002' | dd of=image.enc bs=1 seek=1 conv=notrunc status=none
+
+# Packaging: 196352 bytes of html, the largest source image (767 pages).
+head -c 196352 /dev/urandom > image.htm
+
+mkdir root
+chmod 777 root  # atftpd writes as nobody
+atftpd --daemon --no-fork --port 6969 --bind-address 127.0.0.1 --logfile /dev/null \
+    "$work/root" &
+server_pid=$!
+wait_bound 6969
+
+send_kb=()
+atftp_kb=()
+package_kb=()
+openssl_kb=()
+for ((i = 0; i < runs; i++)); do
+    "$bin/VNsim" -P pw -K "$key" --idle-ms 20000 > sim.out 2>&1 &
+    sim_pid=$!
+    wait_bound 69
+    send_kb+=("$(peak_kb "$bin/VNloader" -IP 127.0.0.1 -P pw -f image.enc)")
+    status=0
+    wait "$sim_pid" || status=$?
+    ((status == 0)) && grep -q 'File Transfered' out.txt ||
+        fail "run $i: the transfer failed: $(tail -n 1 sim.out)"
+
+    atftp_kb+=("$(peak_kb atftp -p -l image.enc -r "run$i.enc" 127.0.0.1 6969)")
+    for ((t = 0; t < 100; t++)); do
+        cmp -s "root/run$i.enc" image.enc && break
+        sleep 0.01
+    done
+    cmp -s "root/run$i.enc" image.enc || fail "run $i: atftpd received another file"
+    rm -f "root/run$i.enc"
+
+    rm -f html.enc
+    package_kb+=("$(peak_kb "$bin/VNloader" -NE -T H -f image.htm -EA -K "$key")")
+    [[ $(stat -c %s html.enc 2>/dev/null || echo 0) -eq $((12 + 8 + 196352)) ]] ||
+        fail "run $i: VNloader wrote no package of the expected size"
+
+    rm -f image.des
+    openssl_kb+=("$(peak_kb openssl enc -des-cbc -provider legacy -provider default -nopad \
+                        -K "$key_hex" -iv "$iv" -in image.htm -out image.des)")
+    [[ $(stat -c %s image.des 2>/dev/null || echo 0) -eq 196352 ]] ||
+        fail "run $i: openssl wrote no output of the expected size: $(cat out.txt)"
+done
+
+s=$(median "${send_kb[@]}")
+a=$(median "${atftp_kb[@]}")
+p=$(median "${package_kb[@]}")
+o=$(median "${openssl_kb[@]}")
+awk -v s="$s" -v a="$a" -v p="$p" -v o="$o" -v n="$runs" 'BEGIN {
+    printf "peak resident memory (maximum RSS), median of %d runs\n", n
+    printf "transfer, 767-page package over loopback:\n"
+    printf "  VNloader -f image.enc (to VNsim):      %6d KiB\n", s
+    printf "  atftp -p (to atftpd):                  %6d KiB\n", a
+    printf "  ratio VNloader / atftp:                %6.2f\n", s / a
+    printf "packaging 196352 bytes:\n"
+    printf "  VNloader -NE -T H -EA -K:              %6d KiB\n", p
+    printf "  openssl enc -des-cbc (same bytes):     %6d KiB\n", o
+    printf "  ratio VNloader / openssl:              %6.2f\n", p / o
+    printf "| Peak memory, transfer of 767 pages (max RSS, median of %d) | %d KiB | atftp put: %d KiB | %.2f | — | — |\n", n, s, a, s / a
+    printf "| Peak memory, packaging 196352 bytes with -EA (max RSS, median of %d) | %d KiB | openssl enc: %d KiB | %.2f | — | — |\n", n, p, o, p / o
+}'
