@@ -1,0 +1,366 @@
+// transferFile against a device whose answers are the fuzz input. The first
+// four bytes choose the image (packaged or plain, type, size, lower bound,
+// partial encryption); every further record is one answer to one wait.
+// The harness follows the protocol beside the transfer and checks each
+// datagram sent: packets in order and inside the page range, a new packet
+// only after the last one was acknowledged, a resend byte for byte the same,
+// the right payload, flags and finish packet, and the documented outcome.
+// When the answers run out the device stays silent and the next send fails,
+// which ends the transfer (it would otherwise resend for ever).
+#include <cstring>
+#include <vector>
+
+#include "app/settings.h"
+#include "fuzz_support.h"
+#include "image/crc16.h"
+#include "image/image_buffer.h"
+#include "link/packets.h"
+#include "link/transfer.h"
+
+namespace {
+using Bytes = std::vector<std::uint8_t>;
+
+const char PASSWORD[] = "fuzz-password-longer-than-16";
+
+struct Outcome {
+    int result;
+    int status;
+};
+
+enum class Next { First, Same, Following, Nothing };
+
+struct Answer {
+    enum Kind { Timeout, WaitFailed, ReceiveFailed, Datagram } kind;
+    Bytes datagram;
+};
+
+struct Model {
+    // The image as the transfer must see it.
+    bool packaged = false;
+    bool partialEncrypt = false;
+    int fileType = 0;
+    std::uint32_t base = 0;
+    bool refused = false;
+    Outcome refusal{};
+    int firstPage = 0;
+    int endPage = 0;
+
+    // Answers still to give.
+    const std::uint8_t* input = nullptr;
+    std::size_t left = 0;
+    bool drained = false;
+    Answer answer{};
+
+    // Progress of the exchange.
+    Next next = Next::First;
+    Bytes last;
+    int outstanding = 0;
+    int pageCount = 0;
+    bool finishSent = false;
+    bool ended = false;
+    Outcome end{};
+};
+
+Model model;
+
+std::uint8_t take()
+{
+    if (model.left == 0)
+        return 0;
+    --model.left;
+    return *model.input++;
+}
+
+void fillPattern()
+{
+    for (std::uint32_t i = 0; i < IMAGE_BUFFER_SIZE; ++i)
+        imageBuffer[i] = static_cast<std::uint8_t>(i * 7 + (i >> 8) * 3 + 1);
+}
+
+Bytes imageBytes(std::uint64_t from, std::uint32_t count)
+{
+    Bytes bytes(count, 0);
+    for (std::uint32_t i = 0; i < count; ++i)
+        if (from + i < IMAGE_BUFFER_SIZE)
+            bytes[i] = imageBuffer[from + i];
+    return bytes;
+}
+
+std::uint32_t pagesOf(std::uint32_t bytes)
+{
+    return (bytes + PAGE_SIZE - 1) / PAGE_SIZE;
+}
+
+// The page range the transfer must take, or the refusal it must give.
+void predictRange(std::uint32_t minAddress, std::uint32_t maxAddress)
+{
+    auto refuse = [](int status) {
+        model.refused = true;
+        model.refusal = Outcome{TRANSFER_MUST_END, status};
+    };
+    if (!model.packaged && maxAddress < minAddress)
+        return refuse(1);
+    if (!model.packaged && model.fileType == TYPE_DSP_HEX) {
+        minAddress *= 2;
+        maxAddress = maxAddress * 2 + 4;
+    }
+    model.base = model.packaged ? 0 : minAddress;
+    const std::uint32_t s = maxAddress - (model.packaged ? 0 : minAddress);
+    if (model.fileType == TYPE_DSP_HEX) {
+        const std::uint32_t dspLastPage = s / PAGE_SIZE + 1572;
+        if (dspLastPage > 1671)
+            return refuse(0);
+        model.firstPage = 1571;
+        model.endPage = static_cast<int>(dspLastPage);
+        return;
+    }
+    const bool counted = model.fileType == TYPE_MAIN_HEX || model.fileType == TYPE_JAVA;
+    if (counted && model.packaged && s < PAGE_HEADER_SIZE)
+        return refuse(1);
+    const int pages = static_cast<int>(pagesOf(model.packaged ? s - PAGE_HEADER_SIZE : s));
+    switch (model.fileType) {
+    case TYPE_MAIN_HEX: model.firstPage = 0; model.endPage = pages; return;
+    case TYPE_LOGO: model.firstPage = 1555; model.endPage = 1571; return;
+    case TYPE_JAVA: model.firstPage = 1427; model.endPage = 1427 + pages; return;
+    case TYPE_HTML: model.firstPage = 1027; model.endPage = 1427; return;
+    default: return refuse(-1);
+    }
+}
+
+void checkFixedPart(const std::uint8_t* d)
+{
+    Bytes field(16, 0);
+    std::memcpy(field.data(), PASSWORD, 16);
+    FUZZ_CHECK(std::memcmp(d + OFF_PASSWORD, field.data(), 16) == 0);
+    FUZZ_CHECK(getU16(d + OFF_FIXED_WORD) == FIXED_WORD);
+}
+
+void checkCodeUpdate(const std::uint8_t* d, int length, int startPage)
+{
+    const bool first = startPage == model.firstPage;
+    const int headerBytes = model.packaged && first ? 8 : 0;
+    const int count = model.endPage - startPage < 4 ? model.endPage - startPage : 4;
+    FUZZ_CHECK(startPage >= model.firstPage && startPage < model.endPage);
+    FUZZ_CHECK(length == CODE_UPDATE_SIZE + headerBytes);
+    FUZZ_CHECK(d[OFF_OPCODE] == TFTP_CODE_UPDATE);
+    FUZZ_CHECK(d[OFF_COUNT_OR_TYPE] == count);
+    FUZZ_CHECK(getU16(d + OFF_START_PAGE) == startPage);
+    std::uint8_t flags = 0;
+    if (model.packaged)
+        flags = first ? 0x81 : (model.partialEncrypt ? 0x00 : 0x01);
+    FUZZ_CHECK(d[OFF_FLAGS] == flags);
+    checkFixedPart(d);
+    // Packets tile the image: the page header rides in front of page 0.
+    const std::uint64_t index = static_cast<std::uint64_t>(startPage - model.firstPage);
+    const std::uint64_t offset = index * PAGE_SIZE + (model.packaged && !first ? 8 : 0);
+    const Bytes payload = imageBytes(model.base + offset, PAYLOAD_SIZE + headerBytes);
+    FUZZ_CHECK(std::memcmp(d + OFF_PAYLOAD, payload.data(), payload.size()) == 0);
+    model.outstanding = startPage;
+    model.pageCount = count;
+}
+
+void checkFinish(const std::uint8_t* d, int length)
+{
+    FUZZ_CHECK(length == FINISH_PACKET_SIZE);
+    FUZZ_CHECK(d[OFF_OPCODE] == TFTP_FINISH);
+    FUZZ_CHECK(d[OFF_COUNT_OR_TYPE] == model.fileType + 7);
+    FUZZ_CHECK(d[OFF_FLAGS] == (model.packaged ? 0x01 : 0x00));
+    FUZZ_CHECK(getU16(d + OFF_START_PAGE) == 0);
+    checkFixedPart(d);
+    FUZZ_CHECK(getU16(d + OFF_FIRST_PAGE) == model.firstPage);
+    FUZZ_CHECK(getU16(d + OFF_END_PAGE) == model.endPage);
+    const std::uint32_t span = static_cast<std::uint32_t>(model.endPage - model.firstPage) * 256;
+    const Bytes covered = imageBytes(model.base, span);
+    FUZZ_CHECK(getU16(d + OFF_IMAGE_CRC) == updateCrc16(covered.data(), span));
+    model.finishSent = true;
+    model.outstanding = 0;
+}
+
+int fakeSend(void*, const std::uint8_t* data, int length)
+{
+    FUZZ_CHECK(!model.refused);
+    FUZZ_CHECK(!model.ended);                 // nothing after a fatal answer
+    FUZZ_CHECK(model.next != Next::Nothing);  // never two sends without a wait
+    if (model.next == Next::Same) {
+        FUZZ_CHECK(Bytes(data, data + length) == model.last);
+    } else {
+        const int start =
+            model.next == Next::First ? model.firstPage : model.outstanding + model.pageCount;
+        if (start == model.endPage)
+            checkFinish(data, length);
+        else
+            checkCodeUpdate(data, length, start);
+        model.last.assign(data, data + length);
+    }
+    model.next = Next::Nothing;
+    if (model.drained) {
+        model.ended = true;
+        model.end = Outcome{TRANSFER_SEND_FAILED, 1};
+        return -1;
+    }
+    return length;
+}
+
+// What the answer just given must make of the outstanding packet.
+void judge(const Bytes* datagram)
+{
+    const bool usable = datagram != nullptr && datagram->size() == REPLY_LENGTH;
+    const std::uint8_t code = usable ? (*datagram)[OFF_REPLY_CODE] : 0;
+    const std::uint8_t reason = usable ? (*datagram)[OFF_NACK_REASON] : 0;
+    const int page = usable ? getU16(datagram->data() + OFF_REPLY_PAGE) : -1;
+    if (model.finishSent) {
+        // The finish packet is never repeated: its one answer ends the run.
+        model.ended = true;
+        if (!usable)
+            model.end = Outcome{TRANSFER_MUST_END, 0};
+        else if (code == TFTP_NACK)
+            model.end = Outcome{TRANSFER_MUST_END, reason == NACK_WRONG_PASSWORD ? -1 : 0};
+        else
+            model.end = Outcome{TRANSFER_COMPLETED, 1};
+        return;
+    }
+    if (usable && code == TFTP_NACK &&
+        (reason == NACK_WRONG_PASSWORD || reason == NACK_BAD_CRC || reason == NACK_BAD_VERSION)) {
+        model.ended = true;
+        model.end = Outcome{TRANSFER_MUST_END, reason == NACK_WRONG_PASSWORD ? -1 : 0};
+        return;
+    }
+    model.next = usable && code == TFTP_ACK && page == model.outstanding ? Next::Following
+                                                                         : Next::Same;
+}
+
+Bytes reply(std::uint8_t code, std::uint8_t reason, int page)
+{
+    Bytes d(REPLY_LENGTH, 0);
+    d[OFF_REPLY_CODE] = code;
+    d[OFF_NACK_REASON] = reason;
+    putU16(d.data() + OFF_REPLY_PAGE, static_cast<std::uint16_t>(page));
+    return d;
+}
+
+Bytes rawDatagram(std::size_t length)
+{
+    Bytes d(length, 0);
+    for (std::size_t i = 0; i < length && model.left > 0; ++i)
+        d[i] = take();
+    return d;
+}
+
+// The next answer from the input, built around the outstanding packet so
+// that plain bytes can walk a transfer to its end.
+Answer nextAnswer()
+{
+    const std::uint8_t op = take();
+    switch (op % 12) {
+    case 0: return {Answer::Timeout, {}};
+    case 1: return {Answer::WaitFailed, {}};
+    case 2: return {Answer::ReceiveFailed, {}};
+    case 4: return {Answer::Datagram, reply(TFTP_ACK, 0, model.outstanding +
+                                                          static_cast<std::int8_t>(take()))};
+    case 5: return {Answer::Datagram, reply(TFTP_NACK, take(), model.outstanding)};
+    case 6: return {Answer::Datagram, rawDatagram(REPLY_LENGTH)};
+    case 7: return {Answer::Datagram, rawDatagram(take() % REPLY_LENGTH)};
+    case 8: return {Answer::Datagram, rawDatagram(REPLY_LENGTH + 1 + take() * 8u)};
+    case 9: {
+        const std::uint8_t code = take();
+        return {Answer::Datagram, reply(code, take(), model.outstanding)};
+    }
+    case 10: {
+        const std::uint8_t low = take();
+        return {Answer::Datagram, reply(TFTP_ACK, 0, low | take() << 8)};
+    }
+    default: return {Answer::Datagram, reply(TFTP_ACK, 0, model.outstanding)};
+    }
+}
+
+int fakeWait(void*, int)
+{
+    FUZZ_CHECK(!model.ended);
+    if (model.left == 0) {
+        model.drained = true;
+        judge(nullptr);
+        return 0;
+    }
+    model.answer = nextAnswer();
+    if (model.answer.kind == Answer::Timeout || model.answer.kind == Answer::WaitFailed) {
+        judge(nullptr);
+        return model.answer.kind == Answer::Timeout ? 0 : -1;
+    }
+    return 1;
+}
+
+int fakeReceive(void*, std::uint8_t* buffer, int size)
+{
+    const Bytes& d = model.answer.datagram;
+    if (model.answer.kind == Answer::ReceiveFailed) {
+        judge(nullptr);
+        return -1;
+    }
+    // A datagram longer than the buffer is a failed receive, as on a socket.
+    const std::size_t copied = d.size() < static_cast<std::size_t>(size) ? d.size() : size;
+    if (copied != 0)
+        std::memcpy(buffer, d.data(), copied);
+    if (d.size() > static_cast<std::size_t>(size)) {
+        judge(nullptr);
+        return -1;
+    }
+    judge(&d);
+    return static_cast<int>(d.size());
+}
+
+const int TYPES[8] = {TYPE_MAIN_HEX, TYPE_DSP_HEX, TYPE_LOGO, TYPE_JAVA,
+                      TYPE_HTML,     1,            7,         TYPE_MAIN_HEX};
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    static const bool filled = (fillPattern(), true);
+    (void)filled;
+    if (size < 4)
+        return 0;
+    model = Model{};
+    model.packaged = data[0] & 1;
+    model.partialEncrypt = data[0] & 2;
+    model.fileType = TYPES[(data[0] >> 2) & 7];
+    const std::uint32_t value = data[1] | data[2] << 8;
+    std::uint32_t minAddress = 0;
+    std::uint32_t maxAddress = 0;
+    if (model.packaged) {
+        minAddress = data[3];  // a package body sits at 0 whatever its header says
+        maxAddress = model.fileType == TYPE_DSP_HEX ? value : value % 6000;
+    } else if (value == 0xFFFF) {
+        minAddress = IMAGE_BUFFER_SIZE;  // an Intel HEX file without data records
+    } else if (model.fileType == TYPE_MAIN_HEX) {
+        // 0xFF: an image ending past the buffer, whose last payload is cut.
+        minAddress = data[3] == 0xFF ? IMAGE_BUFFER_SIZE - 100 : data[3] * 64u;
+        maxAddress = minAddress + value % 6000;
+    } else if (model.fileType == TYPE_DSP_HEX) {
+        minAddress = data[3] * 8u;  // word addresses
+        maxAddress = minAddress + value % 14000;
+    } else {
+        maxAddress = value % 6000;
+    }
+    model.input = data + 4;
+    model.left = size - 4;
+    predictRange(minAddress, maxAddress);
+
+    fuzz::quietConsole();
+    resetSettings();
+    std::strcpy(settings.setPassword, PASSWORD);
+    std::strcpy(settings.fileName, "fuzz.img");
+    settings.packagedInput = model.packaged ? 1 : 0;
+    settings.partialEncrypt = model.partialEncrypt ? 1 : 0;
+    settings.fileType = static_cast<std::uint8_t>(model.fileType);
+    nMinHexAddress = minAddress;
+    nMaxHexAddress = maxAddress;
+
+    UpdateLink link{nullptr, fakeSend, fakeWait, fakeReceive, 0};
+    const TransferOutcome got = transferFile(&link, model.fileType);
+
+    const Outcome want = model.refused ? model.refusal : model.end;
+    FUZZ_CHECK(model.refused || model.ended);
+    FUZZ_CHECK(got.result == want.result && got.exitStatus == want.status);
+    if (model.refused)
+        FUZZ_CHECK(model.last.empty());
+    return 0;
+}
