@@ -1,0 +1,359 @@
+// VNinfo from outside: packages written by VNloader, then damaged in the
+// ways an operator meets (cut, wrong key, wrong type byte, corrupted), and
+// plain Intel HEX files in byte and word mode.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "image/crc16.h"
+#include "programs.h"
+
+namespace {
+using Bytes = std::vector<std::uint8_t>;
+
+const std::string key = "info-key";
+constexpr std::size_t PAGE = 256;
+constexpr std::size_t HEADER = 12;  // package header
+// Six pages: longer than the 1032 bytes that are enciphered without -EA.
+constexpr std::size_t MAIN_SIZE = 1500;
+
+int runMs()
+{
+    return programsUnderWine() ? 60000 : 10000;
+}
+
+std::string hexRecord(unsigned type, unsigned address, const Bytes& data)
+{
+    char text[16];
+    unsigned sum = static_cast<unsigned>(data.size()) + (address >> 8) + (address & 0xFF) + type;
+    std::snprintf(text, sizeof text, ":%02X%04X%02X", static_cast<unsigned>(data.size()),
+                  address & 0xFFFF, type);
+    std::string line = text;
+    for (std::uint8_t b : data) {
+        std::snprintf(text, sizeof text, "%02X", b);
+        line += text;
+        sum += b;
+    }
+    std::snprintf(text, sizeof text, "%02X\r\n", (0x100 - (sum & 0xFF)) & 0xFF);
+    return line + text;
+}
+
+Bytes mainImage()
+{
+    std::mt19937 random(21);
+    Bytes image(MAIN_SIZE);
+    for (auto& b : image)
+        b = static_cast<std::uint8_t>(random());
+    image[0] = 0x5A;  // not the length prefix a Java image would start with
+    image[1] = 0xA5;
+    return image;
+}
+
+std::string mainHex(const Bytes& image)
+{
+    std::string text;
+    for (std::size_t at = 0; at < image.size(); at += 16) {
+        std::size_t end = at + 16 < image.size() ? at + 16 : image.size();
+        text += hexRecord(0, static_cast<unsigned>(at),
+                          Bytes(image.begin() + static_cast<long>(at),
+                                image.begin() + static_cast<long>(end)));
+    }
+    return text + ":00000001FF\r\n";
+}
+
+void putU16(Bytes& bytes, std::size_t at, std::uint16_t value)
+{
+    bytes[at] = static_cast<std::uint8_t>(value & 0xFF);
+    bytes[at + 1] = static_cast<std::uint8_t>(value >> 8);
+}
+
+// The package header's CRC made to fit the body again.
+void resealPackage(Bytes& package)
+{
+    putU16(package, 10, updateCrc16(package.data() + HEADER,
+                                    static_cast<std::uint32_t>(package.size() - HEADER)));
+}
+
+bool has(const std::string& output, const std::string& text)
+{
+    return output.find(text) != std::string::npos;
+}
+
+// One main.enc written by VNloader (and one written with -EA) in a
+// directory of their own, for every test to damage copies of.
+class VNinfoTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        dir = new std::string(makeTempDir());
+        writeTextFile(*dir + "/main.hex", mainHex(mainImage()));
+        ProgramResult made = runProgram("VNloader", {"-NE", "-T", "M", "-f", "main.hex", "-K", key},
+                                        runMs(), *dir);
+        ASSERT_EQ(made.status, 1) << made.output;
+        std::rename((*dir + "/main.enc").c_str(), (*dir + "/whole.enc").c_str());
+        made = runProgram("VNloader", {"-NE", "-T", "M", "-f", "main.hex", "-K", key, "-EA"},
+                          runMs(), *dir);
+        ASSERT_EQ(made.status, 1) << made.output;
+        std::rename((*dir + "/main.enc").c_str(), (*dir + "/whole-ea.enc").c_str());
+        made = runProgram("VNloader", {"-NE", "-T", "M", "-f", "main.hex", "-K", key}, runMs(),
+                          *dir);
+        ASSERT_EQ(made.status, 1) << made.output;
+        package = new Bytes(readFile(*dir + "/main.enc"));
+        ASSERT_EQ(package->size(), HEADER + 8 + 6 * PAGE);
+    }
+
+    static void TearDownTestSuite()
+    {
+        delete package;
+        delete dir;
+    }
+
+    static ProgramResult info(const std::vector<std::string>& args)
+    {
+        return runProgram("VNinfo", args, runMs(), *dir);
+    }
+
+    static ProgramResult infoOn(const Bytes& file, std::vector<std::string> args)
+    {
+        writeFile(*dir + "/damaged.enc", file);
+        args.push_back("damaged.enc");
+        return info(args);
+    }
+
+    static std::string* dir;
+    static Bytes* package;
+};
+
+std::string* VNinfoTest::dir = nullptr;
+Bytes* VNinfoTest::package = nullptr;
+
+TEST_F(VNinfoTest, GoodPackageIsFitAndItsTransferMatchesTheBody)
+{
+    ProgramResult r = info({"-K", key, "main.enc"});
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_TRUE(has(r.output, "body                 1544 bytes: page header and 6 pages")) << r.output;
+    EXPECT_TRUE(has(r.output, "source length        1500 bytes: fits the body")) << r.output;
+    EXPECT_TRUE(has(r.output, "Result: 0, fit to send")) << r.output;
+
+    // The finish packet's CRC covers the body from its page header on, as
+    // many bytes as the pages sent.
+    char expected[256];
+    std::snprintf(expected, sizeof expected,
+                  "\"firstPage\":0,\"endPage\":6,\"pages\":6,\"imagePages\":6,\"packets\":2,"
+                  "\"firstPacketLength\":1055,\"firstFlags\":129,\"laterFlags\":0,"
+                  "\"finishType\":9,\"finishFlags\":1,\"imageCrc\":%u}",
+                  updateCrc16(package->data() + HEADER, 6 * PAGE));
+    r = info({"--json", "-K", key, "-f", "main.enc"});
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_TRUE(has(r.output, expected)) << r.output;
+    EXPECT_TRUE(has(r.output, "\"sourceLength\":1500,\"lengthFits\":true")) << r.output;
+
+    // Without the key the page header cannot be judged; nothing fails.
+    r = info({"main.enc"});
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_TRUE(has(r.output, "page header not checked: give the key with -K")) << r.output;
+
+    // Enciphered whole: checks out with -EA, and its later packets are marked.
+    r = info({"-K", key, "-EA", "whole-ea.enc"});
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_TRUE(has(r.output, "the others flags 0x01")) << r.output;
+}
+
+TEST_F(VNinfoTest, CutPackagesFailTheirCrcOrCannotBeRead)
+{
+    struct Case {
+        std::size_t length;
+        int status;
+        const char* says;
+    };
+    const Case cases[] = {
+        {package->size() - 1, 3, "the file is corrupted or cut"},
+        {HEADER + 520, 3, "the file is corrupted or cut"},
+        {HEADER, 3, "the file is corrupted or cut"},  // no body at all
+        {6, 2, "Could not read nMaxHexAddress"},
+        {0, 2, "Could not read Magic Number"},
+    };
+    for (const Case& c : cases) {
+        Bytes cut(package->begin(), package->begin() + static_cast<long>(c.length));
+        ProgramResult r = infoOn(cut, {"-K", key});
+        EXPECT_EQ(r.status, c.status) << c.length << "\n" << r.output;
+        EXPECT_TRUE(has(r.output, c.says)) << c.length << "\n" << r.output;
+        EXPECT_FALSE(has(r.output, "Transfer\n")) << "a refused file has no transfer";
+    }
+}
+
+TEST_F(VNinfoTest, WrongKeyOrWrongEncipherModeFailThePageHeader)
+{
+    ProgramResult r = info({"-K", "not-the-key", "main.enc"});
+    EXPECT_EQ(r.status, 4) << r.output;
+    EXPECT_TRUE(has(r.output, "wrong key, or the body is corrupted")) << r.output;
+
+    // The key's ninth character takes no part in the cipher.
+    r = info({"-K", key + "X", "main.enc"});
+    EXPECT_EQ(r.status, 0) << r.output;
+
+    r = info({"-K", key, "-EA", "main.enc"});
+    EXPECT_EQ(r.status, 4) << r.output;
+    EXPECT_TRUE(has(r.output, "written without -EA")) << r.output;
+    r = info({"-K", key, "whole-ea.enc"});
+    EXPECT_EQ(r.status, 4) << r.output;
+    EXPECT_TRUE(has(r.output, "written with -EA")) << r.output;
+}
+
+TEST_F(VNinfoTest, WrongTypeBytes)
+{
+    struct Case {
+        std::uint8_t type;
+        int status;
+        const char* says;
+    };
+    const Case cases[] = {
+        {9, 2, "Bad File Type, This is not an ORLIX microcode update file: damaged.enc"},
+        {0x80, 2, "Bad File Type"},
+        {7, 5, "\"Unknown file type\" (exit status -1)"},
+        {1, 5, "\"Unknown file type\" (exit status -1)"},
+        // Loads and would be sent to the Java pages: only the image tells.
+        {5, 6, "a Java image starts with its content length"},
+        {3, 6, "make a DSP HEX image of 3004 bytes"},
+    };
+    for (const Case& c : cases) {
+        Bytes changed = *package;
+        changed[1] = c.type;
+        ProgramResult r = infoOn(changed, {"-K", key});
+        EXPECT_EQ(r.status, c.status) << int(c.type) << "\n" << r.output;
+        EXPECT_TRUE(has(r.output, c.says)) << int(c.type) << "\n" << r.output;
+    }
+}
+
+TEST_F(VNinfoTest, CorruptedBodies)
+{
+    // In the stored bytes: the package header's CRC catches it.
+    Bytes corrupted = *package;
+    corrupted[HEADER + 1100] ^= 0x01;
+    ProgramResult r = infoOn(corrupted, {});
+    EXPECT_EQ(r.status, 3) << r.output;
+    EXPECT_TRUE(has(r.output, "Bad crc from: damaged.enc, this file appears corrupted")) << r.output;
+
+    // With that CRC made to fit again, only the page header can tell, in
+    // the plain part and in the enciphered part alike.
+    for (std::size_t at : {std::size_t{1100}, std::size_t{20}}) {
+        Bytes changed = *package;
+        changed[HEADER + at] ^= 0x80;
+        resealPackage(changed);
+        r = infoOn(changed, {});
+        EXPECT_EQ(r.status, 0) << at << "\n" << r.output;
+        r = infoOn(changed, {"-K", key});
+        EXPECT_EQ(r.status, 4) << at << "\n" << r.output;
+    }
+
+    // A body that is not a page header and whole pages.
+    Bytes longer = *package;
+    longer.push_back(0);
+    resealPackage(longer);
+    r = infoOn(longer, {"-K", key});
+    EXPECT_EQ(r.status, 4) << r.output;
+    EXPECT_TRUE(has(r.output, "[6] the body is 1545 bytes, not a page header and whole pages"))
+        << r.output;
+}
+
+TEST_F(VNinfoTest, MainCpuHexWithGaps)
+{
+    // Two stretches, the second behind a segment record.
+    writeTextFile(*dir + "/gaps.hex", ":0400100001020304E2\r\n:020000021000EC\r\n"
+                                      ":03000000AABBCCCC\r\n:00000001FF\r\n");
+    ProgramResult r = info({"--json", "-NE", "-T", "M", "gaps.hex"});
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_TRUE(has(r.output, "\"minBound\":16,\"maxBound\":65539,\"dataRecords\":2,"
+                              "\"otherRecords\":1,\"overlaps\":0,"
+                              "\"data\":[{\"start\":16,\"end\":20},{\"start\":65536,\"end\":65539}],"
+                              "\"gaps\":[{\"start\":20,\"end\":65536}]"))
+        << r.output;
+    // The image from its lower bound: 65523 bytes are 256 pages.
+    EXPECT_TRUE(has(r.output, "\"firstPage\":0,\"endPage\":256,")) << r.output;
+    EXPECT_TRUE(has(r.output, "\"packets\":64,\"firstPacketLength\":1047,\"firstFlags\":0,"))
+        << r.output;
+
+    ProgramResult text = info({"-NE", "-T", "M", "-f", "main.hex"});
+    EXPECT_EQ(text.status, 0) << text.output;
+    EXPECT_TRUE(has(text.output, "bounds               nMinHexAddress 0x0, nMaxHexAddress 0x5dc: 1500 bytes")) << text.output;
+    EXPECT_TRUE(has(text.output, "gaps (sent as 0)     none")) << text.output;
+
+    writeTextFile(*dir + "/bad.hex", ":2100000000\r\n");
+    r = info({"-NE", "-T", "M", "bad.hex"});
+    EXPECT_EQ(r.status, 2) << r.output;
+    EXPECT_TRUE(has(r.output, "Input file not Intel Hex format:bad.hex")) << r.output;
+
+    writeTextFile(*dir + "/empty.hex", ":00000001FF\r\n");
+    r = info({"-NE", "-T", "M", "empty.hex"});
+    EXPECT_EQ(r.status, 5) << r.output;
+    EXPECT_TRUE(has(r.output, "Nothing to send")) << r.output;
+}
+
+TEST_F(VNinfoTest, DspHexWordImageAndAllotment)
+{
+    writeTextFile(*dir + "/dsp.hex", ":04001000A1B2C3D402\r\n:04001200E5F60718F0\r\n:00000001FF\r\n");
+    ProgramResult r = info({"-NE", "-T", "D", "dsp.hex"});
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_TRUE(has(r.output, "bounds               nMinHexAddress 0x10, nMaxHexAddress 0x14: 4 words")) << r.output;
+    EXPECT_TRUE(has(r.output, "word image           12 bytes at buffer offset 0x20: "
+                              "10 00 14 00 b2 a1 d4 c3 f6 e5 18 07\n"))
+        << r.output;
+    EXPECT_TRUE(has(r.output, "finishType 10, flags 0x00, firstPage 1571, endPage 1572")) << r.output;
+
+    // 12800 words make a word image of 25604 bytes: 101 pages, one too many.
+    std::string text;
+    for (unsigned word = 0; word < 12800; word += 8)
+        text += hexRecord(0, word, Bytes(16, 0x11));
+    writeTextFile(*dir + "/big-dsp.hex", text);
+    r = info({"-NE", "-T", "D", "big-dsp.hex"});
+    EXPECT_EQ(r.status, 5) << r.output;
+    EXPECT_TRUE(has(r.output, "DSP code size exceeds allotment. dspLastPage:1672")) << r.output;
+}
+
+TEST_F(VNinfoTest, RawFilesAndMistakenTypes)
+{
+    writeFile(*dir + "/logo.bin", Bytes(5000, 0x42));
+    ProgramResult r = info({"-NE", "-T", "L", "logo.bin"});
+    EXPECT_EQ(r.status, 7) << r.output;
+    EXPECT_TRUE(has(r.output, "the image fills 20 pages, but the logo range holds 16")) << r.output;
+
+    // A package given as a plain file would be sent whole, headers and all.
+    r = info({"-NE", "-T", "J", "main.enc"});
+    EXPECT_EQ(r.status, 6) << r.output;
+    EXPECT_TRUE(has(r.output, "send it without -NE")) << r.output;
+
+    // A HEX file taken for a package.
+    r = info({"main.hex"});
+    EXPECT_EQ(r.status, 2) << r.output;
+    EXPECT_TRUE(has(r.output, "give -NE -T M or -NE -T D")) << r.output;
+}
+
+TEST_F(VNinfoTest, Usage)
+{
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+    };
+    const Case cases[] = {
+        {{}, 1},
+        {{"-h"}, 0},
+        {{"-NE", "main.hex"}, 1},
+        {{"-NE", "-T", "X", "main.hex"}, 1},
+        {{"-K"}, 1},
+        {{"--bogus", "main.enc"}, 1},
+        {{"a.enc", "b.enc"}, 1},
+        {{"missing.enc"}, 2},
+    };
+    for (const Case& c : cases) {
+        ProgramResult r = info(c.args);
+        EXPECT_EQ(r.status, c.status) << r.output;
+        if (c.status == 1) {
+            EXPECT_TRUE(has(r.output, "usage: VNinfo [options] <file>\n")) << r.output;
+        }
+    }
+}
+}  // namespace

@@ -1,0 +1,26 @@
+#include "info_capture.h"
+
+#include "diag/console.h"
+
+namespace {
+std::string captured;
+
+void keep(const char* text, std::size_t length)
+{
+    captured.append(text, length);
+}
+}  // namespace
+
+void startCapture()
+{
+    captured.clear();
+    setConsoleSink(keep);
+}
+
+std::string stopCapture()
+{
+    setConsoleSink(nullptr);
+    std::string text;
+    text.swap(captured);
+    return text;
+}

@@ -1,0 +1,9 @@
+// Holds back what the project's loaders and transfer print, so VNinfo can
+// report it in its own words and format.
+#pragma once
+
+#include <string>
+
+void startCapture();
+// Stops holding back and returns what was printed meanwhile.
+std::string stopCapture();

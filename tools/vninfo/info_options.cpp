@@ -1,0 +1,140 @@
+#include "info_options.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "app/settings.h"
+#include "diag/console.h"
+
+InfoOptions infoOptions;
+
+const char infoUsageText[] =
+    "usage: VNinfo [options] <file>\n"
+    "Tells whether a file is fit for VNloader to send, without a device. It\n"
+    "writes nothing. By default the file is an update package.\n"
+    "  -f <file>      the file to inspect (or give it alone)\n"
+    "  -K <key>       DES key: decipher the package body, check its page header\n"
+    "  -EA            the package was enciphered whole (VNloader -EA)\n"
+    "  -NE -T <type>  a plain file, as VNloader -NE -T: M main CPU HEX, D DSP HEX,\n"
+    "                 L logo, J Java, H html\n"
+    "  --json         print one JSON object instead of text\n"
+    "  -h, --help     print this text\n"
+    "Exit status:\n"
+    "  0  fit to send: every check passed\n"
+    "  1  usage error\n"
+    "  2  cannot be read, or VNloader's loader refuses it\n"
+    "  3  the package body does not match its CRC: corrupted or cut\n"
+    "  4  the deciphered page header does not check out: wrong key, wrong -EA,\n"
+    "     or corrupted\n"
+    "  5  VNloader's transfer would refuse the image (unknown type, DSP image\n"
+    "     over its allotment, no image data)\n"
+    "  6  the contents disagree with the headers or the file type\n"
+    "  7  part of the image would not be sent, or would land in another\n"
+    "     type's pages\n"
+    "With several problems the lowest number is the status.\n";
+
+namespace {
+// Options start with '-' or '/', as VNloader's do.
+bool isOption(const char* arg, const char* name, bool ignoreCase)
+{
+    if (arg[0] != '-' && arg[0] != '/')
+        return false;
+    const char* given = arg + 1;
+    for (; *given && *name; ++given, ++name) {
+        char a = *given;
+        char b = *name;
+        if (ignoreCase) {
+            a = (a >= 'A' && a <= 'Z') ? static_cast<char>(a - 'A' + 'a') : a;
+            b = (b >= 'A' && b <= 'Z') ? static_cast<char>(b - 'A' + 'a') : b;
+        }
+        if (a != b)
+            return false;
+    }
+    return *given == *name;
+}
+
+bool mapType(char letter, std::uint8_t* type)
+{
+    switch (letter) {
+    case 'M': *type = TYPE_MAIN_HEX; return true;
+    case 'D': *type = TYPE_DSP_HEX; return true;
+    case 'L': *type = TYPE_LOGO; return true;
+    case 'J': *type = TYPE_JAVA; return true;
+    case 'H': *type = TYPE_HTML; return true;
+    default: return false;
+    }
+}
+
+int bad(const char* format, ...) VN_PRINTF(1, 2);
+
+int bad(const char* format, ...)
+{
+    char text[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    consolePrint("VNinfo: %s\n", text);
+    return INFO_ARGS_BAD;
+}
+}  // namespace
+
+int parseInfoOptions(int argc, const char* const* argv)
+{
+    infoOptions = InfoOptions{};
+    const char* typeText = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0)
+            return INFO_ARGS_HELP;
+        if (std::strcmp(arg, "--json") == 0) {
+            infoOptions.json = true;
+            continue;
+        }
+        if (isOption(arg, "NE", false)) {
+            infoOptions.plain = true;
+            continue;
+        }
+        if (isOption(arg, "EA", false)) {
+            infoOptions.wholeEncrypt = true;
+            continue;
+        }
+        const bool takesValue =
+            isOption(arg, "K", true) || isOption(arg, "T", false) || isOption(arg, "f", false);
+        if (takesValue) {
+            if (i + 1 >= argc)
+                return bad("%s needs a value", arg);
+            const char* value = argv[++i];
+            if (isOption(arg, "K", true)) {
+                if (*value == '\0')
+                    return bad("%s needs a key that is not empty", arg);
+                std::memset(infoOptions.key, 0, sizeof infoOptions.key);
+                std::strncpy(reinterpret_cast<char*>(infoOptions.key), value, INFO_KEY_SIZE);
+                infoOptions.keyGiven = true;
+            } else if (isOption(arg, "T", false)) {
+                typeText = value;
+            } else {
+                if (!infoOptions.path.empty())
+                    return bad("more than one file: %s", value);
+                infoOptions.path = value;
+            }
+            continue;
+        }
+        if (arg[0] == '-' && arg[1] != '\0')
+            return bad("unknown option: %s", arg);
+        if (!infoOptions.path.empty())
+            return bad("more than one file: %s", arg);
+        infoOptions.path = arg;
+    }
+    if (infoOptions.path.empty())
+        return bad("no file given");
+    infoOptions.typeIgnored = typeText != nullptr && !infoOptions.plain;
+    if (infoOptions.plain) {
+        if (typeText == nullptr)
+            return bad("-NE needs -T with M, D, L, J or H");
+        if (!mapType(typeText[0], &infoOptions.fileType))
+            return bad("unknown file type: %s (M, D, L, J or H)", typeText);
+    }
+    return INFO_ARGS_RUN;
+}

@@ -1,0 +1,83 @@
+#include "info_report.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+#include "app/settings.h"
+
+namespace {
+std::string formatText(const char* format, va_list args)
+{
+    va_list again;
+    va_copy(again, args);
+    char small[512];
+    int length = std::vsnprintf(small, sizeof small, format, args);
+    if (length < 0) {
+        va_end(again);
+        return std::string();
+    }
+    if (static_cast<std::size_t>(length) < sizeof small) {
+        va_end(again);
+        return std::string(small, static_cast<std::size_t>(length));
+    }
+    std::string text(static_cast<std::size_t>(length) + 1, '\0');
+    std::vsnprintf(text.data(), text.size(), format, again);
+    va_end(again);
+    text.resize(static_cast<std::size_t>(length));
+    return text;
+}
+}  // namespace
+
+void addProblem(InfoReport& report, int status, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    report.problems.push_back(Finding{status, formatText(format, args)});
+    va_end(args);
+}
+
+void addNote(InfoReport& report, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    report.notes.push_back(formatText(format, args));
+    va_end(args);
+}
+
+int reportStatus(const InfoReport& report)
+{
+    int status = INFO_FIT;
+    for (const Finding& problem : report.problems)
+        if (status == INFO_FIT || problem.status < status)
+            status = problem.status;
+    return status;
+}
+
+const char* statusMeaning(int status)
+{
+    switch (status) {
+    case INFO_FIT: return "fit to send: every check passed";
+    case INFO_USAGE: return "usage error";
+    case INFO_UNREADABLE: return "cannot be read, or VNloader's loader refuses it";
+    case INFO_PACKAGE_CRC: return "the package body does not match its CRC: corrupted or cut";
+    case INFO_PAGE_HEADER:
+        return "the deciphered page header does not check out: wrong key, wrong -EA, or corrupted";
+    case INFO_REFUSED: return "VNloader's transfer would refuse the image";
+    case INFO_MISMATCH: return "the contents disagree with the headers or the file type";
+    case INFO_OUT_OF_RANGE:
+        return "part of the image would not be sent, or would land in another type's pages";
+    default: return "unknown";
+    }
+}
+
+const char* typeName(int fileType)
+{
+    switch (fileType) {
+    case TYPE_MAIN_HEX: return "main CPU HEX";
+    case TYPE_DSP_HEX: return "DSP HEX";
+    case TYPE_LOGO: return "logo";
+    case TYPE_JAVA: return "Java";
+    case TYPE_HTML: return "html";
+    default: return "unknown";
+    }
+}
