@@ -209,9 +209,6 @@ void handleFinish(const std::uint8_t* data, int length, SimAnswer* answer)
     }
 
     simState.finishSeen = true;
-    simState.finishType = static_cast<std::uint8_t>(type);
-    simState.firstPage = static_cast<std::uint16_t>(first);
-    simState.endPage = static_cast<std::uint16_t>(end);
     answerWith(answer, TFTP_ACK, 0);
 
     simState.missingPages = missingPages(first, end);
@@ -231,11 +228,15 @@ void handleFinish(const std::uint8_t* data, int length, SimAnswer* answer)
     // A packaged image starts with its page header at the first page and
     // says so in the finish packet's flags.
     bool packagedFinish = (flags & FLAG_ENCRYPTED) != 0;
-    if (simState.haveHeader && simState.headerPage != first)
+    if (simState.haveHeader && simState.headerPage != first) {
+        appendLine(answer, ", page header came with packet %d", simState.headerPage);
         noteFailure("finish: page header came with packet %d, not %d", simState.headerPage, first);
-    if (end > first && packagedFinish != simState.haveHeader)
-        noteFailure("finish: flags 0x%02x, but %s page header arrived", flags,
-                    simState.haveHeader ? "a" : "no");
+    }
+    if (end > first && packagedFinish != simState.haveHeader) {
+        const char* arrived = simState.haveHeader ? "a" : "no";
+        appendLine(answer, ", but %s page header arrived", arrived);
+        noteFailure("finish: flags 0x%02x, but %s page header arrived", flags, arrived);
+    }
 
     simState.headerCheck = HEADER_NONE;
     if (simState.haveHeader)

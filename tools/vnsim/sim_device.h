@@ -41,10 +41,7 @@ struct SimState {
     char firstFailure[160];
 
     bool finishArrived;  // a finish packet came, usable or not
-    bool finishSeen;     // a usable one: its range and checks below
-    std::uint8_t finishType;
-    std::uint16_t firstPage;
-    std::uint16_t endPage;
+    bool finishSeen;     // a usable one: its checks below
     bool crcOk;
     int missingPages;
     SimHeaderCheck headerCheck;
