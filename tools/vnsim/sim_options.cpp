@@ -28,7 +28,8 @@ const char simUsageText[] =
     "<page> is a packet's start page, or \"finish\" for the finish packet.\n"
     "Exit status: 0 finish packet received and every check passed; 1 a check\n"
     "failed (bad CRC, wrong password, bad layout); 2 usage; 3 cannot bind;\n"
-    "4 idle time limit or packet count reached before the finish packet.\n";
+    "4 no finish packet: idle time limit or packet count reached, or a refusal\n"
+    "(NACK 4, 6 or 8) ended the loader's run.\n";
 
 namespace {
 bool parseNumber(const char* text, long low, long high, long* value)
