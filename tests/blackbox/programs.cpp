@@ -77,7 +77,10 @@ int decodeStatus(int raw)
 
 void setProgramLocation(const std::string& binDir, bool underWine)
 {
-    binDirectory = binDir;
+    // Absolute, since programs may run in another working directory.
+    char* absolute = realpath(binDir.c_str(), nullptr);
+    binDirectory = absolute ? absolute : binDir;
+    std::free(absolute);
     wine = underWine;
 }
 

@@ -3,6 +3,8 @@
 // faults. The image VNsim writes must be the one that was sent.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstdint>
 #include <cstdio>
 #include <random>
@@ -53,9 +55,10 @@ std::size_t pagesOf(std::size_t bytes)
 
 Bytes withLengthPrefix(const Bytes& content)
 {
-    Bytes image{static_cast<std::uint8_t>(content.size() & 0xFF),
-                static_cast<std::uint8_t>((content.size() >> 8) & 0xFF)};
-    image.insert(image.end(), content.begin(), content.end());
+    Bytes image(content.size() + 2);
+    image[0] = static_cast<std::uint8_t>(content.size() & 0xFF);
+    image[1] = static_cast<std::uint8_t>((content.size() >> 8) & 0xFF);
+    std::copy(content.begin(), content.end(), image.begin() + 2);
     return image;
 }
 
@@ -404,6 +407,12 @@ TEST(TransferEndToEnd, LoaderCopesWithTheDevicesFaults)
          false},
         {"bad CRC at the finish", {"--nack-at", "finish:6"}, password, 0,
          {"Sending Code Update pages 1435 to 1438\nReceived bad CRC, exiting\n"}, "", 0, true},
+        // A refused finish packet is a failed update, whatever the reason.
+        {"wrong password at the finish", {"--nack-at", "finish:4"}, password, 255,
+         {"Sending Code Update pages 1435 to 1438\nYou entered the wrong Set Password\n"}, "", 0,
+         true},
+        {"plain refusal of the finish", {"--nack-at", "finish:5"}, password, 0,
+         {"Sending Code Update pages 1435 to 1438\nReceived a NACK from packet 0\n"}, "", 0, true},
     };
     std::string dir = writeFirmware(java);
     for (const Case& c : cases) {
