@@ -113,6 +113,7 @@ void package(const PackageView& pkg)
     number("bodyCrc", pkg.bodyCrc);
     flag("crcOk", pkg.storedCrc == pkg.bodyCrc);
     number("bodyLength", pkg.bodyLength);
+    number("fileBodyLength", static_cast<long long>(pkg.fileBodyLength));
     number("bodyPages", pkg.bodyPages);
     flag("wholePages", pkg.wholePages);
     flag("bodyTooLong", pkg.bodyTooLong);

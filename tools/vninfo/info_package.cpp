@@ -34,7 +34,8 @@ bool typeAccepted(std::uint8_t type)
     return signedType >= 1 && signedType <= 7;
 }
 
-void describeHeader(const std::vector<std::uint8_t>& file, PackageView& view)
+void describeHeader(const std::vector<std::uint8_t>& file, std::uint64_t fileLength,
+                    PackageView& view)
 {
     const auto size = static_cast<std::uint32_t>(file.size());
     view.present = true;
@@ -44,9 +45,10 @@ void describeHeader(const std::vector<std::uint8_t>& file, PackageView& view)
     view.minBound = fieldValue(file, 2, 4);
     view.maxBound = fieldValue(file, 6, 4);
     view.storedCrc = static_cast<std::uint16_t>(fieldValue(file, 10, 2));
-    std::uint32_t body = size > PACKAGE_HEADER_SIZE ? size - PACKAGE_HEADER_SIZE : 0;
+    const std::uint32_t body = size > PACKAGE_HEADER_SIZE ? size - PACKAGE_HEADER_SIZE : 0;
     view.bodyTooLong = body > IMAGE_BUFFER_SIZE;
     view.bodyLength = view.bodyTooLong ? IMAGE_BUFFER_SIZE : body;
+    view.fileBodyLength = fileLength > PACKAGE_HEADER_SIZE ? fileLength - PACKAGE_HEADER_SIZE : 0;
     view.bodyCrc = updateCrc16(file.data() + view.headerBytes, view.bodyLength);
     view.wholePages = view.bodyLength >= PAGE_HEADER_SIZE + PAGE_SIZE &&
                       (view.bodyLength - PAGE_HEADER_SIZE) % PAGE_SIZE == 0;
@@ -238,7 +240,8 @@ void reportRefusal(InfoReport& report, const std::vector<std::uint8_t>& file)
 }
 }  // namespace
 
-bool readFileBytes(const char* path, std::uint32_t limit, std::vector<std::uint8_t>* bytes)
+bool readFileBytes(const char* path, std::uint32_t limit, std::vector<std::uint8_t>* bytes,
+                   std::uint64_t* fileLength)
 {
     bytes->clear();
     std::FILE* file = std::fopen(path, "rb");
@@ -247,7 +250,16 @@ bool readFileBytes(const char* path, std::uint32_t limit, std::vector<std::uint8
     bytes->resize(limit);
     const std::size_t got = std::fread(bytes->data(), 1, limit, file);
     bytes->resize(got);
+    std::uint64_t length = got;
+    if (got == limit) {
+        char rest[4096];
+        std::size_t more;
+        while ((more = std::fread(rest, 1, sizeof rest, file)) != 0)
+            length += more;
+    }
     std::fclose(file);
+    if (fileLength)
+        *fileLength = length;
     return true;
 }
 
@@ -262,7 +274,8 @@ bool looksLikePackage(const std::vector<std::uint8_t>& bytes)
 void inspectPackage(InfoReport& report)
 {
     std::vector<std::uint8_t> file;
-    const bool opened = readFileBytes(report.path.c_str(), FILE_LIMIT, &file);
+    std::uint64_t fileLength = 0;
+    const bool opened = readFileBytes(report.path.c_str(), FILE_LIMIT, &file, &fileLength);
 
     // The loader's own verdict, in its own words.
     settings.packagedInput = 1;
@@ -277,16 +290,17 @@ void inspectPackage(InfoReport& report)
     }
 
     PackageView& view = report.package;
-    describeHeader(file, view);
+    describeHeader(file, fileLength, view);
     if (!report.loaderAccepted)
         reportRefusal(report, file);
     if (view.bodyTooLong)
-        addNote(report, "the body is longer than the %u bytes VNloader reads; the rest is ignored",
-                static_cast<unsigned>(IMAGE_BUFFER_SIZE));
-    if (view.headerBytes == PACKAGE_HEADER_SIZE && view.bodyLength != 0 && !view.wholePages)
+        addProblem(report, INFO_OUT_OF_RANGE,
+                   "the body is %.0f bytes; VNloader reads only the first %u",
+                   static_cast<double>(view.fileBodyLength), static_cast<unsigned>(IMAGE_BUFFER_SIZE));
+    else if (view.headerBytes == PACKAGE_HEADER_SIZE && view.bodyLength != 0 && !view.wholePages)
         addProblem(report, INFO_MISMATCH,
-                   "the body is %u bytes, not a page header and whole pages (264 + 256 x k)",
-                   static_cast<unsigned>(view.bodyLength));
+                   "the body is %u byte%s, not a page header and whole pages (264 + 256 x k)",
+                   static_cast<unsigned>(view.bodyLength), view.bodyLength == 1 ? "" : "s");
 
     if (view.headerBytes < PACKAGE_HEADER_SIZE || view.magic != PACKAGE_MAGIC)
         return;

@@ -35,6 +35,7 @@ struct PackageView {
     std::uint16_t storedCrc;
     std::uint16_t bodyCrc;      // over the body as VNloader reads it
     std::uint32_t bodyLength;   // as VNloader reads it
+    std::uint64_t fileBodyLength;  // as the file holds it
     bool bodyTooLong;           // more than the image buffer holds
     bool wholePages;            // a page header plus whole pages
     std::uint32_t bodyPages;    // pages after the page header, a partial one counted

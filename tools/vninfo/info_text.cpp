@@ -61,11 +61,15 @@ void printPackage(const InfoReport& report)
     item("nMaxHexAddress", "0x%08x", u(pkg.maxBound));
     item("file CRC", "0x%04x, the body gives 0x%04x: %s", pkg.storedCrc, pkg.bodyCrc,
          okText(pkg.storedCrc == pkg.bodyCrc));
-    if (pkg.wholePages)
+    if (pkg.bodyTooLong)
+        item("body", "%.0f bytes, of which VNloader reads %u", static_cast<double>(pkg.fileBodyLength),
+             u(pkg.bodyLength));
+    else if (pkg.wholePages)
         item("body", "%u bytes: page header and %u page%s", u(pkg.bodyLength), u(pkg.bodyPages),
              pkg.bodyPages == 1 ? "" : "s");
     else
-        item("body", "%u bytes: not a page header and whole pages", u(pkg.bodyLength));
+        item("body", "%u byte%s: not a page header and whole pages", u(pkg.bodyLength),
+             pkg.bodyLength == 1 ? "" : "s");
 }
 
 void printPageHeader(const InfoReport& report)
