@@ -316,13 +316,31 @@ TEST_F(VNinfoTest, DspHexWordImageAndAllotment)
 
 TEST_F(VNinfoTest, RawFilesAndMistakenTypes)
 {
-    writeFile(*dir + "/logo.bin", Bytes(5000, 0x42));
-    ProgramResult r = info({"-NE", "-T", "L", "logo.bin"});
-    EXPECT_EQ(r.status, 7) << r.output;
-    EXPECT_TRUE(has(r.output, "the image fills 20 pages, but the logo range holds 16")) << r.output;
+    struct Case {
+        const char* letter;
+        std::size_t size;
+        int status;
+        const char* says;
+    };
+    // With the length prefix, but for html: 4096 bytes fill 16 pages.
+    const Case cases[] = {
+        {"L", 4094, 0, "pages                1555 to 1570 (16 pages)"},
+        {"L", 5000, 7, "the image fills 20 pages, but the logo range holds 16: the last 4"},
+        {"H", 400 * PAGE, 0, "pages                1027 to 1426 (400 pages)"},
+        {"H", 400 * PAGE + 1, 7, "the image fills 401 pages, but the html range holds 400"},
+        {"J", 128 * PAGE - 2, 0, "pages                1427 to 1554 (128 pages)"},
+        {"J", 128 * PAGE - 1, 7, "pages 1427 to 1555 run past the Java pages (1427 to 1554) into "
+                                 "the logo pages"},
+    };
+    for (const Case& c : cases) {
+        writeFile(*dir + "/raw.bin", Bytes(c.size, 0x42));
+        ProgramResult r = info({"-NE", "-T", c.letter, "raw.bin"});
+        EXPECT_EQ(r.status, c.status) << c.letter << c.size << "\n" << r.output;
+        EXPECT_TRUE(has(r.output, c.says)) << c.letter << c.size << "\n" << r.output;
+    }
 
     // A package given as a plain file would be sent whole, headers and all.
-    r = info({"-NE", "-T", "J", "main.enc"});
+    ProgramResult r = info({"-NE", "-T", "J", "main.enc"});
     EXPECT_EQ(r.status, 6) << r.output;
     EXPECT_TRUE(has(r.output, "send it without -NE")) << r.output;
 
