@@ -21,5 +21,7 @@ echo "== sanitizers"
 ctest --test-dir build/asan --output-on-failure -j"$jobs" || status=1
 echo "== windows (wine)"
 tests/netns-run.sh sh scripts/test-wine-leg.sh build/win build/native || status=1
+echo "== packages (deb, zip)"
+sh scripts/check-packages.sh build/native build/win || status=1
 [ $status -eq 0 ] && echo "all legs passed" || echo "some legs FAILED"
 exit $status
