@@ -40,7 +40,7 @@ fi
 work=$(mktemp -d)
 server_pid=
 cleanup() {
-    [[ -n $server_pid ]] && kill "$server_pid" 2>/dev/null
+    [[ -n $server_pid ]] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
     rm -rf "$work"
 }
 trap cleanup EXIT
