@@ -7,6 +7,8 @@
 #include "diag/log.h"
 
 namespace {
+constexpr int DEBUG_RECEIVE_BUFFER = 4 * 1024 * 1024;
+
 bool mustEscape(unsigned char c)
 {
     return (c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0x7F;
@@ -64,6 +66,8 @@ void DbgMsgThread(void*)
                      settings.debugPort);
         return;
     }
+    // Room for a burst: the device may send faster than the console takes it.
+    platformSetReceiveBuffer(sock, DEBUG_RECEIVE_BUFFER);
     char text[DEBUG_DATAGRAM_SIZE + 1];
     char line[DEBUG_LINE_SIZE];
     for (;;) {

@@ -42,6 +42,9 @@ int platformSendTo(PlatformSocket sock, const void* data, int length, PlatformAd
 // Length of the datagram received, or -1. A datagram longer than size is a
 // failed receive on every platform (its first size bytes are still stored).
 int platformRecvFrom(PlatformSocket sock, void* buffer, int size, PlatformAddress* from);
+// Asks for a receive buffer of this many bytes (the system may grant less),
+// so that bursts of datagrams wait in it instead of being dropped.
+void platformSetReceiveBuffer(PlatformSocket sock, int bytes);
 // Port the socket is bound to (host order), 0 when unknown.
 std::uint16_t platformLocalPort(PlatformSocket sock);
 

@@ -119,6 +119,12 @@ int platformRecvFrom(PlatformSocket sock, void* buffer, int size, PlatformAddres
     return static_cast<int>(got);
 }
 
+void platformSetReceiveBuffer(PlatformSocket sock, int bytes)
+{
+    // Best effort: the kernel caps the size, and a refusal is no failure.
+    setsockopt(static_cast<int>(sock), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+}
+
 std::uint16_t platformLocalPort(PlatformSocket sock)
 {
     sockaddr_in sa{};

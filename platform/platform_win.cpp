@@ -88,6 +88,12 @@ int platformRecvFrom(PlatformSocket sock, void* buffer, int size, PlatformAddres
     return got == SOCKET_ERROR ? -1 : got;
 }
 
+void platformSetReceiveBuffer(PlatformSocket sock, int bytes)
+{
+    setsockopt(static_cast<SOCKET>(sock), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&bytes),
+               sizeof bytes);
+}
+
 std::uint16_t platformLocalPort(PlatformSocket sock)
 {
     sockaddr_in sa{};
