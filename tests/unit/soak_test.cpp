@@ -341,9 +341,20 @@ Bytes garbage()
         // To a finish packet any 23-byte answer but a NACK completes the run.
         return replyOf(code, static_cast<std::uint8_t>(rng.between(0, 255)), soak->outstanding);
     }
-    if ((pick -= f.shortDatagram) < 0)
-        return rng.bytes(rng.between(0, REPLY_LENGTH - 1));
-    return rng.bytes(rng.between(REPLY_LENGTH + 1, PACKET_BUFFER_SIZE + 50));
+    // Short and long datagrams: noise, or the awaited acknowledgement cut
+    // short or padded, which is still no reply.
+    const bool noise = rng.chance(0.5);
+    Bytes d = noise ? Bytes{} : replyOf(TFTP_ACK, 0, soak->outstanding);
+    const std::uint32_t length = (pick -= f.shortDatagram) < 0
+                                     ? rng.between(0, REPLY_LENGTH - 1)
+                                     : rng.between(REPLY_LENGTH + 1, PACKET_BUFFER_SIZE + 50);
+    const Bytes fill = rng.bytes(length);
+    d.resize(length);
+    if (noise)
+        d = fill;
+    else if (length > REPLY_LENGTH)
+        std::copy(fill.begin() + REPLY_LENGTH, fill.end(), d.begin() + REPLY_LENGTH);
+    return d;
 }
 
 void queueAnswer(Bytes answer, int delay)
@@ -429,7 +440,7 @@ int soakSend(void*, const std::uint8_t* data, int length)
         violate("sent again without waiting for an answer");
     else if (soak->next == Next::Same) {
         if (Bytes(data, data + length) != soak->last)
-            violate("a resend differs from the packet it repeats");
+            violate("moved on without an acknowledgement, or a resend that differs");
     } else {
         checkNewPacket(data, length);
         soak->last.assign(data, data + length);
