@@ -14,14 +14,17 @@ cmake -S . -B build/win -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
 cmake --build build/win -j"$jobs"
 
-status=0
-echo "== native"
-ctest --test-dir build/native --output-on-failure -j"$jobs" || status=1
-echo "== sanitizers"
-ctest --test-dir build/asan --output-on-failure -j"$jobs" || status=1
-echo "== windows (wine)"
-tests/netns-run.sh sh scripts/test-wine-leg.sh build/win build/native || status=1
-echo "== packages (deb, zip)"
-sh scripts/check-packages.sh build/native build/win || status=1
-[ $status -eq 0 ] && echo "all legs passed" || echo "some legs FAILED"
-exit $status
+passed=0
+failed=0
+leg() {
+  name=$1
+  shift
+  echo "== $name"
+  if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "== $name FAILED"; fi
+}
+leg native ctest --test-dir build/native --output-on-failure -j"$jobs"
+leg sanitizers ctest --test-dir build/asan --output-on-failure -j"$jobs"
+leg "windows (wine)" tests/netns-run.sh sh scripts/test-wine-leg.sh build/win build/native
+leg "packages (deb, zip)" sh scripts/check-packages.sh build/native build/win
+echo "legs: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
