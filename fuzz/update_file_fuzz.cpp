@@ -70,7 +70,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto presetType = static_cast<std::uint8_t>((control >> 1) & 7);
     // Rare, as stretched runs are slow: the high nibble all ones.
     const bool stretch = (control & 0xF0) == 0xF0;
-    std::vector<std::uint8_t> file(data + 1, data + size);
+    // One buffer for the whole run: large allocations are slow under ASan.
+    static std::vector<std::uint8_t> file;
+    file.assign(data + 1, data + size);
     if (stretch && !file.empty()) {
         // Sizes at the limits: a raw file with its 2-byte prefix, a raw html
         // file, a package body, each just below, at and above the buffer.
@@ -79,10 +81,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                              IMAGE_BUFFER_SIZE + 1,  IMAGE_BUFFER_SIZE + 11,
                                              IMAGE_BUFFER_SIZE + 12, IMAGE_BUFFER_SIZE + 13};
         const std::size_t target = sizes[file[0] & 7];
-        const std::size_t period = file.size();
+        std::size_t filled = file.size();
         file.resize(target);
-        for (std::size_t i = period; i < target; ++i)
-            file[i] = file[i - period];
+        while (filled < target) {
+            const std::size_t chunk = filled < target - filled ? filled : target - filled;
+            std::memcpy(file.data() + filled, file.data(), chunk);
+            filled += chunk;
+        }
     }
 
     fuzz::quietConsole();
