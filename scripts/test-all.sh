@@ -1,6 +1,7 @@
 #!/bin/sh
 # Builds and tests every leg: native Linux, Linux with AddressSanitizer and
-# UndefinedBehaviorSanitizer, and Windows x86-64 (mingw-w64) under Wine.
+# UndefinedBehaviorSanitizer, and Windows x86-64 (mingw-w64) under Wine;
+# then the packages' contents and a short run of every fuzzer.
 set -eu
 cd "$(dirname "$0")/.."
 sh scripts/install-deps.sh
@@ -26,5 +27,6 @@ leg native ctest --test-dir build/native --output-on-failure -j"$jobs"
 leg sanitizers ctest --test-dir build/asan --output-on-failure -j"$jobs"
 leg "windows (wine)" tests/netns-run.sh sh scripts/test-wine-leg.sh build/win build/native
 leg "packages (deb, zip)" sh scripts/check-packages.sh build/native build/win
+leg fuzzing sh fuzz/run-all.sh
 echo "legs: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
