@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstdio>
 #include <random>
 #include <string>
@@ -433,5 +434,67 @@ TEST(TransferEndToEnd, LoaderCopesWithTheDevicesFaults)
         }
         EXPECT_EQ(t.sim.status, c.simStatus) << t.sim.output;
         EXPECT_EQ(t.received, c.imageWritten ? java.plainReceived : Bytes()) << t.sim.output;
+    }
+}
+
+// Many transfers over real sockets, each under a few of the device's faults
+// that cost no 10-second wait (duplicate, wrong-page and wrong-length
+// replies, NACK 5): every one must still deliver exactly the image.
+// VN_SOCKET_SOAK_RUNS sets the count.
+TEST(TransferEndToEnd, SoakUnderQuickFaults)
+{
+    const char* forced = std::getenv("VN_SOCKET_SOAK_RUNS");
+    const int runs = forced ? std::atoi(forced) : (programsUnderWine() ? 20 : 200);
+    const std::vector<Firmware> all = firmwareOfEveryType();
+    const std::string dir = makeTempDir();
+    for (const Firmware& f : all) {
+        writeTextFile(dir + "/" + f.fileName, f.contents);
+        makePackage(dir, f, false);
+    }
+    std::mt19937 random(20261209);
+    for (int run = 0; run < runs && !HasFailure(); ++run) {
+        const Firmware& f = all[random() % all.size()];
+        const bool packaged = random() % 2 == 0;
+        const Bytes& expected = packaged ? f.packagedReceived : f.plainReceived;
+        const unsigned packets = static_cast<unsigned>((expected.size() / PAGE + 3) / 4);
+        auto somePacket = [&] { return std::to_string(f.firstPage + 4 * (random() % packets)); };
+
+        std::vector<std::string> faults;
+        std::vector<int> kinds{0, 1, 2, 3};
+        std::shuffle(kinds.begin(), kinds.end(), random);
+        kinds.resize(1 + random() % 3);
+        for (int kind : kinds) {
+            if (kind == 0) {
+                faults.insert(faults.end(), {"--dup-at", somePacket()});
+            } else if (kind == 1) {
+                faults.insert(faults.end(), {"--wrong-page-at", somePacket()});
+            } else if (kind == 2) {
+                unsigned length = random() % 2 ? 1 + random() % 22 : 24 + random() % 200;
+                faults.insert(faults.end(),
+                              {"--reply-length", std::to_string(length) + "@" + somePacket()});
+            } else {
+                faults.insert(faults.end(), {"--nack-at", somePacket() + ":5"});
+            }
+        }
+        std::string said;
+        for (const std::string& word : faults)
+            said += word + " ";
+        SCOPED_TRACE("run " + std::to_string(run) + ": " + (packaged ? f.packageName : f.fileName) +
+                     " with " + said);
+
+        std::vector<std::string> simArgs{"-P", password};
+        if (packaged)
+            simArgs.insert(simArgs.end(), {"-K", key});
+        simArgs.insert(simArgs.end(), faults.begin(), faults.end());
+        std::vector<std::string> loaderArgs{"-P", password, "-f", f.packageName};
+        if (!packaged)
+            loaderArgs = {"-P", password, "-NE", "-T", f.letter, "-f", f.fileName};
+        Transfer t = runTransfer(dir, loaderArgs, simArgs);
+        EXPECT_EQ(t.loader.status, 1) << t.loader.output;
+        EXPECT_NE(withoutDebugLines(t.loader.output).find("File Transfered\n" + powerWarning),
+                  std::string::npos)
+            << t.loader.output;
+        EXPECT_EQ(t.sim.status, 0) << t.sim.output;
+        EXPECT_EQ(t.received, expected) << t.sim.output;
     }
 }
