@@ -14,5 +14,6 @@ wineserver=/usr/lib/wine/wineserver
 status=0
 ctest --test-dir "$win" --output-on-failure || status=1
 "$native/bin/vn_blackbox" --wine --bin-dir="$win/bin" || status=1
+sh "$(dirname "$0")/../tests/same-packages.sh" "$native/bin" "$win/bin" || status=1
 "$wineserver" -k 2>/dev/null
 exit $status
