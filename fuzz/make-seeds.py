@@ -87,10 +87,14 @@ def update_file_seeds():
         "raw-java": bytes([5 << 1]) + body[:1000],
         "raw-html": bytes([6 << 1]) + body[:1000],
         "raw-logo-empty": bytes([4 << 1]),
-        "raw-html-big": bytes([0xF0 | 6 << 1, 3]) + body[:300],
-        "raw-java-big": bytes([0xF0 | 5 << 1, 1]) + body[:300],
-        "package-big": bytes([0xF0 | packaged]) + package(2, body[:64])[:-52],
     }
+    # Stretched files: the content repeated up to the size that the last
+    # byte picks (see the harness), around the buffer's limits.
+    stretch = 0xF0
+    for pick in range(8):
+        seeds["raw-java-big-%d" % pick] = bytes([stretch | 5 << 1]) + body[:299] + bytes([pick])
+        seeds["raw-html-big-%d" % pick] = bytes([stretch | 6 << 1]) + body[:299] + bytes([pick])
+        seeds["package-big-%d" % pick] = bytes([stretch | packaged]) + package(2, body[:52])[:-1] + bytes([pick])
     write("update_file", seeds)
 
 

@@ -80,7 +80,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                              IMAGE_BUFFER_SIZE - 1,  IMAGE_BUFFER_SIZE,
                                              IMAGE_BUFFER_SIZE + 1,  IMAGE_BUFFER_SIZE + 11,
                                              IMAGE_BUFFER_SIZE + 12, IMAGE_BUFFER_SIZE + 13};
-        const std::size_t target = sizes[file[0] & 7];
+        // The last byte picks one (the first of a package is its magic).
+        const std::size_t target = sizes[file.back() & 7];
         std::size_t filled = file.size();
         file.resize(target);
         while (filled < target) {
