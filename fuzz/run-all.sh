@@ -2,10 +2,10 @@
 # Builds the libFuzzer harnesses (if needed) and runs each for a short, fixed
 # budget, seeded from fuzz/corpus. Fails on the first finding; its input is
 # kept in build/fuzz/artifacts. VN_FUZZ_SECONDS sets the budget per harness
-# (default 45: six harnesses stay within five minutes).
+# (default 40: six harnesses stay within five minutes, build included).
 set -eu
 cd "$(dirname "$0")/.."
-seconds=${VN_FUZZ_SECONDS:-45}
+seconds=${VN_FUZZ_SECONDS:-40}
 build=build/fuzz
 harnesses="hex_byte hex_word update_file transfer command_line debug_line"
 
