@@ -12,7 +12,7 @@ const ErrorSource platformSource{platformPendingError, platformSystemText};
 const ErrorSource* errorSource = &platformSource;
 
 // Appends to a bounded line; the line is cut, never overrun.
-void appendFormatted(char* line, std::size_t size, std::size_t* used, const char* format,
+VN_PRINTF(4, 0) void appendFormatted(char* line, std::size_t size, std::size_t* used, const char* format,
                      va_list args)
 {
     if (*used + 1 >= size)
