@@ -37,7 +37,22 @@ char asciiLower(char c)
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-bool sameName(const char* given, const char* name, bool ignoreCase)
+// Takes at most size bytes and zero-fills the rest; the field has one byte
+// more, so it stays terminated.
+void copyField(char* field, unsigned size, const char* value)
+{
+    std::strncpy(field, value, size);
+    field[size] = '\0';
+}
+
+RunMode usage()
+{
+    consolePrint("%s", usageText);
+    return RUN_USAGE;
+}
+}  // namespace
+
+bool sameOptionName(const char* given, const char* name, bool ignoreCase)
 {
     for (; *given && *name; ++given, ++name) {
         char a = ignoreCase ? asciiLower(*given) : *given;
@@ -46,14 +61,6 @@ bool sameName(const char* given, const char* name, bool ignoreCase)
             return false;
     }
     return *given == *name;
-}
-
-// Takes at most size bytes and zero-fills the rest; the field has one byte
-// more, so it stays terminated.
-void copyField(char* field, unsigned size, const char* value)
-{
-    std::strncpy(field, value, size);
-    field[size] = '\0';
 }
 
 bool mapTypeLetter(std::uint8_t letter, std::uint8_t* type)
@@ -68,13 +75,6 @@ bool mapTypeLetter(std::uint8_t letter, std::uint8_t* type)
     }
 }
 
-RunMode usage()
-{
-    consolePrint("%s", usageText);
-    return RUN_USAGE;
-}
-}  // namespace
-
 RunMode parseCommandLine(int argc, const char* const* argv)
 {
     bool listenOnly = false;
@@ -84,7 +84,7 @@ RunMode parseCommandLine(int argc, const char* const* argv)
             return usage();
         const Option* match = nullptr;
         for (const Option& option : options) {
-            if (sameName(arg + 1, option.name, option.ignoreCase)) {
+            if (sameOptionName(arg + 1, option.name, option.ignoreCase)) {
                 match = &option;
                 break;
             }

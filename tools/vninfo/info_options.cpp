@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/command_line.h"
 #include "app/settings.h"
 #include "diag/console.h"
 
@@ -35,35 +36,10 @@ const char infoUsageText[] =
     "With several problems the lowest number is the status.\n";
 
 namespace {
-// Options start with '-' or '/', as VNloader's do.
+// Options start with '-' or '/' and compare as VNloader's do.
 bool isOption(const char* arg, const char* name, bool ignoreCase)
 {
-    if (arg[0] != '-' && arg[0] != '/')
-        return false;
-    const char* given = arg + 1;
-    for (; *given && *name; ++given, ++name) {
-        char a = *given;
-        char b = *name;
-        if (ignoreCase) {
-            a = (a >= 'A' && a <= 'Z') ? static_cast<char>(a - 'A' + 'a') : a;
-            b = (b >= 'A' && b <= 'Z') ? static_cast<char>(b - 'A' + 'a') : b;
-        }
-        if (a != b)
-            return false;
-    }
-    return *given == *name;
-}
-
-bool mapType(char letter, std::uint8_t* type)
-{
-    switch (letter) {
-    case 'M': *type = TYPE_MAIN_HEX; return true;
-    case 'D': *type = TYPE_DSP_HEX; return true;
-    case 'L': *type = TYPE_LOGO; return true;
-    case 'J': *type = TYPE_JAVA; return true;
-    case 'H': *type = TYPE_HTML; return true;
-    default: return false;
-    }
+    return (arg[0] == '-' || arg[0] == '/') && sameOptionName(arg + 1, name, ignoreCase);
 }
 
 int bad(const char* format, ...) VN_PRINTF(1, 2);
@@ -133,7 +109,7 @@ int parseInfoOptions(int argc, const char* const* argv)
     if (infoOptions.plain) {
         if (typeText == nullptr)
             return bad("-NE needs -T with M, D, L, J or H");
-        if (!mapType(typeText[0], &infoOptions.fileType))
+        if (!mapTypeLetter(static_cast<std::uint8_t>(typeText[0]), &infoOptions.fileType))
             return bad("unknown file type: %s (M, D, L, J or H)", typeText);
     }
     return INFO_ARGS_RUN;
