@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "hex_text.h"
 #include "programs.h"
 
 namespace {
@@ -61,22 +62,6 @@ Bytes withLengthPrefix(const Bytes& content)
     image[1] = static_cast<std::uint8_t>((content.size() >> 8) & 0xFF);
     std::copy(content.begin(), content.end(), image.begin() + 2);
     return image;
-}
-
-std::string hexRecord(unsigned type, unsigned address, const Bytes& data)
-{
-    char text[16];
-    unsigned sum = static_cast<unsigned>(data.size()) + (address >> 8) + (address & 0xFF) + type;
-    std::snprintf(text, sizeof text, ":%02X%04X%02X", static_cast<unsigned>(data.size()),
-                  address & 0xFFFF, type);
-    std::string line = text;
-    for (std::uint8_t b : data) {
-        std::snprintf(text, sizeof text, "%02X", b);
-        line += text;
-        sum += b;
-    }
-    std::snprintf(text, sizeof text, "%02X\r\n", (0x100 - (sum & 0xFF)) & 0xFF);
-    return line + text;
 }
 
 // Intel HEX, byte mode from address 0: 16-byte records, a segment record at

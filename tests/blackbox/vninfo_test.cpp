@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "image/crc16.h"
+#include "hex_text.h"
 #include "programs.h"
 
 namespace {
@@ -24,22 +25,6 @@ constexpr std::size_t MAIN_SIZE = 1500;
 int runMs()
 {
     return programsUnderWine() ? 60000 : 10000;
-}
-
-std::string hexRecord(unsigned type, unsigned address, const Bytes& data)
-{
-    char text[16];
-    unsigned sum = static_cast<unsigned>(data.size()) + (address >> 8) + (address & 0xFF) + type;
-    std::snprintf(text, sizeof text, ":%02X%04X%02X", static_cast<unsigned>(data.size()),
-                  address & 0xFFFF, type);
-    std::string line = text;
-    for (std::uint8_t b : data) {
-        std::snprintf(text, sizeof text, "%02X", b);
-        line += text;
-        sum += b;
-    }
-    std::snprintf(text, sizeof text, "%02X\r\n", (0x100 - (sum & 0xFF)) & 0xFF);
-    return line + text;
 }
 
 Bytes mainImage()
