@@ -16,8 +16,8 @@ head -c 777 /dev/urandom > "$work/index.html"
 printf ':0400000012345678E8\r\n:0400020099AABBCCFE\r\n:00000001FF\r\n' > "$work/dsp.hex"
 failed=0
 compared=0
-for spec in "M main.hex main.enc" "J app.jar java.enc" "H index.html html.enc" "D dsp.hex dsp.enc"; do
-  set -- $spec
+for kind in "M main.hex main.enc" "J app.jar java.enc" "H index.html html.enc" "D dsp.hex dsp.enc"; do
+  set -- $kind
   for ea in "" "-EA"; do
     mkdir -p "$work/n" "$work/w"
     (cd "$work/n" && "$native/VNloader" $ea -NE -T "$1" -f "../$2" -K "same key" >/dev/null)
