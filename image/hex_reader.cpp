@@ -10,6 +10,22 @@
 #include "diag/console.h"
 #include "image/image_buffer.h"
 
+bool isHexSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+int hexDigitValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
 namespace {
 
 constexpr std::size_t LINE_CAPACITY = 255;
@@ -48,26 +64,10 @@ char charAt(const Line& line, std::size_t pos)
     return pos < line.length ? line.text[pos] : '\0';
 }
 
-bool isSpace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 bool isBlank(const Line& line)
 {
     for (std::size_t i = 0; i < line.length; ++i)
-        if (!isSpace(line.text[i]))
+        if (!isHexSpace(line.text[i]))
             return false;
     return true;
 }
@@ -79,13 +79,13 @@ bool convertField(const Line& line, std::size_t pos, std::size_t width, std::uin
 {
     const std::size_t end = pos + width < line.length ? pos + width : line.length;
     std::size_t i = pos;
-    while (i < end && isSpace(line.text[i]))
+    while (i < end && isHexSpace(line.text[i]))
         ++i;
-    if (i >= end || hexDigit(line.text[i]) < 0)
+    if (i >= end || hexDigitValue(line.text[i]) < 0)
         return false;
     std::uint32_t result = 0;
-    for (; i < end && hexDigit(line.text[i]) >= 0; ++i)
-        result = (result << 4) | static_cast<std::uint32_t>(hexDigit(line.text[i]));
+    for (; i < end && hexDigitValue(line.text[i]) >= 0; ++i)
+        result = (result << 4) | static_cast<std::uint32_t>(hexDigitValue(line.text[i]));
     value = result;
     return true;
 }
@@ -110,8 +110,8 @@ int storeData(HexRead& read, const Line& line, std::uint32_t length, std::uint32
 {
     std::uint8_t data[MAX_RECORD_LENGTH];
     for (std::uint32_t i = 0; i < length; ++i) {
-        const int high = hexDigit(charAt(line, DATA_POS + 2 * i));
-        const int low = hexDigit(charAt(line, DATA_POS + 2 * i + 1));
+        const int high = hexDigitValue(charAt(line, DATA_POS + 2 * i));
+        const int low = hexDigitValue(charAt(line, DATA_POS + 2 * i + 1));
         if (high < 0 || low < 0)
             return formatFault(read.fileName);
         data[i] = static_cast<std::uint8_t>((high << 4) | low);

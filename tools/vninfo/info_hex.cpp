@@ -28,38 +28,22 @@ bool readLine(std::FILE* file, std::string& line)
     return !line.empty();
 }
 
-bool isSpace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // As the reader converts a field: white space, then hex digits.
 std::uint32_t fieldValue(const std::string& line, std::size_t pos, std::size_t width)
 {
     std::size_t end = std::min(pos + width, line.size());
     std::size_t i = pos;
-    while (i < end && isSpace(line[i]))
+    while (i < end && isHexSpace(line[i]))
         ++i;
     std::uint32_t value = 0;
-    for (; i < end && hexDigit(line[i]) >= 0; ++i)
-        value = (value << 4) | static_cast<std::uint32_t>(hexDigit(line[i]));
+    for (; i < end && hexDigitValue(line[i]) >= 0; ++i)
+        value = (value << 4) | static_cast<std::uint32_t>(hexDigitValue(line[i]));
     return value;
 }
 
 bool isBlank(const std::string& line)
 {
-    return std::all_of(line.begin(), line.end(), isSpace);
+    return std::all_of(line.begin(), line.end(), isHexSpace);
 }
 
 // Walks the records the reader has already taken, for what it does not
