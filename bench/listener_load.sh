@@ -17,15 +17,14 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/lib.sh"
 bin=$(realpath "${1:-build/native/bin}")
 runs=${2:-5}
 count=${3:-100000}
 rate=${4:-50000}
 [[ -x $bin/VNloader ]] || { echo "not a program: $bin/VNloader" >&2; exit 2; }
 
-if [[ -z ${VN_IN_NETNS:-} ]]; then
-    exec "$here/../tests/netns-run.sh" "$0" "$bin" "$runs" "$count" "$rate"
-fi
+[[ -n ${VN_IN_NETNS:-} ]] || enter_private_network "$bin" "$runs" "$count" "$rate" --
 
 work=$(mktemp -d)
 listener_pid=
@@ -37,17 +36,6 @@ trap cleanup EXIT
 cd "$work"
 c++ -O2 -o sender "$here/debug_sender.cpp"
 
-wait_bound() {
-    local hex
-    hex=$(printf ':%04X ' "$1")
-    for ((t = 0; t < 500; t++)); do
-        grep -q "$hex" /proc/net/udp && return 0
-        sleep 0.01
-    done
-    echo "nothing bound UDP port $1" >&2
-    return 1
-}
-
 # User + system clock ticks of a process, all its threads.
 cpu_ticks() {
     awk '{ print $14 + $15 }' "/proc/$1/stat"
@@ -57,10 +45,6 @@ cpu_ticks() {
 udp_counter() {
     awk -v name="$1" '$1 == "Udp:" && !n { for (i = 2; i <= NF; i++) col[$i] = i; n = 1; next }
                       $1 == "Udp:" { print $col[name]; exit }' /proc/net/snmp
-}
-
-median() {
-    printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'
 }
 
 hz=$(getconf CLK_TCK)

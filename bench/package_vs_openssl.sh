@@ -11,6 +11,8 @@
 # their ratio; exits 1 when packaging is not the faster of the two.
 set -euo pipefail
 
+. "$(dirname "$0")/lib.sh"
+
 if [[ $# -lt 1 || $# -gt 2 ]]; then
     echo "usage: $0 path/to/VNloader [runs]" >&2
     exit 2
@@ -28,14 +30,9 @@ cd "$work"
 # has no length prefix, so the file is the image.
 image_size=196352
 head -c "$image_size" /dev/urandom > image.htm
-key=benchkey
-# The device takes each group of four key bytes in reverse order.
-key_hex=$(printf '%s' "$key" | od -An -tx1 | tr -d ' \n' |
-          sed -E 's/^(..)(..)(..)(..)(..)(..)(..)(..)$/\4\3\2\1\8\7\6\5/')
-iv=5A3C91E70B64D218
 openssl_cmd=(openssl enc -des-cbc -provider legacy -provider default -nopad
-             -K "$key_hex" -iv "$iv" -in image.htm -out image.des)
-loader_cmd=("$loader" -NE -T H -f image.htm -EA -K "$key")
+             -K "$bench_key_hex" -iv "$bench_iv" -in image.htm -out image.des)
+loader_cmd=("$loader" -NE -T H -f image.htm -EA -K "$bench_key")
 
 # Both must do the work they are timed for: the package body deciphers to
 # the image, and openssl produced as many bytes as it was given.
@@ -47,7 +44,7 @@ if [[ $package_size -ne $((12 + 8 + image_size)) ]]; then
     exit 2
 fi
 tail -c +13 html.enc | openssl enc -d -des-cbc -provider legacy -provider default -nopad \
-    -K "$key_hex" -iv "$iv" | tail -c +9 | cmp -s - image.htm ||
+    -K "$bench_key_hex" -iv "$bench_iv" | tail -c +9 | cmp -s - image.htm ||
     { echo "the package does not decipher to the image" >&2; exit 2; }
 "${openssl_cmd[@]}"
 [[ $(stat -c %s image.des) -eq $image_size ]] || { echo "openssl output size" >&2; exit 2; }
@@ -58,10 +55,6 @@ elapsed() {
     "$@" > /dev/null 2>&1 || true
     local end=$EPOCHREALTIME
     echo $(( (${end/./} - ${start/./}) ))
-}
-
-median() {
-    printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'
 }
 
 loader_times=()

@@ -17,25 +17,14 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/lib.sh"
 bin=$(realpath "${1:-build/native/bin}")
 runs=${2:-5}
 for program in VNloader VNsim; do
     [[ -x $bin/$program ]] || { echo "not a program: $bin/$program" >&2; exit 2; }
 done
 
-if [[ -z ${VN_IN_NETNS:-} ]]; then
-    # The namespace has no way out, so install first.
-    need=()
-    for pkg in time atftp atftpd openssl; do
-        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" ||
-            need+=("$pkg")
-    done
-    if ((${#need[@]})); then
-        export DEBIAN_FRONTEND=noninteractive
-        apt-get update -qq && apt-get install -y -qq "${need[@]}" >/dev/null
-    fi
-    exec "$here/../tests/netns-run.sh" "$0" "$bin" "$runs"
-fi
+[[ -n ${VN_IN_NETNS:-} ]] || enter_private_network "$bin" "$runs" -- time atftp atftpd openssl
 
 work=$(mktemp -d)
 server_pid=
@@ -46,21 +35,6 @@ cleanup() {
 trap cleanup EXIT
 cd "$work"
 chmod 755 .
-
-wait_bound() {
-    local hex
-    hex=$(printf ':%04X ' "$1")
-    for ((t = 0; t < 500; t++)); do
-        grep -q "$hex" /proc/net/udp && return 0
-        sleep 0.01
-    done
-    echo "nothing bound UDP port $1" >&2
-    return 1
-}
-
-median() {
-    printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'
-}
 
 # Peak resident kilobytes of one run; the command's own output goes to
 # out.txt for the checks.
@@ -74,20 +48,9 @@ fail() {
     exit 2
 }
 
-key=benchkey
-# The device takes each group of four key bytes in reverse order.
-key_hex=$(printf '%s' "$key" | od -An -tx1 | tr -d ' \n' |
-          sed -E 's/^(..)(..)(..)(..)(..)(..)(..)(..)$/\4\3\2\1\8\7\6\5/')
-iv=5A3C91E70B64D218
-
 # Transfer: the largest package VNloader writes, 767 pages, sent as a main
-# image (see transfer_vs_atftp.sh for why).
-head -c 196350 /dev/urandom > app.jar
-"$bin/VNloader" -NE -T J -f app.jar -K "$key" > /dev/null || true
-[[ $(stat -c %s java.enc 2>/dev/null || echo 0) -eq $((12 + 8 + 767 * 256)) ]] ||
-    fail "VNloader wrote no package of the expected size"
-cp java.enc image.enc
-printf '\002' | dd of=image.enc bs=1 seek=1 conv=notrunc status=none
+# image.
+make_largest_package "$bin" || exit 2
 
 # Packaging: 196352 bytes of html, the largest source image (767 pages).
 head -c 196352 /dev/urandom > image.htm
@@ -104,7 +67,7 @@ atftp_kb=()
 package_kb=()
 openssl_kb=()
 for ((i = 0; i < runs; i++)); do
-    "$bin/VNsim" -P pw -K "$key" --idle-ms 20000 > sim.out 2>&1 &
+    "$bin/VNsim" -P pw -K "$bench_key" --idle-ms 20000 > sim.out 2>&1 &
     sim_pid=$!
     wait_bound 69
     send_kb+=("$(peak_kb "$bin/VNloader" -IP 127.0.0.1 -P pw -f image.enc)")
@@ -122,13 +85,13 @@ for ((i = 0; i < runs; i++)); do
     rm -f "root/run$i.enc"
 
     rm -f html.enc
-    package_kb+=("$(peak_kb "$bin/VNloader" -NE -T H -f image.htm -EA -K "$key")")
+    package_kb+=("$(peak_kb "$bin/VNloader" -NE -T H -f image.htm -EA -K "$bench_key")")
     [[ $(stat -c %s html.enc 2>/dev/null || echo 0) -eq $((12 + 8 + 196352)) ]] ||
         fail "run $i: VNloader wrote no package of the expected size"
 
     rm -f image.des
     openssl_kb+=("$(peak_kb openssl enc -des-cbc -provider legacy -provider default -nopad \
-                        -K "$key_hex" -iv "$iv" -in image.htm -out image.des)")
+                        -K "$bench_key_hex" -iv "$bench_iv" -in image.htm -out image.des)")
     [[ $(stat -c %s image.des 2>/dev/null || echo 0) -eq 196352 ]] ||
         fail "run $i: openssl wrote no output of the expected size: $(cat out.txt)"
 done

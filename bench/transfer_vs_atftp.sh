@@ -17,25 +17,14 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/lib.sh"
 bin=$(realpath "${1:-build/native/bin}")
 runs=${2:-11}
 for program in VNloader VNsim; do
     [[ -x $bin/$program ]] || { echo "not a program: $bin/$program" >&2; exit 2; }
 done
 
-if [[ -z ${VN_IN_NETNS:-} ]]; then
-    # The namespace has no way out, so install first.
-    need=()
-    for pkg in atftp atftpd; do
-        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" ||
-            need+=("$pkg")
-    done
-    if ((${#need[@]})); then
-        export DEBIAN_FRONTEND=noninteractive
-        apt-get update -qq && apt-get install -y -qq "${need[@]}" >/dev/null
-    fi
-    exec "$here/../tests/netns-run.sh" "$0" "$bin" "$runs"
-fi
+[[ -n ${VN_IN_NETNS:-} ]] || enter_private_network "$bin" "$runs" -- atftp atftpd
 
 work=$(mktemp -d)
 server_pid=
@@ -46,31 +35,7 @@ cleanup() {
 trap cleanup EXIT
 cd "$work"
 
-# Waits until something has bound UDP <port> on this namespace's loopback.
-wait_bound() {
-    local hex
-    hex=$(printf ':%04X ' "$1")
-    for ((t = 0; t < 500; t++)); do
-        grep -q "$hex" /proc/net/udp && return 0
-        sleep 0.01
-    done
-    echo "nothing bound UDP port $1" >&2
-    return 1
-}
-
-# The largest package VNloader writes: 196352 source bytes (a 196350-byte
-# Java file and its 2-byte length prefix), 767 pages. The device, and VNsim,
-# take Java only into pages 1427 to 1554, and a main-CPU HEX file cannot
-# reach past 0x20020 bytes, so the package is sent as a main image (pages 0
-# to 766, within the main pages 0 to 1026) by setting its header's type byte
-# to 2; that byte is outside the body and its CRC.
-key=benchkey
-head -c 196350 /dev/urandom > app.jar
-"$bin/VNloader" -NE -T J -f app.jar -K "$key" > package.out || true
-[[ $(stat -c %s java.enc 2>/dev/null || echo 0) -eq $((12 + 8 + 767 * 256)) ]] ||
-    { echo "VNloader wrote no package of the expected size:" >&2; cat package.out >&2; exit 2; }
-cp java.enc image.enc
-printf '\002' | dd of=image.enc bs=1 seek=1 conv=notrunc status=none
+make_largest_package "$bin" || exit 2
 # What VNsim must rebuild from the pages: the length prefix, then the file.
 { printf '\376\376'; cat app.jar; } > expected.bin
 file_size=$(stat -c %s image.enc)
@@ -91,10 +56,6 @@ elapsed() {
     echo $(( (${end/./} - ${start/./}) ))
 }
 
-median() {
-    printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'
-}
-
 fail() {
     echo "run $1: $2" >&2
     exit 2
@@ -104,7 +65,7 @@ loader_times=()
 atftp_times=()
 for ((i = 0; i < runs; i++)); do
     rm -f received.bin
-    "$bin/VNsim" -P pw -K "$key" -o received.bin --idle-ms 20000 > sim.out 2>&1 &
+    "$bin/VNsim" -P pw -K "$bench_key" -o received.bin --idle-ms 20000 > sim.out 2>&1 &
     sim_pid=$!
     wait_bound 69
     loader_times+=("$(elapsed "$bin/VNloader" -IP 127.0.0.1 -P pw -f image.enc)")
