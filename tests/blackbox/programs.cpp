@@ -212,6 +212,14 @@ void writeTextFile(const std::string& path, const std::string& text)
     out << text;
 }
 
+std::string lastLine(std::string output)
+{
+    if (!output.empty() && output.back() == '\n')
+        output.pop_back();
+    std::size_t start = output.rfind('\n');
+    return start == std::string::npos ? output : output.substr(start + 1);
+}
+
 std::vector<unsigned char> readFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);

@@ -42,5 +42,7 @@ std::string makeTempDir();
 void writeFile(const std::string& path, const std::vector<unsigned char>& bytes);
 void writeTextFile(const std::string& path, const std::string& text);
 std::vector<unsigned char> readFile(const std::string& path);
+// The last line of a program's output, without its line end.
+std::string lastLine(std::string output);
 // One UDP datagram from 127.0.0.1 to 127.0.0.1:port.
 void sendDatagram(unsigned short port, const std::string& payload);

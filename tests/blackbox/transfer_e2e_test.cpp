@@ -220,14 +220,6 @@ int occurrences(const std::string& text, const std::string& part)
     return count;
 }
 
-std::string lastLine(std::string output)
-{
-    if (!output.empty() && output.back() == '\n')
-        output.pop_back();
-    std::size_t start = output.rfind('\n');
-    return start == std::string::npos ? output : output.substr(start + 1);
-}
-
 // Package mode writes <type>.enc into dir.
 void makePackage(const std::string& dir, const Firmware& f, bool encryptAll)
 {

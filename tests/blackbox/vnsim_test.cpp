@@ -156,15 +156,6 @@ RunningProgram startSim(std::vector<std::string> args)
     return sim;
 }
 
-// The last line of a program's output, without its line end.
-std::string lastLine(std::string output)
-{
-    if (!output.empty() && output.back() == '\n')
-        output.pop_back();
-    std::size_t start = output.rfind('\n');
-    return start == std::string::npos ? output : output.substr(start + 1);
-}
-
 // A package body as the package writer builds it: page header, padded
 // image, the first `enciphered` bytes DES-CBC enciphered under the key.
 Bytes packageBody(const Bytes& source, std::size_t enciphered)
