@@ -33,7 +33,7 @@ package_row() {
 
 for script in "$here"/*.sh; do
     name=$(basename "$script")
-    [[ $name == run-all.sh ]] && continue
+    [[ $name == run-all.sh || $name == lib.sh ]] && continue
     echo "== $name"
     if [[ $name == package_vs_openssl.sh ]]; then
         output=$("$script" "$bin/VNloader" 2>&1)
