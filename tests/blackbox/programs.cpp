@@ -111,9 +111,14 @@ RunningProgram startProgram(const std::string& name, const std::vector<std::stri
         dup2(pipeFds[1], 1);
         int devNull = open("/dev/null", O_RDWR);
         dup2(devNull, 0);
-        // Wine's own chatter goes to standard error; keep it out of the output.
-        if (wine)
-            dup2(devNull, 2);
+        // Wine's own messages go to standard error: into the file named by
+        // VN_WINE_STDERR, or nowhere. Never to our own standard error, as
+        // Wine's services inherit it and would hold a reader's pipe open.
+        if (wine) {
+            const char* log = std::getenv("VN_WINE_STDERR");
+            int errFd = log ? open(log, O_WRONLY | O_CREAT | O_APPEND, 0644) : -1;
+            dup2(errFd >= 0 ? errFd : devNull, 2);
+        }
         close(pipeFds[0]);
         close(pipeFds[1]);
         if (!workDir.empty() && chdir(workDir.c_str()) != 0)

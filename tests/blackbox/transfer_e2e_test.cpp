@@ -171,7 +171,16 @@ Transfer runTransfer(const std::string& dir, const std::vector<std::string>& loa
     simArgs.insert(simArgs.end(), {"-o", out});
     RunningProgram sim = startProgram("VNsim", simArgs, dir);
     Transfer t{};
-    if (!waitForOutput(sim, "VNsim: listening on 127.0.0.1:69\n", startupMs())) {
+    bool listening = waitForOutput(sim, "VNsim: listening on 127.0.0.1:69\n", startupMs());
+    if (!listening && programsUnderWine() && sim.output.empty()) {
+        // Wine itself, not VNsim, failed to start the program (VNsim says
+        // something on every way out); VN_WINE_STDERR keeps Wine's reason.
+        stopProgram(sim);
+        std::fprintf(stderr, "Wine did not start VNsim; starting it once more\n");
+        sim = startProgram("VNsim", simArgs, dir);
+        listening = waitForOutput(sim, "VNsim: listening on 127.0.0.1:69\n", startupMs());
+    }
+    if (!listening) {
         t.sim = stopProgram(sim);
         ADD_FAILURE() << "VNsim did not start:\n" << t.sim.output;
         return t;
