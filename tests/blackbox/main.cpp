@@ -1,5 +1,6 @@
 // Black-box tests: --bin-dir=DIR names the built programs, --wine runs the
-// Windows build under Wine.
+// Windows build under Wine (VN_WINE names another wine program,
+// VN_WINE_STDERR a file for Wine's own messages).
 #include <gtest/gtest.h>
 
 #include <cstring>
