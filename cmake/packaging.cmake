@@ -37,9 +37,13 @@ else()
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-  # The C and C++ runtime the programs were linked with.
+  # Debugging symbols stay in the build tree.
+  set(CPACK_STRIP_FILES ON)
+  # The C and C++ runtime the programs were linked with, if any.
   find_program(VN_DPKG_SHLIBDEPS dpkg-shlibdeps)
-  if(VN_DPKG_SHLIBDEPS)
+  if(VN_STATIC_PROGRAMS)
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "")
+  elseif(VN_DPKG_SHLIBDEPS)
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   else()
     set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1")
