@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 
 namespace {
@@ -215,6 +216,15 @@ void writeTextFile(const std::string& path, const std::string& text)
 {
     std::ofstream out(path, std::ios::binary);
     out << text;
+}
+
+std::vector<unsigned char> randomBytes(std::size_t size, unsigned seed)
+{
+    std::mt19937 random(seed);
+    std::vector<unsigned char> bytes(size);
+    for (auto& b : bytes)
+        b = static_cast<unsigned char>(random());
+    return bytes;
 }
 
 std::string lastLine(std::string output)

@@ -2,6 +2,7 @@
 // build under Wine (--bin-dir=DIR [--wine]).
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -42,6 +43,8 @@ std::string makeTempDir();
 void writeFile(const std::string& path, const std::vector<unsigned char>& bytes);
 void writeTextFile(const std::string& path, const std::string& text);
 std::vector<unsigned char> readFile(const std::string& path);
+// Bytes of a fixed pseudo-random sequence.
+std::vector<unsigned char> randomBytes(std::size_t size, unsigned seed);
 // The last line of a program's output, without its line end.
 std::string lastLine(std::string output);
 // One UDP datagram from 127.0.0.1 to 127.0.0.1:port.

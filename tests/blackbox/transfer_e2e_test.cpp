@@ -35,15 +35,6 @@ int transferMs()
     return programsUnderWine() ? 90000 : 30000;
 }
 
-Bytes randomBytes(std::size_t size, unsigned seed)
-{
-    std::mt19937 random(seed);
-    Bytes bytes(size);
-    for (auto& b : bytes)
-        b = static_cast<std::uint8_t>(random());
-    return bytes;
-}
-
 Bytes padded(Bytes image, std::size_t pages)
 {
     image.resize(pages * PAGE, 0);

@@ -11,7 +11,6 @@
 
 #include <cstdint>
 #include <cstring>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -132,15 +131,6 @@ Bytes ack(unsigned page)
 Bytes nack(std::uint8_t reason, unsigned page)
 {
     return reply(2, reason, page);
-}
-
-Bytes randomBytes(std::size_t size, unsigned seed)
-{
-    std::mt19937 random(seed);
-    Bytes bytes(size);
-    for (auto& b : bytes)
-        b = static_cast<std::uint8_t>(random());
-    return bytes;
 }
 
 std::uint16_t crcOf(const Bytes& bytes, std::size_t length)
