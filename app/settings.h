@@ -3,15 +3,8 @@
 
 #include <cstdint>
 
-// fileType codes; an update package may carry 1 to 7, only these are sent.
-constexpr std::uint8_t TYPE_MAIN_HEX = 2;
-constexpr std::uint8_t TYPE_DSP_HEX = 3;
-constexpr std::uint8_t TYPE_LOGO = 4;
-constexpr std::uint8_t TYPE_JAVA = 5;
-constexpr std::uint8_t TYPE_HTML = 6;
-
-constexpr std::uint16_t DEBUG_PORT = 9029;
-constexpr std::uint16_t UPDATE_PORT = 69;
+#include "image/file_types.h"
+#include "link/ports.h"
 
 constexpr unsigned TEXT_FIELD_SIZE = 256;
 constexpr unsigned KEY_FIELD_SIZE = 16;

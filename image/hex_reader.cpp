@@ -6,8 +6,8 @@
 #include <cstring>
 #include <utility>
 
-#include "app/settings.h"
 #include "diag/console.h"
+#include "image/file_types.h"
 #include "image/image_buffer.h"
 
 bool isHexSpace(char c)
