@@ -16,7 +16,7 @@ if ! command -v clang++ >/dev/null 2>&1 ||
   apt-get install -y clang libclang-rt-dev || apt-get install -y clang libclang-rt-14-dev
 fi
 if [ ! -f "$build/CMakeCache.txt" ]; then
-  CXX=clang++ cmake -S . -B "$build" -DVN_FUZZ=ON -DVN_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  CXX=clang++ cmake -S . -B "$build" -DVN_FUZZ=ON -DVN_TESTS=OFF -DVN_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
 fi
 cmake --build "$build" -j"$(nproc)" --target vn_fuzz
 

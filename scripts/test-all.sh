@@ -7,11 +7,11 @@ cd "$(dirname "$0")/.."
 sh scripts/install-deps.sh
 jobs=$(nproc)
 
-cmake -S . -B build/native -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake -S . -B build/native -DCMAKE_BUILD_TYPE=Release -DVN_WERROR=ON
 cmake --build build/native -j"$jobs"
-cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DVN_SANITIZE=ON
+cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DVN_SANITIZE=ON -DVN_WERROR=ON
 cmake --build build/asan -j"$jobs"
-cmake -S . -B build/win -DCMAKE_BUILD_TYPE=Release \
+cmake -S . -B build/win -DCMAKE_BUILD_TYPE=Release -DVN_WERROR=ON \
   -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
 cmake --build build/win -j"$jobs"
 
