@@ -9,6 +9,7 @@
 #include "diag/console.h"
 #include "image/file_types.h"
 #include "image/image_buffer.h"
+#include "image/input_file.h"
 
 bool isHexSpace(char c)
 {
@@ -38,6 +39,9 @@ constexpr std::size_t LENGTH_POS = 1;
 constexpr std::size_t ADDRESS_POS = 3;
 constexpr std::size_t TYPE_POS = 8;  // second digit of the type; the first is ignored
 constexpr std::size_t DATA_POS = 9;
+constexpr std::size_t MIN_RECORD_CHARS = 9;  // mark, length, address and type
+constexpr char DOS_END_OF_FILE = 0x1A;
+constexpr std::uint32_t LINEAR_BASE_UNIT = 0x10000;
 
 // One line as read, at most 255 characters up to and including its line feed.
 struct Line {
@@ -45,7 +49,10 @@ struct Line {
     std::size_t length;
 };
 
-bool readLine(std::FILE* file, Line& line)
+enum LineRead { LINE_READ, LINE_END_OF_FILE, LINE_READ_ERROR };
+
+// A read error is never taken for the end of the file.
+LineRead readLine(std::FILE* file, Line& line)
 {
     line.length = 0;
     int c;
@@ -55,7 +62,9 @@ bool readLine(std::FILE* file, Line& line)
             break;
     }
     line.text[line.length] = '\0';
-    return line.length != 0;
+    if (std::ferror(file))
+        return LINE_READ_ERROR;
+    return line.length != 0 ? LINE_READ : LINE_END_OF_FILE;
 }
 
 // Positions past the line's end hold nothing, never leftovers of other lines.
@@ -64,12 +73,22 @@ char charAt(const Line& line, std::size_t pos)
     return pos < line.length ? line.text[pos] : '\0';
 }
 
+// White space and DOS end-of-file marks, which old tools put at the end.
 bool isBlank(const Line& line)
 {
     for (std::size_t i = 0; i < line.length; ++i)
-        if (!isHexSpace(line.text[i]))
+        if (!isHexSpace(line.text[i]) && line.text[i] != DOS_END_OF_FILE)
             return false;
     return true;
+}
+
+// Characters before the line end (CR and LF at its end).
+std::size_t contentLength(const Line& line)
+{
+    std::size_t length = line.length;
+    while (length > 0 && (line.text[length - 1] == '\r' || line.text[length - 1] == '\n'))
+        --length;
+    return length;
 }
 
 // Converts a field the way a "%x" scan of it alone would: leading white
@@ -100,7 +119,7 @@ struct HexRead {
     const char* fileName;
     bool wordMode;
     bool mainImage;
-    std::uint32_t segmentBase;
+    std::uint32_t addressBase;  // set by segment (02) and linear (04) records
     std::uint32_t dataRecords;
 };
 
@@ -142,15 +161,17 @@ int storeData(HexRead& read, const Line& line, std::uint32_t length, std::uint32
 int readRecords(HexRead& read, std::FILE* file)
 {
     Line line;
-    while (readLine(file, line)) {
+    LineRead status;
+    while ((status = readLine(file, line)) == LINE_READ) {
         if (isBlank(line))
             continue;
         std::uint32_t length = 0;
         std::uint32_t address = 0;
-        if (!convertField(line, LENGTH_POS, 2, length) || length > MAX_RECORD_LENGTH ||
+        if (contentLength(line) < MIN_RECORD_CHARS ||
+            !convertField(line, LENGTH_POS, 2, length) || length > MAX_RECORD_LENGTH ||
             !convertField(line, ADDRESS_POS, 4, address))
             return formatFault(read.fileName);
-        address += read.segmentBase;
+        address += read.addressBase;
 
         const char type = charAt(line, TYPE_POS);
         if (type == '0') {
@@ -160,9 +181,19 @@ int readRecords(HexRead& read, std::FILE* file)
             std::uint32_t segment = 0;
             if (!convertField(line, DATA_POS, 2 * length, segment))
                 return formatFault(read.fileName);
-            read.segmentBase = segment * (read.wordMode ? 32u : 16u);
+            read.addressBase = segment * (read.wordMode ? 32u : 16u);
+        } else if (type == '4') {
+            // Extended linear address, in the file's own unit (bytes or words).
+            std::uint32_t upper = 0;
+            if (!convertField(line, DATA_POS, 2 * length, upper))
+                return formatFault(read.fileName);
+            read.addressBase = upper * LINEAR_BASE_UNIT;
         }
         // Any other type, the end-of-file record included, is skipped.
+    }
+    if (status == LINE_READ_ERROR) {
+        consolePrint("Could not read: %s", read.fileName);
+        return 0;
     }
     return 1;
 }
@@ -201,7 +232,7 @@ int readHexFile(const char* fileName, int fileType)
     nMinHexAddress = IMAGE_BUFFER_SIZE;
     std::memset(imageBuffer, 0, sizeof imageBuffer);
 
-    std::FILE* file = std::fopen(fileName, "rb");
+    std::FILE* file = openInputFile(fileName);
     if (file == nullptr) {
         consolePrint("Could not open: %s", fileName);
         return 0;

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 using PlatformSocket = std::intptr_t;
 constexpr PlatformSocket PLATFORM_NO_SOCKET = -1;
@@ -85,3 +86,8 @@ void platformSetPendingError(int code);
 // a two-character line break). Returns the full text length, or -1 when the
 // system has no text; at most size - 1 characters are stored.
 int platformSystemText(int code, char* buffer, std::size_t size);
+
+// Input files.
+// True when an open stream reads a regular file: not a directory, device
+// or pipe, which a loader must refuse as it refuses a file it cannot open.
+bool platformIsRegularFile(std::FILE* file);

@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -261,4 +262,10 @@ int platformSystemText(int code, char* buffer, std::size_t size)
     // Worded as Windows words its messages: ending in a CR LF line break.
     int length = std::snprintf(buffer, size, "%s\r\n", words);
     return length < 0 ? -1 : length;
+}
+
+bool platformIsRegularFile(std::FILE* file)
+{
+    struct stat status {};
+    return fstat(fileno(file), &status) == 0 && S_ISREG(status.st_mode);
 }

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <mstcpip.h>
 #include <ws2tcpip.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <cstring>
@@ -226,4 +227,10 @@ int platformSystemText(int code, char* buffer, std::size_t size)
     if (text)
         LocalFree(text);
     return result;
+}
+
+bool platformIsRegularFile(std::FILE* file)
+{
+    struct _stat64 status {};
+    return _fstat64(_fileno(file), &status) == 0 && (status.st_mode & _S_IFMT) == _S_IFREG;
 }
