@@ -85,3 +85,10 @@ void platformSetPendingError(int code);
 // a two-character line break). Returns the full text length, or -1 when the
 // system has no text; at most size - 1 characters are stored.
 int platformSystemText(int code, char* buffer, std::size_t size);
+
+// --- The update transfer's drain ---
+// Reads and drops every datagram already queued on the socket, without
+// waiting, and leaves the socket's readiness event (may be nullptr)
+// signalled only if a datagram is still queued, so the next wait cannot wake
+// for one that is gone. Returns how many datagrams were dropped.
+int platformDrainSocket(PlatformSocket sock, PlatformEvent* event);
