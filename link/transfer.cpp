@@ -11,6 +11,7 @@
 #include "image/image_buffer.h"
 #include "image/update_file.h"
 #include "link/packets.h"
+#include "platform/platform.h"
 
 namespace {
 constexpr std::uint32_t DSP_FIRST_PAGE = 1571;
@@ -153,9 +154,10 @@ bool sendPacket(const UpdateLink* link, const std::uint8_t* packet, int length)
 }
 }  // namespace
 
-int receiveReply(const UpdateLink* link, std::uint8_t* buffer, int size)
+namespace {
+int receiveReplyWithin(const UpdateLink* link, std::uint8_t* buffer, int size, int timeoutMs)
 {
-    int ready = link->wait(link->context, link->replyTimeoutMs);
+    int ready = link->wait(link->context, timeoutMs);
     if (ready < 0) {
         logMessage("WAIT_FAILED retransmitting packet\n");
         return 0;
@@ -175,6 +177,22 @@ int receiveReply(const UpdateLink* link, std::uint8_t* buffer, int size)
         return 0;
     }
     return length;
+}
+
+// A late answer to a code-update packet that was sent more than once: the
+// ACK of one of this transfer's packets. Page 0 is also the finish packet's
+// own number, so an ACK 0 is never taken for a late one.
+bool lateCodeUpdateAck(const ReplyFields& answer, const PageRange& range)
+{
+    return answer.replyCode == TFTP_ACK && answer.replyPage != 0 &&
+           answer.replyPage >= range.firstPage && answer.replyPage < range.endPage &&
+           (answer.replyPage - range.firstPage) % PAGES_PER_PACKET == 0;
+}
+}  // namespace
+
+int receiveReply(const UpdateLink* link, std::uint8_t* buffer, int size)
+{
+    return receiveReplyWithin(link, buffer, size, link->replyTimeoutMs);
 }
 
 TransferOutcome transferFile(const UpdateLink* link, int fileType)
@@ -197,6 +215,8 @@ TransferOutcome transferFile(const UpdateLink* link, int fileType)
     int headerBytes = packaged ? static_cast<int>(PAGE_HEADER_SIZE) : 0;
     std::uint16_t startPage = range.firstPage;
     std::uint32_t imageOffset = 0;
+    bool behind = false;      // a packet was sent again: its late answers may follow
+    bool sentBefore = false;  // the packet outstanding has gone out already
     startCodeUpdatePacket(packet, flags, startPage, settings.setPassword);
 
     while (startPage < range.endPage) {
@@ -208,6 +228,8 @@ TransferOutcome transferFile(const UpdateLink* link, int fileType)
                                           static_cast<std::uint64_t>(base) + imageOffset);
         consolePrint("Sending Code Update pages %d to %d\n", static_cast<int>(startPage),
                      startPage + pageCount - 1);
+        behind = behind || sentBefore;
+        sentBefore = true;
         if (!sendPacket(link, packet, length))
             return TransferOutcome{TRANSFER_SEND_FAILED, 1};
 
@@ -236,6 +258,7 @@ TransferOutcome transferFile(const UpdateLink* link, int fileType)
                          static_cast<int>(startPage), static_cast<int>(answer.replyPage));
             continue;
         }
+        sentBefore = false;
         startPage = static_cast<std::uint16_t>(startPage + pageCount);
         imageOffset += static_cast<std::uint32_t>(headerBytes) + PAGE_SIZE * pageCount;
         headerBytes = 0;
@@ -252,16 +275,34 @@ TransferOutcome transferFile(const UpdateLink* link, int fileType)
     int length = makeFinishPacket(packet, static_cast<std::uint8_t>(fileType + 7),
                                   packaged ? FLAG_ENCRYPTED : flags, range.firstPage,
                                   range.endPage, imageCrc(base, span));
+    // Answers still queued belong to code-update packets already acknowledged.
+    if (link->drain)
+        link->drain(link->context);
     if (!sendPacket(link, packet, length))
         return TransferOutcome{TRANSFER_SEND_FAILED, 1};
 
-    // The finish packet goes out once: no usable answer ends the run.
-    int received = receiveReply(link, reply, PACKET_BUFFER_SIZE);
+    // The finish packet goes out once: no usable answer ends the run. After
+    // a resend, a late ACK of a code-update packet may come first: it is
+    // dropped and the wait goes on for the rest of its time.
+    const std::uint64_t waitStart = platformMonotonicMs();
+    int received = 0;
+    ReplyFields answer{};
+    for (;;) {
+        const std::uint64_t waited = platformMonotonicMs() - waitStart;
+        const int left = waited >= static_cast<std::uint64_t>(link->replyTimeoutMs)
+                             ? 0
+                             : link->replyTimeoutMs - static_cast<int>(waited);
+        received = receiveReplyWithin(link, reply, PACKET_BUFFER_SIZE, left);
+        if (received != REPLY_LENGTH)
+            break;
+        answer = readReply(reply);
+        if (!behind || !lateCodeUpdateAck(answer, range))
+            break;
+    }
     if (received != REPLY_LENGTH) {
         reportWrongLength(getU16(packet + OFF_START_PAGE), received);
         return mustEnd(0);
     }
-    ReplyFields answer = readReply(reply);
     if (answer.replyCode == TFTP_NACK) {
         if (fatalNack(answer.nackReason, &outcome))
             return outcome;

@@ -7,13 +7,15 @@
 // The transport under the transfer, so the reply handling runs without
 // sockets. `send` gives the bytes sent or -1; `wait` 1 when a datagram is
 // ready, 0 after timeoutMs, -1 when the wait failed; `receive` reads one
-// datagram of at most size bytes and gives its length or -1.
+// datagram of at most size bytes and gives its length or -1; `drain` drops
+// every datagram already queued (nullptr: nothing to drop).
 struct UpdateLink {
     void* context;
     int (*send)(void* context, const std::uint8_t* data, int length);
     int (*wait)(void* context, int timeoutMs);
     int (*receive)(void* context, std::uint8_t* buffer, int size);
     int replyTimeoutMs;
+    int (*drain)(void* context);
 };
 
 constexpr int TRANSFER_COMPLETED = 1;    // "File Transfered" printed

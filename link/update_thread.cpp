@@ -29,6 +29,11 @@ int socketReceive(void* context, std::uint8_t* buffer, int size)
     PlatformAddress from{};
     return platformRecvFrom(static_cast<SocketLink*>(context)->sock, buffer, size, &from);
 }
+int socketDrain(void* context)
+{
+    auto* link = static_cast<SocketLink*>(context);
+    return platformDrainSocket(link->sock, link->event);
+}
 }  // namespace
 
 void UpdateThread(void* /*argument*/)
@@ -60,6 +65,7 @@ void UpdateThread(void* /*argument*/)
         platformExit(1);
     }
 
-    UpdateLink link{&socketLink, socketSend, socketWait, socketReceive, REPLY_TIMEOUT_MS};
+    UpdateLink link{&socketLink, socketSend, socketWait, socketReceive, REPLY_TIMEOUT_MS,
+                    socketDrain};
     platformExit(runUpdate(&link));
 }

@@ -91,3 +91,10 @@ int platformSystemText(int code, char* buffer, std::size_t size);
 // True when an open stream reads a regular file: not a directory, device
 // or pipe, which a loader must refuse as it refuses a file it cannot open.
 bool platformIsRegularFile(std::FILE* file);
+
+// --- The update transfer's drain ---
+// Reads and drops every datagram already queued on the socket, without
+// waiting, and leaves the socket's readiness event (may be nullptr)
+// signalled only if a datagram is still queued, so the next wait cannot wake
+// for one that is gone. Returns how many datagrams were dropped.
+int platformDrainSocket(PlatformSocket sock, PlatformEvent* event);

@@ -269,3 +269,18 @@ bool platformIsRegularFile(std::FILE* file)
     struct stat status {};
     return fstat(fileno(file), &status) == 0 && S_ISREG(status.st_mode);
 }
+
+int platformDrainSocket(PlatformSocket sock, PlatformEvent*)
+{
+    // poll looks at the socket itself: there is no event state to reset.
+    std::uint8_t scrap[2048];
+    int dropped = 0;
+    for (;;) {
+        ssize_t got = recv(static_cast<int>(sock), scrap, sizeof scrap, MSG_DONTWAIT | MSG_TRUNC);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return dropped;  // EAGAIN: the queue is empty
+        ++dropped;
+    }
+}

@@ -234,3 +234,40 @@ bool platformIsRegularFile(std::FILE* file)
     struct _stat64 status {};
     return _fstat64(_fileno(file), &status) == 0 && (status.st_mode & _S_IFMT) == _S_IFREG;
 }
+
+namespace {
+bool datagramQueued(SOCKET s)
+{
+    u_long queued = 0;
+    return ioctlsocket(s, FIONREAD, &queued) == 0 && queued > 0;
+}
+}  // namespace
+
+int platformDrainSocket(PlatformSocket sock, PlatformEvent* event)
+{
+    const SOCKET s = static_cast<SOCKET>(sock);
+    char scrap[2048];
+    int dropped = 0;
+    // A receive re-arms FD_READ while data is left, so the event may be set
+    // for datagrams this loop has already taken: reset it once the queue is
+    // empty, and look again in case one came in between.
+    for (int round = 0; round < 64; ++round) {
+        while (datagramQueued(s)) {
+            sockaddr_in sa{};
+            int saLength = sizeof sa;
+            // An over-long datagram fails with WSAEMSGSIZE but leaves the queue.
+            if (recvfrom(s, scrap, sizeof scrap, 0, reinterpret_cast<sockaddr*>(&sa), &saLength) ==
+                    SOCKET_ERROR &&
+                WSAGetLastError() != WSAEMSGSIZE)
+                return dropped;
+            ++dropped;
+        }
+        if (event == nullptr)
+            return dropped;
+        ResetEvent(event->handle);
+        if (!datagramQueued(s))
+            return dropped;
+    }
+    SetEvent(event->handle);  // still arriving: let the next wait see them
+    return dropped;
+}

@@ -125,7 +125,7 @@ void planTransfer(InfoReport& report, int fileType)
     TransferView& plan = report.transfer;
     const bool packaged = settings.packagedInput != 0;
     dry = DryRun{};
-    UpdateLink link{nullptr, drySend, dryWait, dryReceive, 0};
+    UpdateLink link{nullptr, drySend, dryWait, dryReceive, 0, nullptr};
     startCapture();
     const TransferOutcome outcome = transferFile(&link, fileType);
     const std::string said = stopCapture();
