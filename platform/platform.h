@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 using PlatformSocket = std::intptr_t;
 constexpr PlatformSocket PLATFORM_NO_SOCKET = -1;
@@ -85,3 +86,13 @@ void platformSetPendingError(int code);
 // a two-character line break). Returns the full text length, or -1 when the
 // system has no text; at most size - 1 characters are stored.
 int platformSystemText(int code, char* buffer, std::size_t size);
+
+// ---- Files the package writer replaces ----
+
+// Creates path as a new, empty file open for binary writing; nullptr when
+// it cannot, also when the name already exists (nothing is touched then).
+std::FILE* platformCreateNewFile(const char* path);
+// Whether the existing file at path may be opened for writing. A file
+// without any write permission (read-only) is refused even to the
+// superuser, as a user who made it read-only expects.
+bool platformFileWritable(const char* path);
