@@ -98,3 +98,13 @@ bool platformIsRegularFile(std::FILE* file);
 // signalled only if a datagram is still queued, so the next wait cannot wake
 // for one that is gone. Returns how many datagrams were dropped.
 int platformDrainSocket(PlatformSocket sock, PlatformEvent* event);
+
+// ---- Files the package writer replaces ----
+
+// Creates path as a new, empty file open for binary writing; nullptr when
+// it cannot, also when the name already exists (nothing is touched then).
+std::FILE* platformCreateNewFile(const char* path);
+// Whether the existing file at path may be opened for writing. A file
+// without any write permission (read-only) is refused even to the
+// superuser, as a user who made it read-only expects.
+bool platformFileWritable(const char* path);

@@ -1,10 +1,12 @@
-// POSIX backend: BSD sockets, poll, POSIX threads, localtime_r, strerror_r.
+// POSIX backend: BSD sockets, poll, POSIX threads, localtime_r, strerror_r,
+// open and access.
 #include "platform/platform.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <pthread.h>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -283,4 +285,34 @@ int platformDrainSocket(PlatformSocket sock, PlatformEvent*)
             return dropped;  // EAGAIN: the queue is empty
         ++dropped;
     }
+
+std::FILE* platformCreateNewFile(const char* path)
+{
+    int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        noteFailure(errno);
+        return nullptr;
+    }
+    std::FILE* file = fdopen(fd, "wb");
+    if (!file) {
+        noteFailure(errno);
+        close(fd);
+        unlink(path);
+    }
+    return file;
+}
+
+bool platformFileWritable(const char* path)
+{
+    struct stat info {};
+    if (stat(path, &info) != 0 || access(path, W_OK) != 0) {
+        noteFailure(errno);
+        return false;
+    }
+    // access() grants root everything; the write bits say what was meant.
+    if ((info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+        noteFailure(EACCES);
+        return false;
+    }
+    return true;
 }
