@@ -458,3 +458,45 @@ TEST(VNsimLimits, PacketCountAndFatalRefusalEndTheRunWithoutFinish)
         close(loader);
     }
 }
+
+TEST(VNsimChecks, PacketsMustFitTheFinishPacket)
+{
+    Bytes image = randomBytes(9 * PAGE, 7);
+    Bytes pageHeader(image.begin(), image.begin() + 8);
+    std::uint16_t crc2 = crcOf(image, 2 * PAGE);
+    struct Case {
+        const char* name;
+        std::vector<Bytes> packets;
+        Bytes finishPacket;
+        std::string failure;
+    };
+    const Case cases[] = {
+        {"page outside the range",
+         {codeUpdate(1027, 2, 0x00, image, 0), codeUpdate(1031, 1, 0x00, image, 0)},
+         finish(13, 0x00, 1027, 1029, crc2), "packet 1031 outside the finish range 1027 to 1028"},
+        {"short pageCount",
+         {codeUpdate(1027, 1, 0x00, image, 0), codeUpdate(1028, 1, 0x00, image, PAGE)},
+         finish(13, 0x00, 1027, 1029, crc2), "packet 1027 pageCount 1, wanted 2"},
+        {"enciphered flag in a plain image", {codeUpdate(1027, 2, 0x01, image, 0)},
+         finish(13, 0x00, 1027, 1029, crc2), "packet 1027 flagged enciphered in a plain image"},
+        {"later flags disagree",
+         {codeUpdate(0, 4, 0x81, image, 8, pageHeader), codeUpdate(4, 4, 0x00, image, 8 + 4 * PAGE),
+          codeUpdate(8, 1, 0x01, image, 8 + 8 * PAGE)},
+         finish(9, 0x01, 0, 9, crcOf(image, 9 * PAGE)), "packet 8 flags 0x01, packet 4 0x00"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RunningProgram sim = startSim({});
+        int loader = openSocket(0);
+        for (const Bytes& packet : c.packets)
+            EXPECT_EQ(roundTrip(loader, packet)[0], 1);
+        EXPECT_EQ(roundTrip(loader, c.finishPacket), nack(6, 0));
+        ProgramResult r = finishProgram(sim, startupMs());
+        EXPECT_EQ(r.status, 1) << r.output;
+        std::string summary = lastLine(r.output);
+        EXPECT_NE(summary.find("1 check failed (first: finish: " + c.failure + ")"),
+                  std::string::npos)
+            << summary;
+        close(loader);
+    }
+}

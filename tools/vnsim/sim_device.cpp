@@ -6,6 +6,7 @@
 
 #include "sim_image.h"
 #include "sim_options.h"
+#include "sim_sequence.h"
 
 SimState simState;
 
@@ -152,6 +153,7 @@ void handleCodeUpdate(const std::uint8_t* data, int length, SimAnswer* answer)
         std::memcpy(page.bytes, payload + i * SIM_PAGE_SIZE, SIM_PAGE_SIZE);
         page.enciphered = (flags & FLAG_ENCRYPTED) != 0;
     }
+    simState.packetsByStart[start] = SimPacket{count, flags};
     if (again)
         appendLine(answer, ", again");
     answerWith(answer, TFTP_ACK, 0);
@@ -224,6 +226,9 @@ void handleFinish(const std::uint8_t* data, int length, SimAnswer* answer)
     } else {
         appendLine(answer, ", crc 0x%04x ok", sentCrc);
     }
+    // Missing pages already tell of a packet that fell short.
+    bool packetsFit = simState.missingPages != 0 ||
+                      packetsFitFinish(first, end, (flags & FLAG_ENCRYPTED) != 0, answer);
 
     // A packaged image starts with its page header at the first page and
     // says so in the finish packet's flags.
@@ -247,7 +252,7 @@ void handleFinish(const std::uint8_t* data, int length, SimAnswer* answer)
     if (simState.headerCheck == HEADER_BAD)
         noteFailure("finish: the page header's crc does not match the image");
 
-    if (!simState.crcOk || simState.headerCheck == HEADER_BAD)
+    if (!packetsFit || !simState.crcOk || simState.headerCheck == HEADER_BAD)
         answerWith(answer, TFTP_NACK, NACK_BAD_CRC);
 }
 }  // namespace
