@@ -285,6 +285,7 @@ int platformDrainSocket(PlatformSocket sock, PlatformEvent*)
             return dropped;  // EAGAIN: the queue is empty
         ++dropped;
     }
+}
 
 std::FILE* platformCreateNewFile(const char* path)
 {
