@@ -15,7 +15,7 @@
 #include "image/crc16.h"
 #include "image/image_buffer.h"
 #include "link/packets.h"
-#include "link/transfer.h"
+#include "app/update_transfer.h"
 
 namespace {
 using Bytes = std::vector<std::uint8_t>;
@@ -106,7 +106,7 @@ void predictRange(std::uint32_t minAddress, std::uint32_t maxAddress)
 {
     auto refuse = [](int status) {
         model.refused = true;
-        model.refusal = Outcome{TRANSFER_MUST_END, status};
+        model.refusal = Outcome{TRANSFER_REFUSED, status};
     };
     if (!model.packaged && maxAddress < minAddress)
         return refuse(1);
@@ -229,9 +229,9 @@ void judge(const Bytes* datagram)
         // The finish packet is never repeated: its one answer ends the run.
         model.ended = true;
         if (!usable)
-            model.end = Outcome{TRANSFER_MUST_END, 0};
+            model.end = Outcome{TRANSFER_REFUSED, 0};
         else if (code == TFTP_NACK)
-            model.end = Outcome{TRANSFER_MUST_END, reason == NACK_WRONG_PASSWORD ? -1 : 0};
+            model.end = Outcome{TRANSFER_REFUSED, reason == NACK_WRONG_PASSWORD ? -1 : 0};
         else
             model.end = Outcome{TRANSFER_COMPLETED, 1};
         return;
@@ -239,7 +239,7 @@ void judge(const Bytes* datagram)
     if (usable && code == TFTP_NACK &&
         (reason == NACK_WRONG_PASSWORD || reason == NACK_BAD_CRC || reason == NACK_BAD_VERSION)) {
         model.ended = true;
-        model.end = Outcome{TRANSFER_MUST_END, reason == NACK_WRONG_PASSWORD ? -1 : 0};
+        model.end = Outcome{TRANSFER_REFUSED, reason == NACK_WRONG_PASSWORD ? -1 : 0};
         return;
     }
     model.next = usable && code == TFTP_ACK && page == model.outstanding ? Next::Following

@@ -116,13 +116,14 @@ public:
     bool finishSent() const { return finishing; }
 
 private:
+    bool planRange(const TransferSetup& setup);
     void prepareCodeUpdate();
     void prepareFinish();
     void judgeCodeUpdateReply(const std::uint8_t* datagram, int datagramLength);
     void judgeFinishReply(const std::uint8_t* datagram, int datagramLength);
     bool isStartPage(std::uint16_t page) const;
     void resendSame();
-    void end(SessionReason reason, int detail);
+    bool end(SessionReason reason, int detail);  // false, for the callers' convenience
     void tell(SessionEventKind kind, int first, int second = 0);
 
     SessionListener listener;

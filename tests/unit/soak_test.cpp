@@ -25,7 +25,7 @@
 #include "image/crc16.h"
 #include "image/image_buffer.h"
 #include "link/packets.h"
-#include "link/transfer.h"
+#include "app/update_transfer.h"
 
 namespace {
 using Bytes = std::vector<std::uint8_t>;
@@ -460,12 +460,12 @@ void judge(const Bytes* datagram, int receivedLength)
     const bool nack = usable && reply.replyCode == TFTP_NACK;
     if (nack && reply.nackReason == NACK_WRONG_PASSWORD) {
         soak->ended = true;
-        soak->expected = {TRANSFER_MUST_END, -1, "You entered the wrong Set Password\n"};
+        soak->expected = {TRANSFER_REFUSED, -1, "You entered the wrong Set Password\n"};
         return;
     }
     if (nack && (reply.nackReason == NACK_BAD_CRC || reply.nackReason == NACK_BAD_VERSION)) {
         soak->ended = true;
-        soak->expected = {TRANSFER_MUST_END, 0,
+        soak->expected = {TRANSFER_REFUSED, 0,
                           reply.nackReason == NACK_BAD_CRC ? "Received bad CRC, exiting\n"
                                                            : "Received bad version, exiting\n"};
         return;
@@ -481,11 +481,11 @@ void judge(const Bytes* datagram, int receivedLength)
         // The finish packet goes out once: its one answer ends the run.
         soak->ended = true;
         if (!usable)
-            soak->expected = {TRANSFER_MUST_END, 0,
+            soak->expected = {TRANSFER_REFUSED, 0,
                               "Wrong receive length from Code Update Packet 0 wanted 23, got " +
                                   std::to_string(receivedLength) + "\n"};
         else if (nack)
-            soak->expected = {TRANSFER_MUST_END, 0,
+            soak->expected = {TRANSFER_REFUSED, 0,
                               "Received a NACK from packet " + std::to_string(reply.replyPage) + "\n"};
         else
             soak->expected = {TRANSFER_COMPLETED, 1, "File Transfered\n"};
