@@ -17,8 +17,8 @@ struct ImageKind {
     std::uint8_t fileType;
     const char* name;          // for people: "main CPU HEX"
     const char* inputName;     // for reports: "main-hex"
-    const char* packageName;   // the package file the writer makes
-    const char* packageStart;  // what the writer says first
+    const char* outputName;    // the package file the writer makes
+    const char* startMessage;  // what the writer says first
     std::uint16_t firstPage;   // the kind's area in the device's page space
     std::uint16_t pageLimit;   // exclusive
     PageRule pageRule;
