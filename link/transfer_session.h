@@ -116,13 +116,14 @@ public:
     bool finishSent() const { return finishing; }
 
 private:
+    bool planRange(const TransferSetup& setup);
     void prepareCodeUpdate();
     void prepareFinish();
     void judgeCodeUpdateReply(const std::uint8_t* datagram, int datagramLength);
     void judgeFinishReply(const std::uint8_t* datagram, int datagramLength);
     bool isStartPage(std::uint16_t page) const;
     void resendSame();
-    void end(SessionReason reason, int detail);
+    bool end(SessionReason reason, int detail);  // false, for the callers' convenience
     void tell(SessionEventKind kind, int first, int second = 0);
 
     SessionListener listener;
@@ -130,7 +131,7 @@ private:
     const std::uint8_t* image;
     std::uint32_t imageSize;
     std::uint32_t base;  // offset of the first byte sent
-    std::uint8_t fileType;
+    std::uint8_t finishType = 0;
     bool packaged;
     bool partialEncrypt;
     ReplyPolicy replyPolicy;

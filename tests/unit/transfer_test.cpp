@@ -1,4 +1,4 @@
-#include "link/transfer.h"
+#include "app/update_transfer.h"
 
 #include <gtest/gtest.h>
 
@@ -294,7 +294,7 @@ TEST_F(TransferTest, UnsendableImagesEndBeforeAnythingIsSent)
         device = FakeDevice{};
         console.text().clear();
         load(c.packaged, c.fileType, c.minAddress, c.maxAddress);
-        EXPECT_EQ(pairOf(run()), pairOf({TRANSFER_MUST_END, c.status}));
+        EXPECT_EQ(pairOf(run()), pairOf({TRANSFER_REFUSED, c.status}));
         EXPECT_EQ(console.text(), c.message);
         EXPECT_TRUE(device.sent.empty());
     }

@@ -1,8 +1,9 @@
+// UpdateThread: the update socket under VNloader's transfer.
 #include "app/settings.h"
+#include "app/update_transfer.h"
 #include "diag/console.h"
 #include "diag/log.h"
 #include "link/packets.h"
-#include "link/transfer.h"
 #include "platform/platform.h"
 
 namespace {

@@ -1,5 +1,6 @@
-// The update transfer: sends the loaded image to the device's code-update
-// service, stop-and-wait, and closes with the finish packet.
+// VNloader's update transfer: drives a transfer session over the update
+// socket with the settings record and imageBuffer, prints what happens and
+// chooses the exit status.
 #pragma once
 
 #include <cstdint>
@@ -20,7 +21,7 @@ struct UpdateLink {
 
 constexpr int TRANSFER_COMPLETED = 1;    // "File Transfered" printed
 constexpr int TRANSFER_SEND_FAILED = 0;  // "transferFile sendto error" logged
-constexpr int TRANSFER_MUST_END = -1;    // refused or unusable: end with exitStatus
+constexpr int TRANSFER_REFUSED = -1;     // refused or unusable: end with exitStatus
 
 // How a transfer ended and the status the process must exit with.
 struct TransferOutcome {
