@@ -9,10 +9,8 @@
 #include "diag/console.h"
 #include "image/file_types.h"
 #include "image/image_buffer.h"
-#include "image/input_file.h"
-}
-
 #include "image/image_geometry.h"
+#include "image/input_file.h"
 
 bool isHexSpace(char c)
 {
