@@ -5,74 +5,34 @@
 
 #include "app/settings.h"
 #include "image/hex_reader.h"
+#include "image/hex_records.h"
 #include "image/image_buffer.h"
 #include "info_capture.h"
 
 namespace {
-// The reader's view of a line: at most 255 characters up to a line feed,
-// the length in positions 1-2, the address in 3-6, the type's second digit
-// in 8 and the data from 9.
-constexpr std::size_t LINE_CAPACITY = 255;
 constexpr std::uint32_t WORD_IMAGE_HEADER_SIZE = 4;
 constexpr std::uint32_t WORD_IMAGE_SHOWN = 16;
-
-bool readLine(std::FILE* file, std::string& line)
-{
-    line.clear();
-    int c;
-    while (line.size() < LINE_CAPACITY && (c = std::fgetc(file)) != EOF) {
-        line += static_cast<char>(c);
-        if (c == '\n')
-            break;
-    }
-    return !line.empty();
-}
-
-// As the reader converts a field: white space, then hex digits.
-std::uint32_t fieldValue(const std::string& line, std::size_t pos, std::size_t width)
-{
-    std::size_t end = std::min(pos + width, line.size());
-    std::size_t i = pos;
-    while (i < end && isHexSpace(line[i]))
-        ++i;
-    std::uint32_t value = 0;
-    for (; i < end && hexDigitValue(line[i]) >= 0; ++i)
-        value = (value << 4) | static_cast<std::uint32_t>(hexDigitValue(line[i]));
-    return value;
-}
-
-bool isBlank(const std::string& line)
-{
-    return std::all_of(line.begin(), line.end(), isHexSpace);
-}
 
 // Walks the records the reader has already taken, for what it does not
 // keep: where each data record lies.
 void scanRecords(const char* path, HexView& view, std::vector<HexRun>& records)
 {
-    std::FILE* file = std::fopen(path, "rb");
-    if (!file)
-        return;
-    std::uint32_t segmentBase = 0;
-    std::string line;
-    while (readLine(file, line)) {
-        if (isBlank(line))
-            continue;
-        const std::uint32_t length = fieldValue(line, 1, 2);
-        const std::uint32_t address = fieldValue(line, 3, 4) + segmentBase;
-        const char type = line.size() > 8 ? line[8] : '\0';
-        if (type == '0') {
+    std::uint32_t addressBase = 0;
+    auto take = [&](const HexRecord& record) {
+        const std::uint32_t address = record.address + addressBase;
+        if (record.typeDigit == '0') {
             ++view.dataRecords;
-            const std::uint32_t units = view.wordMode ? length / 2 : length;
+            const std::uint32_t units = view.wordMode ? record.length / 2 : record.length;
             if (units != 0)
                 records.push_back(HexRun{address, address + units});
-        } else if (type == '2') {
-            segmentBase = fieldValue(line, 9, 2 * length) * (view.wordMode ? 32u : 16u);
+        } else if (record.typeDigit == '2' || record.typeDigit == '4') {
+            hexAddressBase(record, view.wordMode, addressBase);
         } else {
             ++view.otherRecords;
         }
-    }
-    std::fclose(file);
+        return true;
+    };
+    scanHexFile(path, take);
 }
 
 // Joins touching records into runs; the holes between the bounds are gaps.

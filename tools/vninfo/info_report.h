@@ -70,7 +70,7 @@ struct HexView {
     std::uint32_t minBound;
     std::uint32_t maxBound;
     std::uint32_t dataRecords;
-    std::uint32_t otherRecords;   // skipped: end-of-file, linear address, ...
+    std::uint32_t otherRecords;   // skipped: end-of-file, start address, ...
     std::uint32_t overlaps;       // records that write over an earlier one
     std::vector<HexRun> runs;     // data, adjacent records joined
     std::vector<HexRun> gaps;     // holes between the bounds, sent as zeros
