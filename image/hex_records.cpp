@@ -109,11 +109,12 @@ void decode(const Line& line, unsigned lineNumber, HexRecord& record)
     record.checksumPresent = checksum >= 0;
     record.checksum = static_cast<std::uint8_t>(checksum);
     unsigned sum = record.length + (record.address >> 8) + record.address +
-                   static_cast<unsigned>(record.type) + record.checksum;
+                   static_cast<unsigned>(record.type);
     for (std::uint32_t i = 0; i < record.dataBytes; ++i)
         sum += record.data[i];
+    record.checksumWanted = static_cast<std::uint8_t>(0x100u - (sum & 0xFFu));
     record.checksumRight = record.complete && record.type >= 0 && record.checksumPresent &&
-                           (sum & 0xFFu) == 0;
+                           record.checksum == record.checksumWanted;
 }
 }  // namespace
 

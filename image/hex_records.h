@@ -24,6 +24,7 @@ struct HexRecord {
     bool checksumPresent;     // a pair follows a whole data field
     std::uint8_t checksum;
     bool checksumRight;       // all bytes of the record add up to 0
+    std::uint8_t checksumWanted;  // what the checksum should be, when the fields convert
 };
 
 enum HexScanResult {

@@ -33,6 +33,8 @@ const char infoUsageText[] =
     "  6  the contents disagree with the headers or the file type\n"
     "  7  part of the image would not be sent, or would land in another\n"
     "     type's pages\n"
+    "  8  a HEX record's checksum is wrong or missing: the file is damaged\n"
+    "  9  HEX data records write over earlier ones\n"
     "With several problems the lowest number is the status.\n";
 
 namespace {

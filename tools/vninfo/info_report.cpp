@@ -66,6 +66,8 @@ const char* statusMeaning(int status)
     case INFO_MISMATCH: return "the contents disagree with the headers or the file type";
     case INFO_OUT_OF_RANGE:
         return "part of the image would not be sent, or would land in another type's pages";
+    case INFO_HEX_CHECKSUM: return "a HEX record's checksum is wrong or missing: the file is damaged";
+    case INFO_HEX_OVERLAP: return "HEX data records write over earlier ones";
     default: return "unknown";
     }
 }
