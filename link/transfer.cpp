@@ -3,13 +3,13 @@
 #include <cstring>
 #include <vector>
 
+#include "app/loaders.h"
 #include "app/settings.h"
 #include "diag/console.h"
 #include "diag/log.h"
 #include "image/crc16.h"
 #include "image/hex_reader.h"
 #include "image/image_buffer.h"
-#include "image/update_file.h"
 #include "link/packets.h"
 
 namespace {

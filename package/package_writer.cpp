@@ -6,12 +6,12 @@
 #include <filesystem>
 #include <system_error>
 
+#include "app/loaders.h"
 #include "app/settings.h"
 #include "diag/console.h"
 #include "image/crc16.h"
 #include "image/hex_reader.h"
 #include "image/image_buffer.h"
-#include "image/update_file.h"
 #include "package/des.h"
 #include "package/package_output.h"
 

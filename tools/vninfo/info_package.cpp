@@ -3,10 +3,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/loaders.h"
 #include "app/settings.h"
 #include "image/crc16.h"
 #include "image/image_buffer.h"
-#include "image/update_file.h"
 #include "info_capture.h"
 #include "info_options.h"
 #include "link/packets.h"
