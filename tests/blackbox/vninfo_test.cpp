@@ -12,6 +12,7 @@
 #include "image/crc16.h"
 #include "hex_text.h"
 #include "programs.h"
+#include "usage_docs.h"
 
 namespace {
 using Bytes = std::vector<std::uint8_t>;
@@ -354,10 +355,34 @@ TEST_F(VNinfoTest, Usage)
     for (const Case& c : cases) {
         ProgramResult r = info(c.args);
         EXPECT_EQ(r.status, c.status) << r.output;
+        // Usage errors on standard error, the asked-for usage on standard output.
         if (c.status == 1) {
+            EXPECT_TRUE(has(r.errors, "usage: VNinfo [options] <file>\n")) << r.errors;
+            EXPECT_EQ(r.output, "");
+        }
+        if (c.status == 0) {
             EXPECT_TRUE(has(r.output, "usage: VNinfo [options] <file>\n")) << r.output;
         }
+        // The report is the output; an unfit file also says so in one line.
+        if (c.status == 2) {
+            EXPECT_TRUE(has(r.output, "Result: 2, ")) << r.output;
+            EXPECT_TRUE(has(r.errors, "VNinfo: missing.enc: status 2, cannot be read")) << r.errors;
+        }
     }
+}
+
+TEST_F(VNinfoTest, ReadmeAndManualListTheOptionsAndStatusesOfHelp)
+{
+    ProgramResult help = info({"--help"});
+    const ListedNames listed = namesInHelp(help.output);
+    ASSERT_FALSE(listed.options.empty() || listed.statuses.empty()) << help.output;
+
+    const ListedNames readme = namesInReadme("## Checking a package before sending it");
+    EXPECT_EQ(readme.options, listed.options);
+    EXPECT_EQ(readme.statuses, listed.statuses);
+    const ListedNames manual = namesInManual("man/VNinfo.1");
+    EXPECT_EQ(manual.options, listed.options);
+    EXPECT_EQ(manual.statuses, listed.statuses);
 }
 TEST_F(VNinfoTest, HexRecordReport)
 {
