@@ -1,5 +1,7 @@
 #include "usage_docs.h"
 
+#include <gtest/gtest.h>
+
 #include <cctype>
 #include <vector>
 
@@ -98,4 +100,17 @@ ListedNames namesInManual(const std::string& page)
         if (statusLines[i - 1] == ".TP" && statusLines[i].rfind(".B ", 0) == 0)
             names.statuses.insert(statusLines[i].substr(3));
     return names;
+}
+
+void expectDocsListWhatHelpLists(const std::string& help, const std::string& readmeHeading,
+                                 const std::string& manualPage)
+{
+    const ListedNames listed = namesInHelp(help);
+    ASSERT_FALSE(listed.options.empty() || listed.statuses.empty()) << help;
+    const ListedNames readme = namesInReadme(readmeHeading);
+    EXPECT_EQ(readme.options, listed.options);
+    EXPECT_EQ(readme.statuses, listed.statuses);
+    const ListedNames manual = namesInManual(manualPage);
+    EXPECT_EQ(manual.options, listed.options);
+    EXPECT_EQ(manual.statuses, listed.statuses);
 }

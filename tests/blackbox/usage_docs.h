@@ -17,3 +17,8 @@ ListedNames namesInHelp(const std::string& help);
 ListedNames namesInReadme(const std::string& heading);
 // A manual page (as "man/VNsim.1"): the .TP items of OPTIONS and EXIT STATUS.
 ListedNames namesInManual(const std::string& page);
+
+// Expects the README section under readmeHeading and the manual page to
+// list the same options and statuses as help.
+void expectDocsListWhatHelpLists(const std::string& help, const std::string& readmeHeading,
+                                 const std::string& manualPage);

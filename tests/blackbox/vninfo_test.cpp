@@ -373,17 +373,10 @@ TEST_F(VNinfoTest, Usage)
 
 TEST_F(VNinfoTest, ReadmeAndManualListTheOptionsAndStatusesOfHelp)
 {
-    ProgramResult help = info({"--help"});
-    const ListedNames listed = namesInHelp(help.output);
-    ASSERT_FALSE(listed.options.empty() || listed.statuses.empty()) << help.output;
-
-    const ListedNames readme = namesInReadme("## Checking a package before sending it");
-    EXPECT_EQ(readme.options, listed.options);
-    EXPECT_EQ(readme.statuses, listed.statuses);
-    const ListedNames manual = namesInManual("man/VNinfo.1");
-    EXPECT_EQ(manual.options, listed.options);
-    EXPECT_EQ(manual.statuses, listed.statuses);
+    expectDocsListWhatHelpLists(info({"--help"}).output, "## Checking a package before sending it",
+                                "man/VNinfo.1");
 }
+
 TEST_F(VNinfoTest, HexRecordReport)
 {
     const std::string good = hexRecord(0, 0x10, {1, 2, 3, 4});

@@ -507,14 +507,6 @@ TEST(VNsimChecks, PacketsMustFitTheFinishPacket)
 
 TEST(VNsimCommandLine, ReadmeAndManualListTheOptionsAndStatusesOfHelp)
 {
-    ProgramResult help = runProgram("VNsim", {"--help"}, startupMs());
-    const ListedNames listed = namesInHelp(help.output);
-    ASSERT_FALSE(listed.options.empty() || listed.statuses.empty()) << help.output;
-
-    const ListedNames readme = namesInReadme("## Rehearsing an update against VNsim");
-    EXPECT_EQ(readme.options, listed.options);
-    EXPECT_EQ(readme.statuses, listed.statuses);
-    const ListedNames manual = namesInManual("man/VNsim.1");
-    EXPECT_EQ(manual.options, listed.options);
-    EXPECT_EQ(manual.statuses, listed.statuses);
+    expectDocsListWhatHelpLists(runProgram("VNsim", {"--help"}, startupMs()).output,
+                                "## Rehearsing an update against VNsim", "man/VNsim.1");
 }
