@@ -7,8 +7,8 @@
 
 #include "diag/console.h"
 #include "image/file_types.h"
-#include "image/image_buffer.h"
 #include "image/hex_records.h"
+#include "image/image_buffer.h"
 
 namespace {
 
@@ -44,14 +44,15 @@ bool storeData(HexRead& read, const HexRecord& record, std::uint32_t address)
         nMinHexAddress = address;
     ++read.dataRecords;
 
-    std::uint32_t offset = read.wordMode ? 2 * address : address;
+    // 64 bits: a linear base in word mode can double past 32.
+    std::uint64_t offset = read.wordMode ? 2ull * address : address;
     if (read.mainImage && offset > MAIN_FIRST_OFFSET_LIMIT) {
-        consolePrint("Input file address out of bounds:0x%x", static_cast<unsigned>(offset));
+        consolePrint("Input file address out of bounds:0x%llx", static_cast<unsigned long long>(offset));
         return false;
     }
     for (std::uint32_t i = 0; i < length; ++i, ++offset) {
         if (offset >= IMAGE_BUFFER_SIZE) {
-            consolePrint("Input file address out of bounds:0x%x", static_cast<unsigned>(offset));
+            consolePrint("Input file address out of bounds:0x%llx", static_cast<unsigned long long>(offset));
             continue;
         }
         imageBuffer[offset] = record.data[i];
