@@ -16,6 +16,7 @@ constexpr std::uint32_t LENGTH_PREFIX_SIZE = 2;
 constexpr std::int8_t LOWEST_PACKAGE_TYPE = 1;
 constexpr std::int8_t HIGHEST_PACKAGE_TYPE = 7;
 
+// A read error is never taken for the end of the file.
 bool readFailed(std::FILE* file, const char* path)
 {
     if (!std::ferror(file))
