@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/settings.h"
 #include "diag/console.h"
 #include "image/crc16.h"
+#include "image/file_types.h"
 #include "image/image_buffer.h"
 #include "image/input_file.h"
 
@@ -16,6 +16,7 @@ constexpr std::uint32_t LENGTH_PREFIX_SIZE = 2;
 constexpr std::int8_t LOWEST_PACKAGE_TYPE = 1;
 constexpr std::int8_t HIGHEST_PACKAGE_TYPE = 7;
 
+// A read error is never taken for the end of the file.
 bool readFailed(std::FILE* file, const char* path)
 {
     if (!std::ferror(file))
@@ -45,7 +46,7 @@ bool readField(std::FILE* file, const char* path, unsigned width, std::uint32_t&
 }
 
 // Checks the 12-byte package header and takes fileType and the bounds from it.
-bool readPackageHeader(std::FILE* file, const char* path, std::uint16_t& heldCrc)
+bool readPackageHeader(std::FILE* file, const char* path, std::uint8_t& fileType, std::uint16_t& heldCrc)
 {
     std::uint32_t magic = 0;
     if (!readField(file, path, 1, magic, "Magic Number"))
@@ -55,12 +56,12 @@ bool readPackageHeader(std::FILE* file, const char* path, std::uint16_t& heldCrc
         return false;
     }
 
-    std::uint32_t type = settings.fileType;
+    std::uint32_t type = fileType;
     const bool typeRead = readField(file, path, 1, type, "File Type");
-    settings.fileType = static_cast<std::uint8_t>(type);
+    fileType = static_cast<std::uint8_t>(type);
     if (!typeRead)
         return false;
-    const auto signedType = static_cast<std::int8_t>(settings.fileType);
+    const auto signedType = static_cast<std::int8_t>(fileType);
     if (signedType < LOWEST_PACKAGE_TYPE || signedType > HIGHEST_PACKAGE_TYPE) {
         consolePrint("Bad File Type, This is not an ORLIX microcode update file: %s", path);
         return false;
@@ -77,7 +78,7 @@ bool readPackageHeader(std::FILE* file, const char* path, std::uint16_t& heldCrc
 
 }  // namespace
 
-std::uint32_t readUpdateFile(const char* path)
+std::uint32_t loadUpdateFile(const char* path, bool packaged, std::uint8_t& fileType)
 {
     std::uint16_t heldCrc = 0;
     nMinHexAddress = 0;
@@ -89,14 +90,13 @@ std::uint32_t readUpdateFile(const char* path)
         return 0;
     }
 
-    const bool packaged = settings.packagedInput != 0;
-    if (packaged && !readPackageHeader(file, path, heldCrc)) {
+    if (packaged && !readPackageHeader(file, path, fileType, heldCrc)) {
         std::fclose(file);
         return 0;
     }
 
     std::uint32_t loaded = 0;
-    if (!packaged && settings.fileType != TYPE_HTML) {
+    if (!packaged && fileType != TYPE_HTML) {
         // The content goes straight behind its length prefix; a file that
         // would not fit with it is refused rather than cut.
         loaded = static_cast<std::uint32_t>(std::fread(imageBuffer + LENGTH_PREFIX_SIZE, 1,

@@ -13,7 +13,7 @@
 #include "image/image_buffer.h"
 #include "image/image_geometry.h"
 #include "image/image_kinds.h"
-#include "image/update_file.h"
+#include "app/loaders.h"
 #include "package/des.h"
 #include "package/package_output.h"
 #include "platform/platform.h"

@@ -186,6 +186,8 @@ TEST_F(HexReaderTest, LinearAddressesEndMarksAndShortLines)
          0x120, 0x121, {{0x120, {5}}}},
         {"linear base past the main limit", M, rec(0, 4, {0x00, 0x03}) + rec(0, 0, {1}), 0,
          "Input file address out of bounds:0x30000"},
+        {"linear base past the buffer in words", D, rec(0, 4, {0x80, 0x00}) + rec(0, 0, {1}), 0,
+         "Input file address out of bounds:0x100000000Word image too large for the image buffer: %s"},
         {"linear field empty", M, ":00000004\r\n", 0, FORMAT},
         {"DOS end-of-file marks", M, rec(0x20, 0, {5}) + "\x1a\x1a \r\n\x1a", 1, "", 0x20, 0x21, {{0x20, {5}}}},
         {"record cut in its first fields", M, rec(0x20, 0, {5}) + ":0100300\r\n", 0, FORMAT},

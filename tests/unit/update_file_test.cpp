@@ -1,4 +1,4 @@
-#include "image/update_file.h"
+#include "app/loaders.h"
 
 #include <gtest/gtest.h>
 

@@ -11,7 +11,8 @@
 SimState simState;
 
 namespace {
-// Each finishType owns a range of the device's page space.
+// Each finishType owns a range of the device's page space. Kept here on
+// purpose, apart from the loader's table: VNsim is the loader's independent check.
 struct ImageKind {
     std::uint8_t finishType;
     const char* name;
