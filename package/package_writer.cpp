@@ -12,7 +12,7 @@
 #include "image/hex_reader.h"
 #include "image/image_buffer.h"
 #include "image/update_file.h"
-#include "package/des.h"
+#include "package/cbc.h"
 #include "package/package_output.h"
 #include "platform/platform.h"
 
@@ -34,7 +34,6 @@ constexpr std::uint32_t MAX_SOURCE_LENGTH =
     (IMAGE_BUFFER_SIZE - PAGE_HEADER_SIZE) / PAGE_SIZE * PAGE_SIZE;
 // Page header and the first four pages: what the first code-update packet carries.
 constexpr std::uint32_t PARTIAL_ENCRYPT_LENGTH = PAGE_HEADER_SIZE + 4 * PAGE_SIZE;
-constexpr std::uint32_t DES_BLOCK_SIZE = 8;
 // The word image of a DSP file starts with its two u16 bounds.
 constexpr std::uint32_t WORD_IMAGE_HEADER_SIZE = 4;
 
@@ -136,13 +135,7 @@ void encipherBody(std::uint32_t bodyLength)
     if (settings.partialEncrypt && encrypted > PARTIAL_ENCRYPT_LENGTH)
         encrypted = PARTIAL_ENCRYPT_LENGTH;
     const auto* key = reinterpret_cast<const std::uint8_t*>(settings.encryptKey);
-    pPrevBlock = cbcInitVector;
-    for (std::uint32_t at = 0; at < encrypted; at += DES_BLOCK_SIZE) {
-        std::uint8_t* block = imageBuffer + at;
-        xorBlock(block, pPrevBlock);
-        desBlock(block, block, key, 1);
-        pPrevBlock = block;
-    }
+    cbcRun(imageBuffer, encrypted, key, 1);
 }
 
 bool writeBytes(std::FILE* file, const std::uint8_t* data, std::uint32_t length)
