@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/settings.h"
 #include "diag/console.h"
 #include "image/crc16.h"
+#include "image/file_types.h"
 #include "image/hex_reader.h"
 #include "image/image_buffer.h"
 #include "image/update_file.h"
@@ -62,9 +62,10 @@ const PackageKind* findKind(std::uint8_t fileType)
 // Loads the input and finds the source image in imageBuffer. A HEX image
 // stays where the reader put it (at its lower bound), so it is taken from
 // there rather than from offset 0.
-bool loadSource(std::uint8_t fileType, std::uint32_t& offset, std::uint32_t& length)
+bool loadSource(const PackageRequest& request, std::uint32_t& offset, std::uint32_t& length)
 {
-    const char* name = settings.fileName;
+    const char* name = request.fileName;
+    const std::uint8_t fileType = request.fileType;
     std::uint64_t start = 0;
     std::uint64_t size = 0;
     if (fileType == TYPE_MAIN_HEX || fileType == TYPE_DSP_HEX) {
@@ -83,6 +84,8 @@ bool loadSource(std::uint8_t fileType, std::uint32_t& offset, std::uint32_t& len
             size = 2 * span + WORD_IMAGE_HEADER_SIZE;
         }
     } else {
+        // The loader still takes packagedInput from the settings record,
+        // the same flag that request.packagedInput carries.
         size = readUpdateFile(name);
         if (size == 0)
             return false;
@@ -129,13 +132,12 @@ std::uint32_t buildBody(std::uint32_t offset, std::uint32_t length)
     return body;
 }
 
-void encipherBody(std::uint32_t bodyLength)
+void encipherBody(const PackageRequest& request, std::uint32_t bodyLength)
 {
     std::uint32_t encrypted = bodyLength;
-    if (settings.partialEncrypt && encrypted > PARTIAL_ENCRYPT_LENGTH)
+    if (request.partialEncrypt && encrypted > PARTIAL_ENCRYPT_LENGTH)
         encrypted = PARTIAL_ENCRYPT_LENGTH;
-    const auto* key = reinterpret_cast<const std::uint8_t*>(settings.encryptKey);
-    cbcRun(imageBuffer, encrypted, key, 1);
+    cbcRun(imageBuffer, encrypted, request.key, 1);
 }
 
 bool writeBytes(std::FILE* file, const std::uint8_t* data, std::uint32_t length)
@@ -225,9 +227,9 @@ int writePackage(const PackageKind& kind, std::uint32_t bodyLength)
 
 PackageWriteFn packageWrite = standardWrite;
 
-int encryptFile()
+int writeUpdatePackage(const PackageRequest& request)
 {
-    const PackageKind* kind = findKind(settings.fileType);
+    const PackageKind* kind = findKind(request.fileType);
     if (kind == nullptr) {
         consolePrint("No file has been specified to encrypt\n");
         return 0;
@@ -236,9 +238,9 @@ int encryptFile()
 
     std::uint32_t offset = 0;
     std::uint32_t length = 0;
-    if (!loadSource(kind->fileType, offset, length))
+    if (!loadSource(request, offset, length))
         return 0;
     const std::uint32_t bodyLength = buildBody(offset, length);
-    encipherBody(bodyLength);
+    encipherBody(request, bodyLength);
     return writePackage(*kind, bodyLength);
 }
