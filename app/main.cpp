@@ -1,11 +1,11 @@
 // VNloader: sends firmware to the device, prints its debug messages, and
 // packages firmware files.
 #include "app/command_line.h"
+#include "app/package_mode.h"
 #include "app/settings.h"
+#include "app/update_transfer.h"
 #include "diag/log.h"
 #include "link/debug_listener.h"
-#include "app/update_transfer.h"
-#include "package/package_writer.h"
 #include "platform/platform.h"
 
 int main(int argc, char** argv)

@@ -1,6 +1,7 @@
 // formatDebugLine on arbitrary datagram texts, times and sender addresses.
 // The line must fit its buffer whole, end with a line feed and carry no
-// control byte but TAB, LF and CR; a smaller buffer must cut it, not overrun.
+// control byte but TAB, LF and CR, nor a C1 control in UTF-8; a smaller
+// buffer must cut it, not overrun.
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -9,11 +10,22 @@
 #include "link/debug_listener.h"
 
 namespace {
+bool controlByte(unsigned char c)
+{
+    return (c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0x7F;
+}
+
+// The UTF-8 form of a C1 control: C2 80 to C2 9F.
+bool c1Pair(const char* text)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(text);
+    return p[0] == 0xC2 && p[1] >= 0x80 && p[1] <= 0x9F;
+}
+
 bool controlFree(const char* text, std::size_t length)
 {
     for (std::size_t i = 0; i < length; ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if ((c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0x7F)
+        if (controlByte(static_cast<unsigned char>(text[i])) || (i + 1 < length && c1Pair(text + i)))
             return false;
     }
     return true;
@@ -23,8 +35,12 @@ std::size_t escapedLength(const char* text)
 {
     std::size_t n = 0;
     for (const char* p = text; *p; ++p) {
-        const auto c = static_cast<unsigned char>(*p);
-        n += ((c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0x7F) ? 4 : 1;
+        if (c1Pair(p)) {
+            n += 8;
+            ++p;
+        } else {
+            n += controlByte(static_cast<unsigned char>(*p)) ? 4 : 1;
+        }
     }
     return n;
 }

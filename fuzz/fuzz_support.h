@@ -10,7 +10,7 @@
 
 #include <unistd.h>
 
-#include "diag/console.h"
+#include "../tests/unit/console_capture.h"
 #include "diag/log.h"
 
 #define FUZZ_CHECK(condition)                                                              \
@@ -26,15 +26,7 @@ namespace fuzz {
 // The console's output of one run, kept so a harness can look at it.
 inline std::string& consoleText()
 {
-    static std::string text;
-    return text;
-}
-
-inline void keepConsole(const char* text, std::size_t length)
-{
-    // Bounded: a long run must not grow without limit.
-    if (consoleText().size() < 1u << 20)
-        consoleText().append(text, length);
+    return ConsoleCapture::text();
 }
 
 inline int noPendingError()
@@ -52,8 +44,8 @@ inline void quietConsole()
 {
     static const ErrorSource quiet{noPendingError, noSystemText};
     setErrorSource(&quiet);
-    setConsoleSink(keepConsole);
     consoleText().clear();
+    setConsoleSink(ConsoleCapture::append);
 }
 
 inline std::string makeScratchPath()

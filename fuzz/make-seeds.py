@@ -163,6 +163,7 @@ def debug_line_seeds():
         "no-sender": head(1, 0, 0, 0, 1, [0] * 4, 0) + b"100% %s %d",
         "worst": head(65535, 65535, 65535, 65535, 0, [255] * 4, 255) + b"\x01" * 256,
         "zero-inside": head(2, 2, 2, 2, 0, [10, 0, 0, 1], 40) + b"before\0after",
+        "c1": head(3, 3, 3, 3, 0, [10, 0, 0, 2], 9) + b"\xc2\x9b2J\xc2\xa0\xc2\xc2\x80\x9b\xc2",
     }
     write("debug_line", seeds)
 

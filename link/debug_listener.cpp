@@ -14,21 +14,37 @@ bool mustEscape(unsigned char c)
     return (c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0x7F;
 }
 
+// The UTF-8 form of a C1 control (C2 80 to C2 9F); C2 9B is CSI, which a
+// terminal acts on like ESC [. text[1] exists: text[0] is no terminator.
+bool isUtf8C1(const unsigned char* text)
+{
+    return text[0] == 0xC2 && text[1] >= 0x80 && text[1] <= 0x9F;
+}
+
+// How many bytes from here come out as \xNN each: 0, 1 or a C1 pair.
+std::size_t bytesToEscape(const unsigned char* text)
+{
+    if (isUtf8C1(text))
+        return 2;
+    return mustEscape(*text) ? 1 : 0;
+}
+
 std::size_t escapeText(char* out, std::size_t size, const char* text)
 {
     static const char hex[] = "0123456789abcdef";
     std::size_t used = 0;
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
-        std::size_t need = mustEscape(*p) ? 4 : 1;
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p;) {
+        const std::size_t escaped = bytesToEscape(p);
+        const std::size_t need = escaped ? 4 * escaped : 1;
         if (used + need >= size)
             break;
-        if (need == 4) {
+        if (escaped == 0)
+            out[used++] = static_cast<char>(*p++);
+        for (std::size_t i = 0; i < escaped; ++i, ++p) {
             out[used++] = '\\';
             out[used++] = 'x';
             out[used++] = hex[*p >> 4];
             out[used++] = hex[*p & 0x0F];
-        } else {
-            out[used++] = static_cast<char>(*p);
         }
     }
     out[used] = '\0';

@@ -13,8 +13,10 @@ constexpr std::size_t DEBUG_LINE_SIZE = 4 * DEBUG_DATAGRAM_SIZE + 64;
 void DbgMsgThread(void* unused);
 
 // One Dbg> line for a datagram text (up to its first zero byte). Control
-// bytes but TAB, LF and CR, and DEL, come out as \xNN: the text is anyone's
-// on the network and must not steer the operator's terminal. senderText
-// nullptr leaves the address out. Returns the line's length.
+// bytes but TAB, LF and CR, DEL, and the UTF-8 forms of the C1 controls
+// (C2 80 to C2 9F, as \xc2\xNN) come out as \xNN: the text is anyone's on
+// the network and must not steer the operator's terminal. Other bytes of
+// 0x80 and above pass unchanged. senderText nullptr leaves the address
+// out. Returns the line's length.
 std::size_t formatDebugLine(char* out, std::size_t size, const PlatformTime& when,
                             const char* senderText, const char* text);

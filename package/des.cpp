@@ -253,7 +253,6 @@ inline void storeBigEndian(std::uint32_t v, std::uint8_t* p)
 }  // namespace
 
 const std::uint8_t cbcInitVector[8] = {0x5A, 0x3C, 0x91, 0xE7, 0x0B, 0x64, 0xD2, 0x18};
-const std::uint8_t* pPrevBlock = cbcInitVector;
 
 // permuteWords as the key schedule uses it; out may overlap in.
 void permuteBits(const std::uint8_t* table, const std::uint32_t* in, std::uint32_t* out,

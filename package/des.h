@@ -1,8 +1,11 @@
 // DES on 8-byte blocks, with the key bytes in the device's order (DES key
-// byte j is stored key byte j ^ 3), and the CBC chaining state.
+// byte j is stored key byte j ^ 3), and the device's CBC initial vector
+// (package/cbc.h chains blocks).
 #pragma once
 
 #include <cstdint>
+
+constexpr unsigned DES_BLOCK_SIZE = 8;
 
 void desBlock(const std::uint8_t* in, std::uint8_t* out, const std::uint8_t* key,
               std::uint8_t encryptFlag);
@@ -11,4 +14,3 @@ void permuteBits(const std::uint8_t* table, const std::uint32_t* in, std::uint32
 void xorBlock(std::uint8_t* block, const std::uint8_t* prev);
 
 extern const std::uint8_t cbcInitVector[8];
-extern const std::uint8_t* pPrevBlock;

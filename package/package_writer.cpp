@@ -6,15 +6,15 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/settings.h"
 #include "diag/console.h"
 #include "image/crc16.h"
+#include "image/file_types.h"
 #include "image/hex_reader.h"
 #include "image/image_buffer.h"
 #include "image/image_geometry.h"
 #include "image/image_kinds.h"
-#include "app/loaders.h"
-#include "package/des.h"
+#include "image/update_file.h"
+#include "package/cbc.h"
 #include "package/package_output.h"
 #include "platform/platform.h"
 
@@ -36,14 +36,14 @@ constexpr std::uint32_t MAX_SOURCE_LENGTH =
     (IMAGE_BUFFER_SIZE - PAGE_HEADER_SIZE) / PAGE_SIZE * PAGE_SIZE;
 // Page header and the first four pages: what the first code-update packet carries.
 constexpr std::uint32_t PARTIAL_ENCRYPT_LENGTH = PAGE_HEADER_SIZE + 4 * PAGE_SIZE;
-constexpr std::uint32_t DES_BLOCK_SIZE = 8;
 
 // Loads the input and finds the source image in imageBuffer. A HEX image
 // stays where the reader put it (at its lower bound), so it is taken from
 // there rather than from offset 0.
-bool loadSource(std::uint8_t fileType, std::uint32_t& offset, std::uint32_t& length)
+bool loadSource(const PackageRequest& request, std::uint32_t& offset, std::uint32_t& length)
 {
-    const char* name = settings.fileName;
+    const char* name = request.fileName;
+    const std::uint8_t fileType = request.fileType;
     std::uint64_t start = 0;
     std::uint64_t size = 0;
     if (fileType == TYPE_MAIN_HEX || fileType == TYPE_DSP_HEX) {
@@ -62,7 +62,9 @@ bool loadSource(std::uint8_t fileType, std::uint32_t& offset, std::uint32_t& len
             size = wordImageLength(nMinHexAddress, nMaxHexAddress);
         }
     } else {
-        size = readUpdateFile(name);
+        // Package mode loads plain files; the request's type stays as it is.
+        std::uint8_t loadedType = fileType;
+        size = loadUpdateFile(name, request.packagedInput, loadedType);
         if (size == 0)
             return false;
     }
@@ -107,19 +109,12 @@ std::uint32_t buildBody(std::uint32_t offset, std::uint32_t length)
     return body;
 }
 
-void encipherBody(std::uint32_t bodyLength)
+void encipherBody(const PackageRequest& request, std::uint32_t bodyLength)
 {
     std::uint32_t encrypted = bodyLength;
-    if (settings.partialEncrypt && encrypted > PARTIAL_ENCRYPT_LENGTH)
+    if (request.partialEncrypt && encrypted > PARTIAL_ENCRYPT_LENGTH)
         encrypted = PARTIAL_ENCRYPT_LENGTH;
-    const auto* key = reinterpret_cast<const std::uint8_t*>(settings.encryptKey);
-    pPrevBlock = cbcInitVector;
-    for (std::uint32_t at = 0; at < encrypted; at += DES_BLOCK_SIZE) {
-        std::uint8_t* block = imageBuffer + at;
-        xorBlock(block, pPrevBlock);
-        desBlock(block, block, key, 1);
-        pPrevBlock = block;
-    }
+    cbcRun(imageBuffer, encrypted, request.key, 1);
 }
 
 bool writeBytes(std::FILE* file, const std::uint8_t* data, std::uint32_t length)
@@ -209,9 +204,9 @@ int writePackage(const ImageKind& kind, std::uint32_t bodyLength)
 
 PackageWriteFn packageWrite = standardWrite;
 
-int encryptFile()
+int writeUpdatePackage(const PackageRequest& request)
 {
-    const ImageKind* kind = imageKindOf(settings.fileType);
+    const ImageKind* kind = imageKindOf(request.fileType);
     if (kind == nullptr) {
         consolePrint("No file has been specified to encrypt\n");
         return 0;
@@ -220,9 +215,9 @@ int encryptFile()
 
     std::uint32_t offset = 0;
     std::uint32_t length = 0;
-    if (!loadSource(kind->fileType, offset, length))
+    if (!loadSource(request, offset, length))
         return 0;
     const std::uint32_t bodyLength = buildBody(offset, length);
-    encipherBody(bodyLength);
+    encipherBody(request, bodyLength);
     return writePackage(*kind, bodyLength);
 }

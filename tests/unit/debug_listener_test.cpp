@@ -30,6 +30,23 @@ TEST(DebugLine, ControlBytesAreEscaped)
     EXPECT_EQ(line("1.2.3.4", "\x7f\x01\x1f \xc3\xa9"), "Dbg>07 09:05:03 1.2.3.4: \\x7f\\x01\\x1f \xc3\xa9\n");
 }
 
+TEST(DebugLine, Utf8C1ControlsAreEscaped)
+{
+    const struct {
+        const char* text;
+        const char* shown;
+    } cases[] = {
+        {"\xc2\x9b" "2J", "\\xc2\\x9b" "2J"},           // CSI
+        {"a\xc2\x80\xc2\x9f", "a\\xc2\\x80\\xc2\\x9f"},  // both ends of the range
+        {"\xc2\xa0\xc2\x7f", "\xc2\xa0\xc2\\x7f"},      // outside it: NBSP, then C2 before DEL
+        {"\xc2\xc2\x85", "\xc2\\xc2\\x85"},             // a lone C2, then NEL
+        {"\x9b\xe2\x82\xac\xc2", "\x9b\xe2\x82\xac\xc2"},  // bare C1 byte, euro sign, C2 at the end
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(line("1.2.3.4", c.text), std::string("Dbg>07 09:05:03 1.2.3.4: ") + c.shown + "\n")
+            << c.shown;
+}
+
 TEST(DebugLine, WorstCaseDatagramFitsWhole)
 {
     std::string text(DEBUG_DATAGRAM_SIZE, '\x01');

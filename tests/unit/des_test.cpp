@@ -7,6 +7,8 @@
 #include <cstring>
 #include <string>
 
+#include "package/cbc.h"
+
 namespace {
 
 using Block = std::array<std::uint8_t, 8>;
@@ -166,8 +168,8 @@ TEST(Cbc, InitVectorIsTheDevicesAndChainingMatchesFips81)
     const Block iv = fromHex("5A3C91E70B64D218");
     EXPECT_EQ(0, std::memcmp(cbcInitVector, iv.data(), 8));
 
-    // FIPS 81 CBC example (IV 1234567890ABCDEF) with the chaining done the
-    // way the package writer does it.
+    // FIPS 81 CBC example (IV 1234567890ABCDEF), enciphered and deciphered
+    // by the chain the writer, VNsim and VNinfo share.
     const Block fipsIv = fromHex("1234567890ABCDEF");
     Block key = storedKey(fromHex("0123456789ABCDEF"));
     std::uint8_t text[24];
@@ -175,15 +177,15 @@ TEST(Cbc, InitVectorIsTheDevicesAndChainingMatchesFips81)
     const char* cipher[3] = {"E5C7CDDE872BF27C", "43E934008C389C0F", "683788499A7C05F6"};
     for (int i = 0; i < 3; ++i)
         std::memcpy(text + 8 * i, fromHex(plain[i]).data(), 8);
-    pPrevBlock = fipsIv.data();
-    for (int off = 0; off < 24; off += 8) {
-        xorBlock(text + off, pPrevBlock);
-        desBlock(text + off, text + off, key.data(), 1);
-        pPrevBlock = text + off;
+    for (std::uint8_t encryptFlag : {1, 0}) {
+        CbcChain chain;
+        cbcStart(chain, key.data(), fipsIv.data());
+        for (int off = 0; off < 24; off += 8)
+            cbcBlock(chain, text + off, encryptFlag);
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(0, std::memcmp(text + 8 * i, fromHex(encryptFlag ? cipher[i] : plain[i]).data(), 8))
+                << i << (encryptFlag ? " enciphered" : " deciphered");
     }
-    for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(0, std::memcmp(text + 8 * i, fromHex(cipher[i]).data(), 8)) << i;
-    pPrevBlock = cbcInitVector;
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "package/package_writer.h"
+#include "app/package_mode.h"
 
 #include <gtest/gtest.h>
 
@@ -17,6 +17,7 @@
 #include "image/crc16.h"
 #include "image/image_buffer.h"
 #include "package/des.h"
+#include "package/package_writer.h"
 #include "package/package_output.h"
 
 namespace fs = std::filesystem;
@@ -415,6 +416,19 @@ TEST_F(PackageWriterTest, FailedWriteKeepsTheOldPackageSuccessReplacesIt)
     EXPECT_EQ(p.output, "Reading in the Java file to encrypt\n");
     EXPECT_EQ(p.file.size(), 12u + 2056u);
     EXPECT_EQ(packageFiles(), 1);
+}
+
+TEST_F(PackageWriterTest, WriterTakesItsRequestNotTheSettings)
+{
+    Bytes content = pattern(2000);
+    Bytes viaSettings = raw(TYPE_JAVA, content, "java.enc", "other", false).file;
+    resetSettings();  // fileType 0, partial, no key: none of it may count
+    settings.packagedInput = 0;  // the raw-file loader still reads this one
+    const std::uint8_t key[8] = {'o', 't', 'h', 'e', 'r'};
+    const PackageRequest request{"input.bin", TYPE_JAVA, false, false, key};
+    ConsoleCapture capture;
+    EXPECT_EQ(writeUpdatePackage(request), 1);
+    EXPECT_EQ(readFile("java.enc"), viaSettings);
 }
 
 TEST_F(PackageWriterTest, TemporaryTakesANameNobodyUses)

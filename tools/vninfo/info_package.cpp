@@ -11,10 +11,9 @@
 #include "info_capture.h"
 #include "info_options.h"
 #include "link/packets.h"
-#include "package/des.h"
+#include "package/cbc.h"
 
 namespace {
-constexpr std::uint32_t DES_BLOCK = 8;
 // The first code-update packet's data: page header and four pages. A
 // package is enciphered that far unless it was written with -EA.
 constexpr std::uint32_t PARTIAL_LENGTH = PAGE_HEADER_SIZE + 4 * PAGE_SIZE;
@@ -57,33 +56,17 @@ void describeHeader(const std::vector<std::uint8_t>& file, std::uint64_t fileLen
     view.bodyPages = pagesOf(image);
 }
 
-// The receiver's side of the writer's CBC chain: plain block i is the
-// deciphered cipher block i XOR cipher block i - 1, the first one XOR the
-// initial vector.
-void decipher(std::uint8_t* data, std::uint32_t length, const std::uint8_t* key)
-{
-    std::uint8_t previous[DES_BLOCK];
-    std::memcpy(previous, cbcInitVector, sizeof previous);
-    for (std::uint32_t at = 0; at + DES_BLOCK <= length; at += DES_BLOCK) {
-        std::uint8_t cipher[DES_BLOCK];
-        std::memcpy(cipher, data + at, sizeof cipher);
-        desBlock(data + at, data + at, key, 0);
-        xorBlock(data + at, previous);
-        std::memcpy(previous, cipher, sizeof previous);
-    }
-}
-
 std::uint32_t decipheredLength(std::uint32_t bodyLength, bool whole)
 {
     std::uint32_t length = whole || bodyLength < PARTIAL_LENGTH ? bodyLength : PARTIAL_LENGTH;
-    return length - length % DES_BLOCK;
+    return length - length % DES_BLOCK_SIZE;
 }
 
 // Deciphers a copy of the body and reads its page header.
 std::vector<std::uint8_t> plainBody(const std::uint8_t* body, std::uint32_t length, bool whole)
 {
     std::vector<std::uint8_t> plain(body, body + length);
-    decipher(plain.data(), decipheredLength(length, whole), infoOptions.key);
+    cbcRun(plain.data(), decipheredLength(length, whole), infoOptions.key, 0);
     return plain;
 }
 
