@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <pthread.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include <cstring>
 #include <ctime>
 #include <new>
+#include <vector>
 
 namespace {
 // Like the Windows per-thread error: set by failed calls only, never cleared.
@@ -261,4 +263,44 @@ int platformSystemText(int code, char* buffer, std::size_t size)
     // Worded as Windows words its messages: ending in a CR LF line break.
     int length = std::snprintf(buffer, size, "%s\r\n", words);
     return length < 0 ? -1 : length;
+}
+
+int platformPoll(const PlatformSocket* socks, int count, unsigned char* ready, int timeoutMs)
+{
+    std::vector<pollfd> fds(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i)
+        fds[static_cast<std::size_t>(i)] = pollfd{static_cast<int>(socks[i]), POLLIN, 0};
+    int got;
+    do {
+        got = poll(fds.data(), static_cast<nfds_t>(count), timeoutMs);
+    } while (got < 0 && errno == EINTR);
+    if (got < 0) {
+        noteFailure(errno);
+        return -1;
+    }
+    for (int i = 0; i < count; ++i)
+        ready[i] = fds[static_cast<std::size_t>(i)].revents != 0 ? 1 : 0;
+    return got;
+}
+
+bool platformRaiseOpenFileLimit(int count)
+{
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0) {
+        noteFailure(errno);
+        return false;
+    }
+    rlim_t wanted = static_cast<rlim_t>(count);
+    if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur >= wanted)
+        return true;
+    if (limit.rlim_max != RLIM_INFINITY && limit.rlim_max < wanted)
+        limit.rlim_max = wanted;  // allowed only with the privilege to raise it
+    limit.rlim_cur = wanted;
+    if (setrlimit(RLIMIT_NOFILE, &limit) == 0)
+        return true;
+    noteFailure(errno);
+    getrlimit(RLIMIT_NOFILE, &limit);
+    limit.rlim_cur = limit.rlim_max;  // as far as allowed
+    setrlimit(RLIMIT_NOFILE, &limit);
+    return limit.rlim_max == RLIM_INFINITY || limit.rlim_max >= wanted;
 }

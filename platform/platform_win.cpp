@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <vector>
 
 #ifndef SIO_UDP_CONNRESET
 #define SIO_UDP_CONNRESET _WSAIOW(IOC_VENDOR, 12)
@@ -226,4 +227,22 @@ int platformSystemText(int code, char* buffer, std::size_t size)
     if (text)
         LocalFree(text);
     return result;
+}
+
+int platformPoll(const PlatformSocket* socks, int count, unsigned char* ready, int timeoutMs)
+{
+    std::vector<WSAPOLLFD> fds(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i)
+        fds[static_cast<std::size_t>(i)] = WSAPOLLFD{static_cast<SOCKET>(socks[i]), POLLRDNORM, 0};
+    int got = WSAPoll(fds.data(), static_cast<ULONG>(count), timeoutMs < 0 ? -1 : timeoutMs);
+    if (got == SOCKET_ERROR)
+        return -1;
+    for (int i = 0; i < count; ++i)
+        ready[i] = fds[static_cast<std::size_t>(i)].revents != 0 ? 1 : 0;
+    return got;
+}
+
+bool platformRaiseOpenFileLimit(int)
+{
+    return true;
 }
