@@ -108,3 +108,14 @@ std::FILE* platformCreateNewFile(const char* path);
 // without any write permission (read-only) is refused even to the
 // superuser, as a user who made it read-only expects.
 bool platformFileWritable(const char* path);
+
+// ---- Many sockets on one thread (VNsim's fleet of devices) ----
+// Waits until at least one of the count sockets has a datagram to read (or
+// an error to report), at most timeoutMs (negative: no limit). Sets ready[i]
+// to 1 for each such socket and 0 for the others. Returns how many are
+// ready, 0 after the time-out, -1 when the wait itself failed.
+int platformPoll(const PlatformSocket* socks, int count, unsigned char* ready, int timeoutMs);
+// Lets the process hold at least `count` open files and sockets, raising
+// its limit as far as the system allows; false when it stays below count.
+// Windows has no such per-process limit: always true there.
+bool platformRaiseOpenFileLimit(int count);

@@ -4,9 +4,10 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
-#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 #include <cstring>
 #include <ctime>
 #include <new>
+#include <vector>
 
 namespace {
 // Like the Windows per-thread error: set by failed calls only, never cleared.
@@ -316,4 +318,44 @@ bool platformFileWritable(const char* path)
         return false;
     }
     return true;
+}
+
+int platformPoll(const PlatformSocket* socks, int count, unsigned char* ready, int timeoutMs)
+{
+    std::vector<pollfd> fds(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i)
+        fds[static_cast<std::size_t>(i)] = pollfd{static_cast<int>(socks[i]), POLLIN, 0};
+    int got;
+    do {
+        got = poll(fds.data(), static_cast<nfds_t>(count), timeoutMs);
+    } while (got < 0 && errno == EINTR);
+    if (got < 0) {
+        noteFailure(errno);
+        return -1;
+    }
+    for (int i = 0; i < count; ++i)
+        ready[i] = fds[static_cast<std::size_t>(i)].revents != 0 ? 1 : 0;
+    return got;
+}
+
+bool platformRaiseOpenFileLimit(int count)
+{
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0) {
+        noteFailure(errno);
+        return false;
+    }
+    rlim_t wanted = static_cast<rlim_t>(count);
+    if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur >= wanted)
+        return true;
+    if (limit.rlim_max != RLIM_INFINITY && limit.rlim_max < wanted)
+        limit.rlim_max = wanted;  // allowed only with the privilege to raise it
+    limit.rlim_cur = wanted;
+    if (setrlimit(RLIMIT_NOFILE, &limit) == 0)
+        return true;
+    noteFailure(errno);
+    getrlimit(RLIMIT_NOFILE, &limit);
+    limit.rlim_cur = limit.rlim_max;  // as far as allowed
+    setrlimit(RLIMIT_NOFILE, &limit);
+    return limit.rlim_max == RLIM_INFINITY || limit.rlim_max >= wanted;
 }

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <vector>
 
 #ifndef SIO_UDP_CONNRESET
 #define SIO_UDP_CONNRESET _WSAIOW(IOC_VENDOR, 12)
@@ -303,5 +304,23 @@ bool platformFileWritable(const char* path)
     if (file == INVALID_HANDLE_VALUE)
         return false;
     CloseHandle(file);
+    return true;
+}
+
+int platformPoll(const PlatformSocket* socks, int count, unsigned char* ready, int timeoutMs)
+{
+    std::vector<WSAPOLLFD> fds(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i)
+        fds[static_cast<std::size_t>(i)] = WSAPOLLFD{static_cast<SOCKET>(socks[i]), POLLRDNORM, 0};
+    int got = WSAPoll(fds.data(), static_cast<ULONG>(count), timeoutMs < 0 ? -1 : timeoutMs);
+    if (got == SOCKET_ERROR)
+        return -1;
+    for (int i = 0; i < count; ++i)
+        ready[i] = fds[static_cast<std::size_t>(i)].revents != 0 ? 1 : 0;
+    return got;
+}
+
+bool platformRaiseOpenFileLimit(int)
+{
     return true;
 }
