@@ -85,3 +85,22 @@ void platformSetPendingError(int code);
 // a two-character line break). Returns the full text length, or -1 when the
 // system has no text; at most size - 1 characters are stored.
 int platformSystemText(int code, char* buffer, std::size_t size);
+
+// --- Many sockets on one thread, the operator's interrupt, the terminal ---
+
+struct PlatformPollEntry {
+    PlatformSocket sock;
+    bool readable;  // set by platformPollRead
+};
+// Waits until one of the sockets has a datagram to read or timeoutMs have
+// passed (poll / WSAPoll). The number of readable sockets; 0 when none is
+// (the wait may end early, as on an interrupt); -1 when the wait failed.
+int platformPollRead(PlatformPollEntry* entries, int count, int timeoutMs);
+
+// From now on Ctrl-C (and the console's close on Windows) only sets a mark
+// that platformInterrupted reports; a wait in platformPollRead ends early.
+void platformCatchInterrupt();
+bool platformInterrupted();
+
+// Whether standard output is a terminal (a console on Windows).
+bool platformStdoutIsTerminal();

@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include <cstring>
 #include <ctime>
 #include <new>
+#include <vector>
 
 namespace {
 // Like the Windows per-thread error: set by failed calls only, never cleared.
@@ -261,4 +263,52 @@ int platformSystemText(int code, char* buffer, std::size_t size)
     // Worded as Windows words its messages: ending in a CR LF line break.
     int length = std::snprintf(buffer, size, "%s\r\n", words);
     return length < 0 ? -1 : length;
+}
+
+// --- Many sockets on one thread, the operator's interrupt, the terminal ---
+
+namespace {
+volatile sig_atomic_t interruptSeen = 0;
+
+void noteInterrupt(int)
+{
+    interruptSeen = 1;
+}
+}  // namespace
+
+int platformPollRead(PlatformPollEntry* entries, int count, int timeoutMs)
+{
+    static std::vector<pollfd> fds;
+    fds.resize(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i)
+        fds[static_cast<std::size_t>(i)] = pollfd{static_cast<int>(entries[i].sock), POLLIN, 0};
+    int got = poll(fds.data(), static_cast<nfds_t>(count), timeoutMs);
+    if (got < 0) {
+        if (errno == EINTR)
+            return 0;
+        noteFailure(errno);
+        return -1;
+    }
+    for (int i = 0; i < count; ++i)
+        entries[i].readable = (fds[static_cast<std::size_t>(i)].revents & (POLLIN | POLLERR)) != 0;
+    return got;
+}
+
+void platformCatchInterrupt()
+{
+    struct sigaction action{};
+    action.sa_handler = noteInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+bool platformInterrupted()
+{
+    return interruptSeen != 0;
+}
+
+bool platformStdoutIsTerminal()
+{
+    return isatty(1) == 1;
 }

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <vector>
 
 #ifndef SIO_UDP_CONNRESET
 #define SIO_UDP_CONNRESET _WSAIOW(IOC_VENDOR, 12)
@@ -226,4 +227,52 @@ int platformSystemText(int code, char* buffer, std::size_t size)
     if (text)
         LocalFree(text);
     return result;
+}
+
+// --- Many sockets on one thread, the operator's interrupt, the terminal ---
+
+namespace {
+volatile LONG interruptSeen = 0;
+
+BOOL WINAPI noteInterrupt(DWORD)
+{
+    InterlockedExchange(&interruptSeen, 1);
+    return TRUE;
+}
+}  // namespace
+
+int platformPollRead(PlatformPollEntry* entries, int count, int timeoutMs)
+{
+    static std::vector<WSAPOLLFD> fds;
+    fds.resize(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        WSAPOLLFD& fd = fds[static_cast<std::size_t>(i)];
+        fd.fd = static_cast<SOCKET>(entries[i].sock);
+        fd.events = POLLRDNORM;
+        fd.revents = 0;
+    }
+    // Ctrl-C does not cut WSAPoll short: wait in slices.
+    int got = WSAPoll(fds.data(), static_cast<ULONG>(count), timeoutMs < 50 ? timeoutMs : 50);
+    if (got == SOCKET_ERROR)
+        return -1;
+    for (int i = 0; i < count; ++i)
+        entries[i].readable =
+            (fds[static_cast<std::size_t>(i)].revents & (POLLRDNORM | POLLERR)) != 0;
+    return got;
+}
+
+void platformCatchInterrupt()
+{
+    SetConsoleCtrlHandler(noteInterrupt, TRUE);
+}
+
+bool platformInterrupted()
+{
+    return InterlockedCompareExchange(&interruptSeen, 0, 0) != 0;
+}
+
+bool platformStdoutIsTerminal()
+{
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
 }

@@ -1,0 +1,259 @@
+#include "fleet_run.h"
+
+#include <memory>
+
+#include "fleet_debug_log.h"
+#include "fleet_progress.h"
+#include "fleet_report.h"
+#include "fleet_session.h"
+#include "fleet_timer.h"
+#include "link/ports.h"
+#include "platform/platform.h"
+
+namespace {
+constexpr int LONGEST_POLL_MS = 100;  // the progress line's refresh
+
+struct Slot {
+    const DeviceEntry* device;
+    const FleetImage* image;
+    PlatformSocket sock;
+    DeviceSession session;
+    ReplyTimer timer;
+    std::uint64_t startedMs;
+    std::uint64_t sentMs;
+    std::uint64_t deadlineMs;
+    int sendsOfPacket;
+    bool lastWasTimeout;
+    unsigned datagrams;
+    unsigned resends;
+    bool ended;
+};
+
+struct Loop {
+    const FleetRun* run;
+    FleetTally tally;
+    std::vector<std::unique_ptr<Slot>> active;
+    std::uint8_t datagram[PACKET_BUFFER_SIZE];
+};
+
+void finish(Loop& loop, Slot& slot, const char* result, const std::string& reason)
+{
+    slot.ended = true;
+    if (slot.sock != PLATFORM_NO_SOCKET)
+        platformClose(slot.sock);
+    std::uint64_t now = platformMonotonicMs();
+    DeviceResult r{slot.device->address, slot.device->file, result, reason,
+                   slot.session.pagesAcknowledged, slot.datagrams, slot.resends,
+                   now - slot.startedMs};
+    if (loop.run->report)
+        writeReportLine(loop.run->report, r);
+    showDeviceEnd(r);
+    std::uint32_t planned = slot.session.plan.endPage - slot.session.plan.firstPage;
+    if (result[0] == 'u') {
+        ++loop.tally.updated;
+    } else {
+        loop.tally.pagesToSend -= planned - slot.session.pagesAcknowledged;
+        if (result[0] == 'f')
+            ++loop.tally.failed;
+        else
+            ++loop.tally.interrupted;
+    }
+    --loop.tally.inFlight;
+}
+
+void send(Loop& loop, Slot& slot, bool again)
+{
+    if (platformSendTo(slot.sock, slot.session.packet, slot.session.packetLength,
+                       PlatformAddress{slot.device->ip, UPDATE_PORT}) < 0) {
+        finish(loop, slot, "failed", "send failed");
+        return;
+    }
+    slot.sentMs = platformMonotonicMs();
+    slot.deadlineMs = slot.sentMs + static_cast<std::uint64_t>(replyWaitMs(slot.timer));
+    ++slot.datagrams;
+    if (again) {
+        ++slot.resends;
+        ++slot.sendsOfPacket;
+    } else {
+        slot.sendsOfPacket = 1;
+    }
+}
+
+void resendOrGiveUp(Loop& loop, Slot& slot)
+{
+    if (slot.sendsOfPacket >= loop.run->options->tries) {
+        finish(loop, slot, "failed", slot.lastWasTimeout ? "no reply" : "no usable reply");
+        return;
+    }
+    send(loop, slot, true);
+}
+
+// Replies to packets already acknowledged go before the finish packet.
+void drain(Loop& loop, Slot& slot)
+{
+    PlatformPollEntry entry{slot.sock, false};
+    while (platformPollRead(&entry, 1, 0) > 0 && entry.readable) {
+        PlatformAddress from{};
+        platformRecvFrom(slot.sock, loop.datagram, PACKET_BUFFER_SIZE, &from);
+    }
+}
+
+void takeReply(Loop& loop, Slot& slot)
+{
+    PlatformAddress from{};
+    int length = platformRecvFrom(slot.sock, loop.datagram, PACKET_BUFFER_SIZE, &from);
+    if (length < 0)
+        return;  // no datagram after all, or one too long for any reply
+    std::uint32_t before = slot.session.pagesAcknowledged;
+    SessionStep step = sessionReply(&slot.session, loop.datagram, length);
+    if (step == STEP_KEEP_WAITING)
+        return;
+    slot.lastWasTimeout = false;
+    if (step == STEP_RESEND) {
+        resendOrGiveUp(loop, slot);
+        return;
+    }
+    // Karn's rule: only a packet sent once times the round trip.
+    if (slot.sendsOfPacket == 1)
+        sampleRoundTrip(&slot.timer, static_cast<int>(platformMonotonicMs() - slot.sentMs));
+    loop.tally.pagesDone += slot.session.pagesAcknowledged - before;
+    if (step == STEP_DONE) {
+        if (slot.session.completed)
+            finish(loop, slot, "updated", "");
+        else
+            finish(loop, slot, "failed", slot.session.failure);
+        return;
+    }
+    if (sessionAtFinish(slot.session))
+        drain(loop, slot);
+    send(loop, slot, false);
+}
+
+void startDevice(Loop& loop, const DeviceEntry& device)
+{
+    auto slot = std::make_unique<Slot>();
+    slot->device = &device;
+    slot->image = &(*loop.run->images)[static_cast<std::size_t>(device.image)];
+    slot->startedMs = platformMonotonicMs();
+    startTimer(&slot->timer, loop.run->options->minWaitMs);
+    startSession(&slot->session, slot->image->view, slot->image->plan, device.password,
+                 !device.wholeEnciphered);
+    ++loop.tally.inFlight;
+    slot->sock = platformUdpOpen();
+    if (slot->sock == PLATFORM_NO_SOCKET ||
+        !platformUdpBind(slot->sock, PLATFORM_ANY_ADDRESS, 0)) {
+        finish(loop, *slot, "failed", "no socket");
+        return;
+    }
+    platformIgnoreConnReset(slot->sock);
+    send(loop, *slot, false);
+    if (!slot->ended)
+        loop.active.push_back(std::move(slot));
+}
+
+void skipDevice(Loop& loop, const DeviceEntry& device)
+{
+    const FleetImage& image = (*loop.run->images)[static_cast<std::size_t>(device.image)];
+    DeviceResult r{device.address, device.file, "skipped", SKIPPED_AS_UPDATED, 0, 0, 0, 0};
+    if (loop.run->report)
+        writeReportLine(loop.run->report, r);
+    showDeviceEnd(r);
+    ++loop.tally.skipped;
+    loop.tally.pagesToSend -= static_cast<unsigned>(image.plan.endPage - image.plan.firstPage);
+}
+
+void dropEnded(Loop& loop)
+{
+    for (std::size_t i = 0; i < loop.active.size();) {
+        if (loop.active[i]->ended) {
+            loop.active[i] = std::move(loop.active.back());
+            loop.active.pop_back();
+        } else {
+            ++i;
+        }
+    }
+}
+
+int pollWaitMs(const Loop& loop, std::uint64_t now)
+{
+    std::uint64_t wait = LONGEST_POLL_MS;
+    for (const auto& slot : loop.active)
+        if (slot->deadlineMs <= now)
+            return 0;
+        else if (slot->deadlineMs - now < wait)
+            wait = slot->deadlineMs - now;
+    return static_cast<int>(wait);
+}
+}  // namespace
+
+int runFleet(const FleetRun& run)
+{
+    Loop loop{&run, {}, {}, {}};
+    const std::vector<DeviceEntry>& devices = *run.devices;
+    loop.tally.devices = static_cast<unsigned>(devices.size());
+    for (const DeviceEntry& device : devices) {
+        const TransferPlan& plan = (*run.images)[static_cast<std::size_t>(device.image)].plan;
+        loop.tally.pagesToSend += static_cast<unsigned>(plan.endPage - plan.firstPage);
+    }
+    loop.tally.startedMs = platformMonotonicMs();
+    startProgress(platformStdoutIsTerminal());
+    DebugLog debug = openDebugLog(run.debugLog);
+    platformCatchInterrupt();
+
+    std::size_t next = 0;
+    std::vector<PlatformPollEntry> entries;
+    bool waitFailed = false;
+    while (!platformInterrupted()) {
+        while (loop.active.size() < static_cast<std::size_t>(run.options->inFlight) &&
+               next < devices.size()) {
+            const DeviceEntry& device = devices[next++];
+            if (run.updatedBefore.count(device.address))
+                skipDevice(loop, device);
+            else
+                startDevice(loop, device);
+        }
+        if (loop.active.empty() && next == devices.size())
+            break;
+        entries.clear();
+        if (debug.sock != PLATFORM_NO_SOCKET)
+            entries.push_back(PlatformPollEntry{debug.sock, false});
+        for (const auto& slot : loop.active)
+            entries.push_back(PlatformPollEntry{slot->sock, false});
+        int ready = platformPollRead(entries.data(), static_cast<int>(entries.size()),
+                                     pollWaitMs(loop, platformMonotonicMs()));
+        if (ready < 0) {
+            waitFailed = true;
+            break;
+        }
+        std::size_t first = debug.sock != PLATFORM_NO_SOCKET ? 1 : 0;
+        if (first == 1 && entries[0].readable)
+            copyDebugLine(&debug);
+        std::size_t count = loop.active.size();
+        for (std::size_t i = 0; i < count; ++i)
+            if (entries[first + i].readable && !loop.active[i]->ended)
+                takeReply(loop, *loop.active[i]);
+        std::uint64_t now = platformMonotonicMs();
+        for (std::size_t i = 0; i < count; ++i) {
+            Slot& slot = *loop.active[i];
+            if (slot.ended || slot.deadlineMs > now)
+                continue;
+            noteTimeout(&slot.timer);
+            slot.lastWasTimeout = true;
+            resendOrGiveUp(loop, slot);
+        }
+        dropEnded(loop);
+        refreshProgress(loop.tally, platformMonotonicMs());
+    }
+    bool interrupted = platformInterrupted() && !waitFailed;
+    for (auto& slot : loop.active)
+        if (waitFailed)
+            finish(loop, *slot, "failed", "waiting for replies failed");
+        else
+            finish(loop, *slot, "interrupted", "stopped by the operator");
+    loop.active.clear();
+    closeDebugLog(&debug);
+    printSummary(loop.tally, platformMonotonicMs());
+    if (interrupted)
+        return FLEET_EXIT_INTERRUPTED;
+    return loop.tally.failed > 0 ? FLEET_EXIT_SOME_FAILED : FLEET_EXIT_UPDATED;
+}
