@@ -96,7 +96,7 @@ std::string programPath(const std::string& name)
 }
 
 RunningProgram startProgram(const std::string& name, const std::vector<std::string>& args,
-                            const std::string& workDir, bool withErrors)
+                            const std::string& workDir)
 {
     std::vector<std::string> command;
     if (wine)
@@ -115,9 +115,7 @@ RunningProgram startProgram(const std::string& name, const std::vector<std::stri
         // Wine's own messages go to standard error: into the file named by
         // VN_WINE_STDERR, or nowhere. Never to our own standard error, as
         // Wine's services inherit it and would hold a reader's pipe open.
-        if (withErrors && !wine) {
-            dup2(pipeFds[1], 2);
-        } else if (wine) {
+        if (wine) {
             const char* log = std::getenv("VN_WINE_STDERR");
             int errFd = log ? open(log, O_WRONLY | O_CREAT | O_APPEND, 0644) : -1;
             dup2(errFd >= 0 ? errFd : devNull, 2);
@@ -194,9 +192,9 @@ ProgramResult stopProgram(RunningProgram& program)
 }
 
 ProgramResult runProgram(const std::string& name, const std::vector<std::string>& args,
-                         int timeoutMs, const std::string& workDir, bool withErrors)
+                         int timeoutMs, const std::string& workDir)
 {
-    RunningProgram program = startProgram(name, args, workDir, withErrors);
+    RunningProgram program = startProgram(name, args, workDir);
     return finishProgram(program, timeoutMs);
 }
 

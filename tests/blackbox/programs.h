@@ -18,10 +18,8 @@ bool programsUnderWine();
 // A built program's path (VNloader, VNsim, ...), with .exe under Wine.
 std::string programPath(const std::string& name);
 
-// withErrors: standard error joins standard output, natively only (Wine's
-// services would inherit it and hold the pipe open).
 ProgramResult runProgram(const std::string& name, const std::vector<std::string>& args,
-                         int timeoutMs, const std::string& workDir = "", bool withErrors = false);
+                         int timeoutMs, const std::string& workDir = "");
 
 struct RunningProgram {
     pid_t pid = -1;
@@ -31,7 +29,7 @@ struct RunningProgram {
 };
 
 RunningProgram startProgram(const std::string& name, const std::vector<std::string>& args,
-                            const std::string& workDir = "", bool withErrors = false);
+                            const std::string& workDir = "");
 // Reads output until it holds text (true) or the time runs out (false).
 bool waitForOutput(RunningProgram& program, const std::string& text, int timeoutMs);
 // Forgets the output read so far.
