@@ -4,6 +4,7 @@
 
 #include "app/settings.h"
 #include "diag/console.h"
+#include "image/image_kinds.h"
 
 const char usageText[] =
     "usage: vexaNode Loader VNloader\n"
@@ -65,14 +66,11 @@ bool sameOptionName(const char* given, const char* name, bool ignoreCase)
 
 bool mapTypeLetter(std::uint8_t letter, std::uint8_t* type)
 {
-    switch (letter) {
-    case 'M': *type = TYPE_MAIN_HEX; return true;
-    case 'D': *type = TYPE_DSP_HEX; return true;
-    case 'L': *type = TYPE_LOGO; return true;
-    case 'J': *type = TYPE_JAVA; return true;
-    case 'H': *type = TYPE_HTML; return true;
-    default: return false;
-    }
+    const ImageKind* kind = imageKindOfLetter(static_cast<char>(letter));
+    if (!kind)
+        return false;
+    *type = kind->fileType;
+    return true;
 }
 
 RunMode parseCommandLine(int argc, const char* const* argv)

@@ -4,7 +4,7 @@
 #include "app/settings.h"
 #include "diag/log.h"
 #include "link/debug_listener.h"
-#include "link/transfer.h"
+#include "app/update_transfer.h"
 #include "package/package_writer.h"
 #include "platform/platform.h"
 

@@ -7,6 +7,7 @@
 #include "fuzz_support.h"
 #include "image/hex_reader.h"
 #include "image/image_buffer.h"
+#include "image/image_geometry.h"
 
 #ifndef VN_FUZZ_WORD_MODE
 #define VN_FUZZ_WORD_MODE 0
@@ -37,7 +38,7 @@ void checkWordImage()
 {
     FUZZ_CHECK(nMinHexAddress <= nMaxHexAddress);
     const std::uint64_t start = 2ull * nMinHexAddress;
-    const std::uint64_t end = 2ull * nMaxHexAddress + 4;
+    const std::uint64_t end = start + wordImageLength(nMinHexAddress, nMaxHexAddress);
     FUZZ_CHECK(end <= IMAGE_BUFFER_SIZE);
     const std::uint8_t* header = imageBuffer + start;
     FUZZ_CHECK((header[0] | header[1] << 8) == (nMinHexAddress & 0xFFFF));

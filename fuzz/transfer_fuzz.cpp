@@ -15,7 +15,7 @@
 #include "image/crc16.h"
 #include "image/image_buffer.h"
 #include "link/packets.h"
-#include "link/transfer.h"
+#include "app/update_transfer.h"
 
 namespace {
 using Bytes = std::vector<std::uint8_t>;
@@ -57,6 +57,7 @@ struct Model {
     int outstanding = 0;
     int pageCount = 0;
     bool finishSent = false;
+    bool behind = false;  // a packet was sent again
     bool ended = false;
     Outcome end{};
 };
@@ -105,7 +106,7 @@ void predictRange(std::uint32_t minAddress, std::uint32_t maxAddress)
 {
     auto refuse = [](int status) {
         model.refused = true;
-        model.refusal = Outcome{TRANSFER_MUST_END, status};
+        model.refusal = Outcome{TRANSFER_REFUSED, status};
     };
     if (!model.packaged && maxAddress < minAddress)
         return refuse(1);
@@ -191,6 +192,7 @@ int fakeSend(void*, const std::uint8_t* data, int length)
     FUZZ_CHECK(!model.ended);                 // nothing after a fatal answer
     FUZZ_CHECK(model.next != Next::Nothing);  // never two sends without a wait
     if (model.next == Next::Same) {
+        model.behind = true;
         FUZZ_CHECK(static_cast<std::size_t>(length) == model.last.size() &&
                    std::memcmp(data, model.last.data(), model.last.size()) == 0);
     } else {
@@ -219,12 +221,17 @@ void judge(const Bytes* datagram)
     const std::uint8_t reason = usable ? (*datagram)[OFF_NACK_REASON] : 0;
     const int page = usable ? getU16(datagram->data() + OFF_REPLY_PAGE) : -1;
     if (model.finishSent) {
+        // After a resend, a late ACK of a code-update packet (but page 0,
+        // the finish packet's own) is dropped and the wait goes on.
+        if (usable && model.behind && code == TFTP_ACK && page != 0 && page >= model.firstPage &&
+            page < model.endPage && (page - model.firstPage) % 4 == 0)
+            return;
         // The finish packet is never repeated: its one answer ends the run.
         model.ended = true;
         if (!usable)
-            model.end = Outcome{TRANSFER_MUST_END, 0};
+            model.end = Outcome{TRANSFER_REFUSED, 0};
         else if (code == TFTP_NACK)
-            model.end = Outcome{TRANSFER_MUST_END, reason == NACK_WRONG_PASSWORD ? -1 : 0};
+            model.end = Outcome{TRANSFER_REFUSED, reason == NACK_WRONG_PASSWORD ? -1 : 0};
         else
             model.end = Outcome{TRANSFER_COMPLETED, 1};
         return;
@@ -232,7 +239,7 @@ void judge(const Bytes* datagram)
     if (usable && code == TFTP_NACK &&
         (reason == NACK_WRONG_PASSWORD || reason == NACK_BAD_CRC || reason == NACK_BAD_VERSION)) {
         model.ended = true;
-        model.end = Outcome{TRANSFER_MUST_END, reason == NACK_WRONG_PASSWORD ? -1 : 0};
+        model.end = Outcome{TRANSFER_REFUSED, reason == NACK_WRONG_PASSWORD ? -1 : 0};
         return;
     }
     model.next = usable && code == TFTP_ACK && page == model.outstanding ? Next::Following
@@ -364,7 +371,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     nMinHexAddress = minAddress;
     nMaxHexAddress = maxAddress;
 
-    UpdateLink link{nullptr, fakeSend, fakeWait, fakeReceive, 0};
+    UpdateLink link{nullptr, fakeSend, fakeWait, fakeReceive, 0, nullptr};
     const TransferOutcome got = transferFile(&link, model.fileType);
 
     const Outcome want = model.refused ? model.refusal : model.end;

@@ -9,6 +9,7 @@
 #include "diag/console.h"
 #include "image/file_types.h"
 #include "image/image_buffer.h"
+#include "image/image_geometry.h"
 
 bool isHexSpace(char c)
 {
@@ -31,7 +32,6 @@ namespace {
 constexpr std::size_t LINE_CAPACITY = 255;
 constexpr std::uint32_t MAX_RECORD_LENGTH = 32;
 constexpr std::uint32_t MAIN_FIRST_OFFSET_LIMIT = 0x20000;
-constexpr std::uint32_t WORD_IMAGE_HEADER_SIZE = 4;
 
 // Fixed character positions of a record.
 constexpr std::size_t LENGTH_POS = 1;

@@ -2,9 +2,9 @@
 
 #include <cstdio>
 
-#include "app/settings.h"
 #include "diag/console.h"
 #include "diag/log.h"
+#include "link/ports.h"
 
 namespace {
 constexpr int DEBUG_RECEIVE_BUFFER = 4 * 1024 * 1024;
@@ -58,12 +58,12 @@ void DbgMsgThread(void*)
         logMessage("socket creation failed");
         return;
     }
-    if (!platformUdpBind(sock, PLATFORM_ANY_ADDRESS, settings.debugPort)) {
+    if (!platformUdpBind(sock, PLATFORM_ANY_ADDRESS, DEBUG_PORT)) {
         logMessage("bind:");
         platformClose(sock);
         consolePrint("Could not bind to the debug port:%d check to make sure there isn't another "
                      "copy of this program running\n",
-                     settings.debugPort);
+                     DEBUG_PORT);
         return;
     }
     // Room for a burst: the device may send faster than the console takes it.

@@ -11,6 +11,8 @@
 #include "image/crc16.h"
 #include "image/hex_reader.h"
 #include "image/image_buffer.h"
+#include "image/image_geometry.h"
+#include "image/image_kinds.h"
 #include "image/update_file.h"
 #include "package/des.h"
 #include "package/package_output.h"
@@ -29,30 +31,6 @@ constexpr std::uint32_t MAX_SOURCE_LENGTH =
 // Page header and the first four pages: what the first code-update packet carries.
 constexpr std::uint32_t PARTIAL_ENCRYPT_LENGTH = PAGE_HEADER_SIZE + 4 * PAGE_SIZE;
 constexpr std::uint32_t DES_BLOCK_SIZE = 8;
-// The word image of a DSP file starts with its two u16 bounds.
-constexpr std::uint32_t WORD_IMAGE_HEADER_SIZE = 4;
-
-struct PackageKind {
-    std::uint8_t fileType;
-    const char* startMessage;
-    const char* outputName;
-};
-
-constexpr PackageKind packageKinds[] = {
-    {TYPE_MAIN_HEX, "Reading in the Main CPU HEX file to encrypt\n", "main.enc"},
-    {TYPE_DSP_HEX, "Reading in the DSP HEX file to encrypt\n", "dsp.enc"},
-    {TYPE_JAVA, "Reading in the Java file to encrypt\n", "java.enc"},
-    {TYPE_LOGO, "Reading in the Logo file to encrypt\n", "logo.enc"},
-    {TYPE_HTML, "Reading in the html file to encrypt\n", "html.enc"},
-};
-
-const PackageKind* findKind(std::uint8_t fileType)
-{
-    for (const PackageKind& kind : packageKinds)
-        if (kind.fileType == fileType)
-            return &kind;
-    return nullptr;
-}
 
 // Loads the input and finds the source image in imageBuffer. A HEX image
 // stays where the reader put it (at its lower bound), so it is taken from
@@ -75,7 +53,7 @@ bool loadSource(std::uint8_t fileType, std::uint32_t& offset, std::uint32_t& len
             size = span;
         } else {
             start = 2ull * nMinHexAddress;
-            size = 2 * span + WORD_IMAGE_HEADER_SIZE;
+            size = wordImageLength(nMinHexAddress, nMaxHexAddress);
         }
     } else {
         size = readUpdateFile(name);
@@ -110,8 +88,7 @@ std::uint32_t buildBody(std::uint32_t offset, std::uint32_t length)
     std::uint32_t body = length + PAGE_HEADER_SIZE;
     if (body < PAGE_HEADER_SIZE + PAGE_SIZE)
         body = PAGE_HEADER_SIZE + PAGE_SIZE;
-    if ((body - PAGE_HEADER_SIZE) % PAGE_SIZE != 0)
-        body = ((body - PAGE_HEADER_SIZE) / PAGE_SIZE + 1) * PAGE_SIZE + PAGE_HEADER_SIZE;
+    body = pagesOf(body - PAGE_HEADER_SIZE) * PAGE_SIZE + PAGE_HEADER_SIZE;
     // Whatever lay behind the image (an image moved down from its lower
     // bound, reader leftovers) must not end up in the padding.
     const std::uint32_t imageEnd = PAGE_HEADER_SIZE + length;
@@ -162,7 +139,7 @@ bool writeContents(std::FILE* file, std::uint8_t fileType, std::uint32_t bodyLen
 
 // Writes beside the output and renames onto it only when everything is on
 // disk, so a failed run never leaves a cut package nor loses the old one.
-int writePackage(const PackageKind& kind, std::uint32_t bodyLength)
+int writePackage(const ImageKind& kind, std::uint32_t bodyLength)
 {
     char tempName[32];
     std::snprintf(tempName, sizeof tempName, "%s%s", kind.outputName, PACKAGE_TEMP_SUFFIX);
@@ -193,7 +170,7 @@ PackageWriteFn packageWrite = standardWrite;
 
 int encryptFile()
 {
-    const PackageKind* kind = findKind(settings.fileType);
+    const ImageKind* kind = imageKindOf(settings.fileType);
     if (kind == nullptr) {
         consolePrint("No file has been specified to encrypt\n");
         return 0;

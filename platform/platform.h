@@ -86,6 +86,13 @@ void platformSetPendingError(int code);
 // system has no text; at most size - 1 characters are stored.
 int platformSystemText(int code, char* buffer, std::size_t size);
 
+// --- The update transfer's drain ---
+// Reads and drops every datagram already queued on the socket, without
+// waiting, and leaves the socket's readiness event (may be nullptr)
+// signalled only if a datagram is still queued, so the next wait cannot wake
+// for one that is gone. Returns how many datagrams were dropped.
+int platformDrainSocket(PlatformSocket sock, PlatformEvent* event);
+
 // --- Many sockets on one thread, the operator's interrupt, the terminal ---
 
 struct PlatformPollEntry {

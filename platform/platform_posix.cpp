@@ -265,6 +265,21 @@ int platformSystemText(int code, char* buffer, std::size_t size)
     return length < 0 ? -1 : length;
 }
 
+int platformDrainSocket(PlatformSocket sock, PlatformEvent*)
+{
+    // poll looks at the socket itself: there is no event state to reset.
+    std::uint8_t scrap[2048];
+    int dropped = 0;
+    for (;;) {
+        ssize_t got = recv(static_cast<int>(sock), scrap, sizeof scrap, MSG_DONTWAIT | MSG_TRUNC);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return dropped;  // EAGAIN: the queue is empty
+        ++dropped;
+    }
+}
+
 // --- Many sockets on one thread, the operator's interrupt, the terminal ---
 
 namespace {

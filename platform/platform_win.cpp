@@ -229,6 +229,43 @@ int platformSystemText(int code, char* buffer, std::size_t size)
     return result;
 }
 
+namespace {
+bool datagramQueued(SOCKET s)
+{
+    u_long queued = 0;
+    return ioctlsocket(s, FIONREAD, &queued) == 0 && queued > 0;
+}
+}  // namespace
+
+int platformDrainSocket(PlatformSocket sock, PlatformEvent* event)
+{
+    const SOCKET s = static_cast<SOCKET>(sock);
+    char scrap[2048];
+    int dropped = 0;
+    // A receive re-arms FD_READ while data is left, so the event may be set
+    // for datagrams this loop has already taken: reset it once the queue is
+    // empty, and look again in case one came in between.
+    for (int round = 0; round < 64; ++round) {
+        while (datagramQueued(s)) {
+            sockaddr_in sa{};
+            int saLength = sizeof sa;
+            // An over-long datagram fails with WSAEMSGSIZE but leaves the queue.
+            if (recvfrom(s, scrap, sizeof scrap, 0, reinterpret_cast<sockaddr*>(&sa), &saLength) ==
+                    SOCKET_ERROR &&
+                WSAGetLastError() != WSAEMSGSIZE)
+                return dropped;
+            ++dropped;
+        }
+        if (event == nullptr)
+            return dropped;
+        ResetEvent(event->handle);
+        if (!datagramQueued(s))
+            return dropped;
+    }
+    SetEvent(event->handle);  // still arriving: let the next wait see them
+    return dropped;
+}
+
 // --- Many sockets on one thread, the operator's interrupt, the terminal ---
 
 namespace {

@@ -383,6 +383,13 @@ TEST(TransferEndToEnd, LoaderCopesWithTheDevicesFaults)
         {"bad version", {"--nack-at", "1431:8"}, password, 0,
          {"Sending Code Update pages 1431 to 1434\nReceived bad version, exiting\n"}, "", 4,
          false},
+        // One reply behind after the duplicate: the refusal of the finish
+        // packet must not be hidden behind a late ACK.
+        {"duplicate answer, then bad CRC at the finish",
+         {"--dup-at", "1427", "--nack-at", "finish:6"}, password, 0,
+         {"Received ACK from wrong packet. Wanted packet 1431, got packet 1427\n",
+          "Received bad CRC, exiting\n"},
+         resend1431, 0, true},
         {"bad CRC at the finish", {"--nack-at", "finish:6"}, password, 0,
          {"Sending Code Update pages 1435 to 1438\nReceived bad CRC, exiting\n"}, "", 0, true},
         // A refused finish packet is a failed update, whatever the reason.

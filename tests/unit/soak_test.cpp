@@ -25,7 +25,7 @@
 #include "image/crc16.h"
 #include "image/image_buffer.h"
 #include "link/packets.h"
-#include "link/transfer.h"
+#include "app/update_transfer.h"
 
 namespace {
 using Bytes = std::vector<std::uint8_t>;
@@ -246,6 +246,7 @@ struct Soak {
     int outstanding = 0;
     int pageCount = 0;
     bool finishSent = false;
+    bool behind = false;  // a packet was sent again
     bool ended = false;
     Outcome expected{};
     std::string violation;  // the first thing the transfer did wrong
@@ -439,6 +440,7 @@ int soakSend(void*, const std::uint8_t* data, int length)
     if (soak->next == Next::Nothing)
         violate("sent again without waiting for an answer");
     else if (soak->next == Next::Same) {
+        soak->behind = true;
         if (Bytes(data, data + length) != soak->last)
             violate("moved on without an acknowledgement, or a resend that differs");
     } else {
@@ -458,25 +460,32 @@ void judge(const Bytes* datagram, int receivedLength)
     const bool nack = usable && reply.replyCode == TFTP_NACK;
     if (nack && reply.nackReason == NACK_WRONG_PASSWORD) {
         soak->ended = true;
-        soak->expected = {TRANSFER_MUST_END, -1, "You entered the wrong Set Password\n"};
+        soak->expected = {TRANSFER_REFUSED, -1, "You entered the wrong Set Password\n"};
         return;
     }
     if (nack && (reply.nackReason == NACK_BAD_CRC || reply.nackReason == NACK_BAD_VERSION)) {
         soak->ended = true;
-        soak->expected = {TRANSFER_MUST_END, 0,
+        soak->expected = {TRANSFER_REFUSED, 0,
                           reply.nackReason == NACK_BAD_CRC ? "Received bad CRC, exiting\n"
                                                            : "Received bad version, exiting\n"};
         return;
     }
     if (soak->finishSent) {
+        // After a resend, a late ACK of a code-update packet (but page 0,
+        // the finish packet's own) is dropped and the wait goes on.
+        const Image& image = *soak->image;
+        if (usable && soak->behind && reply.replyCode == TFTP_ACK && reply.replyPage != 0 &&
+            reply.replyPage >= image.firstPage && reply.replyPage < image.endPage &&
+            (reply.replyPage - image.firstPage) % 4 == 0)
+            return;
         // The finish packet goes out once: its one answer ends the run.
         soak->ended = true;
         if (!usable)
-            soak->expected = {TRANSFER_MUST_END, 0,
+            soak->expected = {TRANSFER_REFUSED, 0,
                               "Wrong receive length from Code Update Packet 0 wanted 23, got " +
                                   std::to_string(receivedLength) + "\n"};
         else if (nack)
-            soak->expected = {TRANSFER_MUST_END, 0,
+            soak->expected = {TRANSFER_REFUSED, 0,
                               "Received a NACK from packet " + std::to_string(reply.replyPage) + "\n"};
         else
             soak->expected = {TRANSFER_COMPLETED, 1, "File Transfered\n"};
@@ -500,6 +509,21 @@ int soakWait(void*, int)
     }
     judge(nullptr, 0);
     return 0;
+}
+
+// Answers already at the socket before the finish packet are dropped.
+int soakDrain(void*)
+{
+    int dropped = 0;
+    for (auto at = soak->queue.begin(); at != soak->queue.end();) {
+        if (at->due <= soak->waits) {
+            at = soak->queue.erase(at);
+            ++dropped;
+        } else {
+            ++at;
+        }
+    }
+    return dropped;
 }
 
 int soakReceive(void*, std::uint8_t* buffer, int size)
@@ -576,7 +600,7 @@ void soakOne(std::uint32_t seed, Tally& tally)
     nMaxHexAddress = image.maxAddress;
     ConsoleCapture::text().clear();
 
-    UpdateLink link{&state, soakSend, soakWait, soakReceive, 0};
+    UpdateLink link{&state, soakSend, soakWait, soakReceive, 0, soakDrain};
     const TransferOutcome got = transferFile(&link, image.fileType);
     soak = nullptr;
     tally.sends += static_cast<unsigned>(state.sends);

@@ -1,4 +1,4 @@
-#include "link/transfer.h"
+#include "app/update_transfer.h"
 
 #include <gtest/gtest.h>
 
@@ -25,6 +25,7 @@ using Bytes = std::vector<std::uint8_t>;
 struct Step {
     enum Kind { Timeout, WaitFailed, ReceiveFailed, Datagram } kind;
     Bytes datagram;
+    bool queued = false;  // already at the socket when the transfer drains it
 };
 
 Step timeout()
@@ -40,7 +41,13 @@ Step reply(std::uint8_t code, std::uint8_t reason, std::uint16_t page, std::size
         d[1] = reason;
     if (length > 4)
         putU16(d.data() + 3, page);
-    return Step{Step::Datagram, d};
+    return Step{Step::Datagram, d, false};
+}
+
+Step queued(Step step)
+{
+    step.queued = true;
+    return step;
 }
 
 Step ack(std::uint16_t page)
@@ -61,6 +68,7 @@ struct FakeDevice {
     int failSendAt = -1;
     Step current;
     int lastTimeoutMs = -1;
+    int drained = 0;
 };
 
 int fakeSend(void* context, const std::uint8_t* data, int length)
@@ -99,6 +107,18 @@ int fakeReceive(void* context, std::uint8_t* buffer, int size)
     return static_cast<int>(d.size());
 }
 
+int fakeDrain(void* context)
+{
+    auto* device = static_cast<FakeDevice*>(context);
+    int dropped = 0;
+    while (!device->script.empty() && device->script.front().queued) {
+        device->script.pop_front();
+        ++dropped;
+    }
+    device->drained += dropped;
+    return dropped;
+}
+
 int noPendingError()
 {
     return 0;
@@ -129,7 +149,7 @@ std::pair<int, int> pairOf(TransferOutcome outcome)
 struct TransferTest : ::testing::Test {
     FakeDevice device;
     ConsoleCapture console;
-    UpdateLink link{&device, fakeSend, fakeWait, fakeReceive, 0};
+    UpdateLink link{&device, fakeSend, fakeWait, fakeReceive, 0, fakeDrain};
 
     void SetUp() override
     {
@@ -274,7 +294,7 @@ TEST_F(TransferTest, UnsendableImagesEndBeforeAnythingIsSent)
         device = FakeDevice{};
         console.text().clear();
         load(c.packaged, c.fileType, c.minAddress, c.maxAddress);
-        EXPECT_EQ(pairOf(run()), pairOf({TRANSFER_MUST_END, c.status}));
+        EXPECT_EQ(pairOf(run()), pairOf({TRANSFER_REFUSED, c.status}));
         EXPECT_EQ(console.text(), c.message);
         EXPECT_TRUE(device.sent.empty());
     }
@@ -449,6 +469,56 @@ TEST_F(TransferTest, LateAckForPreviousPacketResendsCurrent)
 }
 
 // --- Replies to the finish packet ------------------------------------------
+
+// Packets 0 and 4; the duplicated ACK 0 puts the transfer one reply behind,
+// so packet 4 is answered twice and the finish packet's refusal comes last.
+TEST_F(TransferTest, FinishVerdictIsNotHiddenBehindALateAck)
+{
+    const std::string behind = "Sending Code Update pages 0 to 3\n"
+                               "Sending Code Update pages 4 to 4\n"
+                               "Received ACK from wrong packet. Wanted packet 4, got packet 0\n"
+                               "Sending Code Update pages 4 to 4\n";
+    struct Case {
+        const char* name;
+        std::deque<Step> answers;  // after ack(0), ack(0), ack(4)
+        std::string said;
+        TransferOutcome outcome;
+        int drained;
+    };
+    const Case cases[] = {
+        {"queued before the finish", {queued(ack(4)), nack(6, 0)}, "Received bad CRC, exiting\n",
+         {-1, 0}, 1},
+        {"arriving after the finish", {ack(4), nack(6, 0)}, "Received bad CRC, exiting\n", {-1, 0},
+         0},
+        {"then silence", {ack(4), timeout()},
+         "recv timeout retransmitting packet\n\nWrong receive length from Code Update Packet 0 "
+         "wanted 23, got 0\n",
+         {-1, 0}, 0},
+        // The finish packet's own number: taken as its answer.
+        {"ack 0", {ack(0)}, "File Transfered\n", {1, 1}, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        device = FakeDevice{};
+        device.script = {ack(0), ack(0), ack(4)};
+        device.script.insert(device.script.end(), c.answers.begin(), c.answers.end());
+        console.text().clear();
+        load(false, 2, 0, 0x500);
+        EXPECT_EQ(pairOf(run()), pairOf(c.outcome));
+        EXPECT_EQ(console.text(), behind + c.said);
+        EXPECT_EQ(device.drained, c.drained);
+        EXPECT_EQ(device.sent.size(), 4u);
+    }
+}
+
+// Never behind: whatever ACK answers the finish packet completes the run.
+TEST_F(TransferTest, FinishAckOfACodePageCompletesACleanTransfer)
+{
+    device.script = {ack(0), ack(4), ack(4)};
+    load(false, 2, 0, 0x500);
+    EXPECT_EQ(pairOf(run()), pairOf({1, 1}));
+    EXPECT_EQ(device.sent.size(), 3u);
+}
 
 TEST_F(TransferTest, RepliesToFinishPacket)
 {

@@ -1,4 +1,4 @@
-// Holds back what the project's loaders and transfer print, so VNinfo can
+// Holds back what the project's loaders print, so VNinfo can
 // report it in its own words and format.
 #pragma once
 

@@ -6,6 +6,7 @@
 #include "app/settings.h"
 #include "image/hex_reader.h"
 #include "image/image_buffer.h"
+#include "image/image_geometry.h"
 #include "info_capture.h"
 
 namespace {
@@ -13,7 +14,6 @@ namespace {
 // the length in positions 1-2, the address in 3-6, the type's second digit
 // in 8 and the data from 9.
 constexpr std::size_t LINE_CAPACITY = 255;
-constexpr std::uint32_t WORD_IMAGE_HEADER_SIZE = 4;
 constexpr std::uint32_t WORD_IMAGE_SHOWN = 16;
 
 bool readLine(std::FILE* file, std::string& line)
@@ -104,7 +104,8 @@ void findRunsAndGaps(std::vector<HexRun> records, HexView& view)
 void describeWordImage(HexView& view)
 {
     view.wordImageOffset = 2 * view.minBound;
-    view.wordImageLength = 2 * (view.maxBound - view.minBound) + WORD_IMAGE_HEADER_SIZE;
+    view.wordImageLength =
+        static_cast<std::uint32_t>(wordImageLength(view.minBound, view.maxBound));
     const std::uint32_t shown = std::min(view.wordImageLength, WORD_IMAGE_SHOWN);
     view.wordImageStart.assign(imageBuffer + view.wordImageOffset,
                                imageBuffer + view.wordImageOffset + shown);

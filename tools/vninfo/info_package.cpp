@@ -6,6 +6,7 @@
 #include "app/settings.h"
 #include "image/crc16.h"
 #include "image/image_buffer.h"
+#include "image/image_geometry.h"
 #include "image/update_file.h"
 #include "info_capture.h"
 #include "info_options.h"
@@ -53,7 +54,7 @@ void describeHeader(const std::vector<std::uint8_t>& file, std::uint64_t fileLen
     view.wholePages = view.bodyLength >= PAGE_HEADER_SIZE + PAGE_SIZE &&
                       (view.bodyLength - PAGE_HEADER_SIZE) % PAGE_SIZE == 0;
     std::uint32_t image = view.bodyLength > PAGE_HEADER_SIZE ? view.bodyLength - PAGE_HEADER_SIZE : 0;
-    view.bodyPages = image / PAGE_SIZE + (image % PAGE_SIZE != 0 ? 1 : 0);
+    view.bodyPages = pagesOf(image);
 }
 
 // The receiver's side of the writer's CBC chain: plain block i is the
@@ -98,9 +99,9 @@ bool pageHeaderCrcOk(const std::vector<std::uint8_t>& plain)
 bool fittingLength(std::uint16_t stored, std::uint32_t bodyLength, std::uint32_t* full)
 {
     const std::uint32_t image = bodyLength - PAGE_HEADER_SIZE;
-    const std::uint32_t bodyPages = image / PAGE_SIZE + (image % PAGE_SIZE != 0 ? 1 : 0);
+    const std::uint32_t bodyPages = pagesOf(image);
     for (std::uint32_t length = stored; length <= image; length += 0x10000) {
-        std::uint32_t pages = length / PAGE_SIZE + (length % PAGE_SIZE != 0 ? 1 : 0);
+        std::uint32_t pages = pagesOf(length);
         if (pages == 0)
             pages = 1;  // the writer pads to at least one page
         if (pages == bodyPages) {
@@ -137,7 +138,9 @@ void checkTypeAgainstImage(InfoReport& report, const std::vector<std::uint8_t>& 
     std::uint32_t expected = 0;
     switch (pkg.fileType) {
     case TYPE_MAIN_HEX: expected = pkg.maxBound - pkg.minBound; break;
-    case TYPE_DSP_HEX: expected = 2 * (pkg.maxBound - pkg.minBound) + 4; break;
+    case TYPE_DSP_HEX:
+        expected = static_cast<std::uint32_t>(wordImageLength(pkg.minBound, pkg.maxBound));
+        break;
     case TYPE_LOGO:
     case TYPE_JAVA:
     case TYPE_HTML: expected = pkg.maxBound; break;

@@ -3,7 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "app/settings.h"
+#include "image/image_kinds.h"
 
 namespace {
 std::string formatText(const char* format, va_list args)
@@ -72,12 +72,6 @@ const char* statusMeaning(int status)
 
 const char* typeName(int fileType)
 {
-    switch (fileType) {
-    case TYPE_MAIN_HEX: return "main CPU HEX";
-    case TYPE_DSP_HEX: return "DSP HEX";
-    case TYPE_LOGO: return "logo";
-    case TYPE_JAVA: return "Java";
-    case TYPE_HTML: return "html";
-    default: return "unknown";
-    }
+    const ImageKind* kind = imageKindOf(fileType);
+    return kind ? kind->name : "unknown";
 }

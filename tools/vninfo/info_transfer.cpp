@@ -3,74 +3,69 @@
 #include <cstring>
 
 #include "app/settings.h"
+#include "app/transfer_words.h"
 #include "image/image_buffer.h"
-#include "info_capture.h"
-#include "link/packets.h"
-#include "link/transfer.h"
+#include "image/image_geometry.h"
+#include "image/image_kinds.h"
+#include "link/transfer_session.h"
 
 namespace {
-// The device's page space: where each type's pages end. A type's image
-// must stay below the next type's first page.
-struct PageArea {
-    int fileType;
-    std::uint16_t first;
-    std::uint16_t limit;  // exclusive
-};
-
-constexpr PageArea pageAreas[] = {
-    {TYPE_MAIN_HEX, 0, 1027}, {TYPE_HTML, 1027, 1427}, {TYPE_JAVA, 1427, 1555},
-    {TYPE_LOGO, 1555, 1571},  {TYPE_DSP_HEX, 1571, 1671},
-};
-
 // Far more packets than the largest image needs: a guard, not a limit.
 constexpr std::uint32_t PACKET_GUARD = 0x10000;
 
 // What went out during the dry run.
 struct DryRun {
     std::uint32_t packets;
-    std::uint16_t lastStart;
-    bool finishSent;
     std::uint8_t firstFlags;
     int firstLength;
     bool haveLater;
     std::uint8_t laterFlags;
+    bool finishSent;
     std::uint8_t finish[FINISH_PACKET_SIZE];
 };
 
-DryRun dry;
-
-int drySend(void*, const std::uint8_t* data, int length)
+void noteSent(DryRun& dryRun, const std::uint8_t* data, int length)
 {
     if (data[OFF_OPCODE] == TFTP_FINISH) {
-        std::memcpy(dry.finish, data, sizeof dry.finish);
-        dry.finishSent = true;
-        return length;
+        std::memcpy(dryRun.finish, data, sizeof dryRun.finish);
+        dryRun.finishSent = true;
+        return;
     }
-    if (dry.packets >= PACKET_GUARD)
-        return -1;
-    if (dry.packets == 0) {
-        dry.firstFlags = data[OFF_FLAGS];
-        dry.firstLength = length;
-    } else if (!dry.haveLater) {
-        dry.laterFlags = data[OFF_FLAGS];
-        dry.haveLater = true;
+    if (dryRun.packets == 0) {
+        dryRun.firstFlags = data[OFF_FLAGS];
+        dryRun.firstLength = length;
+    } else if (!dryRun.haveLater) {
+        dryRun.laterFlags = data[OFF_FLAGS];
+        dryRun.haveLater = true;
     }
-    ++dry.packets;
-    dry.lastStart = getU16(data + OFF_START_PAGE);
-    return length;
+    ++dryRun.packets;
 }
 
-int dryWait(void*, int)
+// Drives the session with a link that sends nowhere and a willing device
+// that acknowledges whatever went out last.
+SessionOutcome dryRunTransfer(const TransferSetup& setup, DryRun& dryRun)
 {
-    return 1;
-}
-
-// The acknowledgement a willing device gives to whatever went out last.
-int dryReceive(void*, std::uint8_t* buffer, int)
-{
-    buffer[OFF_REPLY_CODE] = TFTP_ACK;
-    putU16(buffer + OFF_REPLY_PAGE, dry.finishSent ? 0 : dry.lastStart);
-    return REPLY_LENGTH;
+    TransferSession session(setup, nullptr, nullptr);
+    std::uint8_t acknowledgement[REPLY_LENGTH] = {TFTP_ACK};
+    while (session.action() != SessionAction::DONE) {
+        switch (session.action()) {
+        case SessionAction::SEND:
+            noteSent(dryRun, session.datagram(), session.datagramLength());
+            std::memcpy(acknowledgement + OFF_REPLY_PAGE, session.datagram() + OFF_START_PAGE, 2);
+            session.sendResult(dryRun.packets < PACKET_GUARD);
+            break;
+        case SessionAction::WAIT:
+        case SessionAction::WAIT_ON:
+            session.reply(acknowledgement, REPLY_LENGTH);
+            break;
+        case SessionAction::DRAIN:
+            session.drained();
+            break;
+        case SessionAction::DONE:
+            break;
+        }
+    }
+    return session.outcome();
 }
 
 std::string withoutLineEnd(std::string text)
@@ -80,20 +75,10 @@ std::string withoutLineEnd(std::string text)
     return text;
 }
 
-const PageArea* areaOf(int fileType)
+const char* kindAt(std::uint32_t page)
 {
-    for (const PageArea& area : pageAreas)
-        if (area.fileType == fileType)
-            return &area;
-    return nullptr;
-}
-
-const char* areaAt(std::uint32_t page)
-{
-    for (const PageArea& area : pageAreas)
-        if (page >= area.first && page < area.limit)
-            return typeName(area.fileType);
-    return "no type's";
+    const ImageKind* kind = imageKindAtPage(page);
+    return kind ? kind->name : "no type's";
 }
 
 // Logo and html go to fixed ranges whatever their size; Java pages follow
@@ -101,16 +86,16 @@ const char* areaAt(std::uint32_t page)
 void checkRange(InfoReport& report, int fileType)
 {
     const TransferView& plan = report.transfer;
-    const PageArea* area = areaOf(fileType);
+    const ImageKind* area = imageKindOf(fileType);
     if (!area)
         return;
     const std::uint32_t sent = plan.endPage > plan.firstPage ? plan.endPage - plan.firstPage : 0;
-    if (plan.endPage > area->limit)
+    if (plan.endPage > area->pageLimit)
         addProblem(report, INFO_OUT_OF_RANGE,
                    "pages %u to %u run past the %s pages (%u to %u) into the %s pages",
                    static_cast<unsigned>(plan.firstPage), static_cast<unsigned>(plan.endPage - 1),
-                   typeName(fileType), static_cast<unsigned>(area->first),
-                   static_cast<unsigned>(area->limit - 1), areaAt(area->limit));
+                   typeName(fileType), static_cast<unsigned>(area->firstPage),
+                   static_cast<unsigned>(area->pageLimit - 1), kindAt(area->pageLimit));
     else if (fileType != TYPE_DSP_HEX && plan.imagePages > sent)
         addProblem(report, INFO_OUT_OF_RANGE,
                    "the image fills %u pages, but the %s range holds %u: the last %u would not "
@@ -124,36 +109,42 @@ void planTransfer(InfoReport& report, int fileType)
 {
     TransferView& plan = report.transfer;
     const bool packaged = settings.packagedInput != 0;
-    dry = DryRun{};
-    UpdateLink link{nullptr, drySend, dryWait, dryReceive, 0};
-    startCapture();
-    const TransferOutcome outcome = transferFile(&link, fileType);
-    const std::string said = stopCapture();
+    const TransferSetup setup{imageBuffer,   IMAGE_BUFFER_SIZE,
+                              nMinHexAddress, nMaxHexAddress,
+                              fileType,      packaged,
+                              settings.partialEncrypt != 0, settings.setPassword,
+                              ReplyPolicy::ONE_PER_WAIT, false};
+    DryRun dryRun{};
+    const SessionOutcome outcome = dryRunTransfer(setup, dryRun);
 
-    if (outcome.result == TRANSFER_MUST_END || !dry.finishSent) {
+    if (outcome.reason != SessionReason::COMPLETED) {
+        char said[512];
+        transferEndText(outcome, settings.fileName, said, sizeof said);
         plan.refused = true;
-        plan.loaderExitStatus = outcome.exitStatus;
+        plan.loaderExitStatus = transferExitStatus(outcome);
         plan.refusal = withoutLineEnd(said);
         addProblem(report, INFO_REFUSED, "VNloader would not send it: \"%s\" (exit status %d)",
-                   plan.refusal.c_str(), outcome.exitStatus);
+                   plan.refusal.c_str(), plan.loaderExitStatus);
         return;
     }
     plan.planned = true;
-    plan.packets = dry.packets;
-    plan.firstFlags = dry.firstFlags;
-    plan.firstLength = dry.firstLength;
-    plan.haveLater = dry.haveLater;
-    plan.laterFlags = dry.laterFlags;
-    plan.finishType = dry.finish[OFF_COUNT_OR_TYPE];
-    plan.finishFlags = dry.finish[OFF_FLAGS];
-    plan.firstPage = getU16(dry.finish + OFF_FIRST_PAGE);
-    plan.endPage = getU16(dry.finish + OFF_END_PAGE);
-    plan.imageCrc = getU16(dry.finish + OFF_IMAGE_CRC);
+    plan.packets = dryRun.packets;
+    plan.firstFlags = dryRun.firstFlags;
+    plan.firstLength = dryRun.firstLength;
+    plan.haveLater = dryRun.haveLater;
+    plan.laterFlags = dryRun.laterFlags;
+    plan.finishType = dryRun.finish[OFF_COUNT_OR_TYPE];
+    plan.finishFlags = dryRun.finish[OFF_FLAGS];
+    plan.firstPage = getU16(dryRun.finish + OFF_FIRST_PAGE);
+    plan.endPage = getU16(dryRun.finish + OFF_END_PAGE);
+    plan.imageCrc = getU16(dryRun.finish + OFF_IMAGE_CRC);
 
-    // The bounds as the transfer leaves them: a package body from offset 0,
-    // a plain image between its (byte) bounds.
-    const std::uint32_t size = packaged ? nMaxHexAddress : nMaxHexAddress - nMinHexAddress;
+    // The image as the transfer sees it: a package body from offset 0, a
+    // plain image between its (byte) bounds, a package's page header left out.
+    ImageExtent extent{};
+    loadedImageExtent(fileType, packaged, nMinHexAddress, nMaxHexAddress, &extent);
+    const std::uint32_t size = extent.size;
     plan.imageBytes = !packaged ? size : size > PAGE_HEADER_SIZE ? size - PAGE_HEADER_SIZE : 0;
-    plan.imagePages = plan.imageBytes / PAGE_SIZE + (plan.imageBytes % PAGE_SIZE != 0 ? 1 : 0);
+    plan.imagePages = pagesOf(plan.imageBytes);
     checkRange(report, fileType);
 }

@@ -4,6 +4,7 @@
 
 #include "app/settings.h"
 #include "diag/console.h"
+#include "image/image_kinds.h"
 #include "info_hex.h"
 #include "info_json.h"
 #include "info_options.h"
@@ -14,17 +15,10 @@
 #include "info_transfer.h"
 
 namespace {
-const char* kindName(bool plain, std::uint8_t fileType)
+const char* inputKindName(bool plain, std::uint8_t fileType)
 {
-    if (!plain)
-        return "package";
-    switch (fileType) {
-    case TYPE_MAIN_HEX: return "main-hex";
-    case TYPE_DSP_HEX: return "dsp-hex";
-    case TYPE_LOGO: return "logo";
-    case TYPE_JAVA: return "java";
-    default: return "html";
-    }
+    const ImageKind* kind = imageKindOf(fileType);
+    return !plain ? "package" : kind ? kind->inputName : "html";
 }
 
 // The settings VNloader would run with for the same options.
@@ -68,7 +62,7 @@ int main(int argc, char** argv)
     }
     InfoReport report{};
     report.path = infoOptions.path;
-    report.inputKind = kindName(infoOptions.plain, infoOptions.fileType);
+    report.inputKind = inputKindName(infoOptions.plain, infoOptions.fileType);
     inspect(report);
     if (infoOptions.json)
         printJson(report);

@@ -20,6 +20,7 @@ struct ImageKind {
     int pageLimit;  // highest endPage
 };
 
+// The device's own page map, apart from image/image_kinds on purpose: the independent check.
 constexpr ImageKind imageKinds[] = {
     {FINISH_MAIN_HEX, "main", 0, 1027},   {FINISH_DSP_HEX, "dsp", 1571, 1671},
     {FINISH_LOGO, "logo", 1555, 1571},    {FINISH_JAVA, "java", 1427, 1555},

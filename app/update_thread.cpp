@@ -1,8 +1,9 @@
+// UpdateThread: the update socket under VNloader's transfer.
 #include "app/settings.h"
+#include "app/update_transfer.h"
 #include "diag/console.h"
 #include "diag/log.h"
 #include "link/packets.h"
-#include "link/transfer.h"
 #include "platform/platform.h"
 
 namespace {
@@ -28,6 +29,11 @@ int socketReceive(void* context, std::uint8_t* buffer, int size)
     // Any sender counts: the reply is whatever reaches the update socket.
     PlatformAddress from{};
     return platformRecvFrom(static_cast<SocketLink*>(context)->sock, buffer, size, &from);
+}
+int socketDrain(void* context)
+{
+    auto* link = static_cast<SocketLink*>(context);
+    return platformDrainSocket(link->sock, link->event);
 }
 }  // namespace
 
@@ -60,6 +66,7 @@ void UpdateThread(void* /*argument*/)
         platformExit(1);
     }
 
-    UpdateLink link{&socketLink, socketSend, socketWait, socketReceive, REPLY_TIMEOUT_MS};
+    UpdateLink link{&socketLink, socketSend, socketWait, socketReceive, REPLY_TIMEOUT_MS,
+                    socketDrain};
     platformExit(runUpdate(&link));
 }

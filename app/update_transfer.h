@@ -1,5 +1,6 @@
-// The update transfer: sends the loaded image to the device's code-update
-// service, stop-and-wait, and closes with the finish packet.
+// VNloader's update transfer: drives a transfer session over the update
+// socket with the settings record and imageBuffer, prints what happens and
+// chooses the exit status.
 #pragma once
 
 #include <cstdint>
@@ -7,18 +8,20 @@
 // The transport under the transfer, so the reply handling runs without
 // sockets. `send` gives the bytes sent or -1; `wait` 1 when a datagram is
 // ready, 0 after timeoutMs, -1 when the wait failed; `receive` reads one
-// datagram of at most size bytes and gives its length or -1.
+// datagram of at most size bytes and gives its length or -1; `drain` drops
+// every datagram already queued (nullptr: nothing to drop).
 struct UpdateLink {
     void* context;
     int (*send)(void* context, const std::uint8_t* data, int length);
     int (*wait)(void* context, int timeoutMs);
     int (*receive)(void* context, std::uint8_t* buffer, int size);
     int replyTimeoutMs;
+    int (*drain)(void* context);
 };
 
 constexpr int TRANSFER_COMPLETED = 1;    // "File Transfered" printed
 constexpr int TRANSFER_SEND_FAILED = 0;  // "transferFile sendto error" logged
-constexpr int TRANSFER_MUST_END = -1;    // refused or unusable: end with exitStatus
+constexpr int TRANSFER_REFUSED = -1;     // refused or unusable: end with exitStatus
 
 // How a transfer ended and the status the process must exit with.
 struct TransferOutcome {

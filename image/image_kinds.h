@@ -1,0 +1,34 @@
+// The kinds of image the loader packages and sends: one row each.
+#pragma once
+
+#include <cstdint>
+
+#include "image/file_types.h"
+
+// How a kind's pages follow from its image size S.
+enum class PageRule : std::uint8_t {
+    COUNTED,     // as many pages as the image fills (a package's page header left out)
+    WHOLE_AREA,  // always every page of the kind's area
+    DSP_WORDS,   // S / 256 + 1 pages, at most up to pageLimit
+};
+
+struct ImageKind {
+    char letter;               // -T
+    std::uint8_t fileType;
+    const char* name;          // for people: "main CPU HEX"
+    const char* inputName;     // for reports: "main-hex"
+    const char* outputName;    // the package file the writer makes
+    const char* startMessage;  // what the writer says first
+    std::uint16_t firstPage;   // the kind's area in the device's page space
+    std::uint16_t pageLimit;   // exclusive
+    PageRule pageRule;
+    std::uint8_t finishType;   // in the finish packet
+};
+
+extern const ImageKind imageKinds[5];
+
+// nullptr for a code or letter of no kind.
+const ImageKind* imageKindOf(int fileType);
+const ImageKind* imageKindOfLetter(char letter);
+// The kind whose area holds the page, nullptr when none does.
+const ImageKind* imageKindAtPage(std::uint32_t page);
