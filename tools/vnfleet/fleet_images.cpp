@@ -1,13 +1,15 @@
 #include "fleet_images.h"
 
 #include <algorithm>
-#include <cstring>
+#include <cstdio>
 
-#include "app/command_line.h"
 #include "app/settings.h"
+#include "app/transfer_words.h"
 #include "diag/console.h"
 #include "image/hex_reader.h"
 #include "image/image_buffer.h"
+#include "image/image_geometry.h"
+#include "image/image_kinds.h"
 #include "image/update_file.h"
 
 namespace {
@@ -18,58 +20,69 @@ void capture(const char* text, std::size_t length)
     captured.append(text, length);
 }
 
-// VNloader's load for a file and type letter, into imageBuffer. False with
-// the loader's own message.
-bool loadLikeVNloader(const std::string& file, char typeLetter, std::uint8_t* fileType,
+std::string withoutLineEnd(std::string text)
+{
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
+    return text;
+}
+
+// VNloader's load of a file into imageBuffer; false with the loader's own
+// message.
+bool loadLikeVNloader(const std::string& file, char typeLetter, FleetImage* image,
                       std::string* message)
 {
     resetSettings();
-    std::uint8_t type = 0;
+    const ImageKind* kind = imageKindOfLetter(typeLetter);
     settings.packagedInput = typeLetter == 0 ? 1 : 0;
-    if (typeLetter != 0)
-        mapTypeLetter(static_cast<std::uint8_t>(typeLetter), &type);
-    settings.fileType = type;
+    settings.fileType = kind ? kind->fileType : 0;
     std::snprintf(settings.fileName, sizeof settings.fileName, "%s", file.c_str());
     captured.clear();
     setConsoleSink(capture);
     std::uint32_t loaded = 0;
-    if (typeLetter == 'M' || typeLetter == 'D')
-        loaded = static_cast<std::uint32_t>(readHexFile(settings.fileName, type));
+    if (kind && (kind->fileType == TYPE_MAIN_HEX || kind->fileType == TYPE_DSP_HEX))
+        loaded = static_cast<std::uint32_t>(readHexFile(settings.fileName, kind->fileType));
     else
         loaded = readUpdateFile(settings.fileName);
     setConsoleSink(nullptr);
-    *fileType = settings.fileType;
-    *message = captured;
-    while (!message->empty() && (message->back() == '\n' || message->back() == '\r'))
-        message->pop_back();
+    *message = withoutLineEnd(captured);
+    image->fileType = settings.fileType;  // a package names its own
+    image->minAddress = nMinHexAddress;
+    image->maxAddress = nMaxHexAddress;
     return loaded != 0;
 }
 
-// Copies what the transfer reads of imageBuffer: the pages, the payload
-// bytes after the last page and the finish CRC span. Past it all is zero.
-void keepImage(FleetImage* image, std::uint8_t fileType)
+// Keeps what a transfer reads: the image, the payload bytes after its last
+// page and the finish packet's CRC span. Past that the buffer is all zeros,
+// as the session reads past its view.
+void keepImage(FleetImage* image)
 {
-    image->view = ImageView{nullptr, 0, image->typeLetter == 0, fileType, nMinHexAddress,
-                            nMaxHexAddress};
-    image->bytes.assign(imageBuffer, imageBuffer + IMAGE_BUFFER_SIZE);
-    image->view.bytes = image->bytes.data();
-    image->view.length = IMAGE_BUFFER_SIZE;
-}
-
-void trimImage(FleetImage* image)
-{
-    const TransferPlan& plan = image->plan;
-    std::uint64_t span = static_cast<std::uint64_t>(plan.endPage - plan.firstPage) * PAGE_SIZE;
-    std::uint64_t end = plan.base + std::max<std::uint64_t>(span, plan.size) + PAGE_HEADER_SIZE +
-                        PAYLOAD_SIZE;
-    if (end < IMAGE_BUFFER_SIZE) {
-        image->bytes.resize(static_cast<std::size_t>(end));
-        image->bytes.shrink_to_fit();
+    ImageExtent extent{};
+    std::uint64_t end = IMAGE_BUFFER_SIZE;
+    if (loadedImageExtent(image->fileType, image->typeLetter == 0, image->minAddress,
+                          image->maxAddress, &extent)) {
+        std::uint64_t span = static_cast<std::uint64_t>(image->endPage - image->firstPage) *
+                             PAGE_SIZE;
+        end = std::min<std::uint64_t>(end, extent.base + std::max<std::uint64_t>(span, extent.size) +
+                                               PAGE_HEADER_SIZE + PAYLOAD_SIZE);
     }
-    image->view.bytes = image->bytes.data();
-    image->view.length = static_cast<std::uint32_t>(image->bytes.size());
+    image->bytes.assign(imageBuffer, imageBuffer + end);
 }
 }  // namespace
+
+TransferSetup fleetSetup(const FleetImage& image, const DeviceEntry& device)
+{
+    return TransferSetup{image.bytes.data(),
+                         static_cast<std::uint32_t>(image.bytes.size()),
+                         image.minAddress,
+                         image.maxAddress,
+                         static_cast<std::int8_t>(image.fileType),
+                         image.typeLetter == 0,
+                         !device.wholeEnciphered,
+                         device.password.c_str(),
+                         ReplyPolicy::DROP_STALE,
+                         true};
+}
 
 bool loadImages(const std::string& listPath, std::vector<DeviceEntry>* devices,
                 std::vector<FleetImage>* images)
@@ -82,21 +95,27 @@ bool loadImages(const std::string& listPath, std::vector<DeviceEntry>* devices,
             ++(*images)[static_cast<std::size_t>(device.image)].devices;
             continue;
         }
-        FleetImage image{device.file, device.typeLetter, {}, {}, {}, 1};
-        std::uint8_t fileType = 0;
+        FleetImage image{device.file, device.typeLetter, {}, 0, 0, 0, 0, 0, 1};
         std::string message;
-        if (!loadLikeVNloader(device.file, device.typeLetter, &fileType, &message)) {
+        if (!loadLikeVNloader(device.file, device.typeLetter, &image, &message)) {
             reportListProblem(listPath, device.line,
                               message.empty() ? "cannot load " + device.file : message);
             return false;
         }
-        keepImage(&image, fileType);
-        std::string reason;
-        if (!planTransfer(image.view, &image.plan, &reason)) {
-            reportListProblem(listPath, device.line, device.file + ": " + reason);
+        // Planned over imageBuffer itself: a refusal is known before a copy.
+        TransferSetup setup = fleetSetup(image, device);
+        setup.image = imageBuffer;
+        setup.imageSize = IMAGE_BUFFER_SIZE;
+        TransferSession plan(setup, nullptr, nullptr);
+        if (plan.action() == SessionAction::DONE) {
+            char words[512];
+            transferEndText(plan.outcome(), device.file.c_str(), words, sizeof words);
+            reportListProblem(listPath, device.line, withoutLineEnd(words));
             return false;
         }
-        trimImage(&image);
+        image.firstPage = plan.firstPage();
+        image.endPage = plan.endPage();
+        keepImage(&image);
         device.image = static_cast<int>(images->size());
         images->push_back(std::move(image));
     }

@@ -1,12 +1,12 @@
 #include "fleet_list.h"
 
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <map>
 
 #include "fleet_csv.h"
+#include "image/image_kinds.h"
 
 namespace {
 enum Column { COL_ADDRESS, COL_PASSWORD, COL_FILE, COL_TYPE, COL_WHOLE, COLUMN_COUNT };
@@ -75,7 +75,7 @@ bool readRow(const CsvRecord& row, const int* where, const FleetOptions& options
     }
     std::string type = cell(COL_TYPE);
     device->typeLetter = type.empty() ? options.typeLetter : type[0];
-    if (type.size() > 1 || (device->typeLetter && !std::strchr("MDLJH", device->typeLetter))) {
+    if (type.size() > 1 || (device->typeLetter && !imageKindOfLetter(device->typeLetter))) {
         *problem = "not a type letter (M, D, L, J or H): " + type;
         return false;
     }

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "image/image_kinds.h"
+
 namespace {
 struct OptionRow {
     const char* name;
@@ -157,7 +159,7 @@ FleetArgs parseFleetOptions(int argc, const char* const* argv, FleetOptions* opt
         return bad("no device list given");
     if (options->plain != (options->typeLetter != 0))
         return bad("-NE and -T go together");
-    if (options->plain && !std::strchr("MDLJH", options->typeLetter))
+    if (options->plain && !imageKindOfLetter(options->typeLetter))
         return bad(std::string("You have chosen an unavailable file type:") +
                    options->typeLetter);
     return FLEET_ARGS_RUN;

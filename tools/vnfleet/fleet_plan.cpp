@@ -2,16 +2,18 @@
 
 #include <cstdio>
 
-namespace {
-const char* kindName(std::uint8_t fileType)
-{
-    static const char* const names[] = {"main", "DSP", "logo", "Java", "html"};
-    return fileType >= 2 && fileType <= 6 ? names[fileType - 2] : "unknown";
-}
+#include "image/image_kinds.h"
+#include "link/packets.h"
 
+namespace {
 unsigned pagesOf(const FleetImage& image)
 {
-    return static_cast<unsigned>(image.plan.endPage - image.plan.firstPage);
+    return static_cast<unsigned>(image.endPage - image.firstPage);
+}
+
+unsigned packetsOf(const FleetImage& image)
+{
+    return (pagesOf(image) + PAGES_PER_PACKET - 1) / PAGES_PER_PACKET;
 }
 }  // namespace
 
@@ -27,17 +29,16 @@ void printPlan(const std::vector<DeviceEntry>& devices, const std::vector<FleetI
         ++sending;
         const FleetImage& image = images[static_cast<std::size_t>(device.image)];
         pages += pagesOf(image);
-        packets += static_cast<unsigned>(packetsOf(image.plan)) + 1;
+        packets += packetsOf(image) + 1;
     }
     std::printf("VNfleet: plan: %zu devices, %zu files, %llu pages, %llu packets\n", sending,
                 images.size(), pages, packets);
     for (const FleetImage& image : images)
-        std::printf("file %s: %s image%s, pages %u to %u (%u pages, %d packets and the finish "
+        std::printf("file %s: %s%s, pages %u to %u (%u pages, %u packets and the finish "
                     "packet), %d devices\n",
-                    image.file.c_str(), kindName(image.view.fileType),
-                    image.view.packaged ? " from an update package" : "", image.plan.firstPage,
-                    image.plan.endPage - 1u, pagesOf(image), packetsOf(image.plan),
-                    image.devices);
+                    image.file.c_str(), imageKindOf(image.fileType)->name,
+                    image.typeLetter == 0 ? " from an update package" : "", image.firstPage,
+                    image.endPage - 1u, pagesOf(image), packetsOf(image), image.devices);
     for (const DeviceEntry& device : devices)
         std::printf("device %s: %s%s\n", device.address.c_str(), device.file.c_str(),
                     updatedBefore.count(device.address) ? " (skipped: updated in an earlier run)"

@@ -5,7 +5,7 @@
 #include "fleet_debug_log.h"
 #include "fleet_progress.h"
 #include "fleet_report.h"
-#include "fleet_session.h"
+#include "app/transfer_words.h"
 #include "fleet_timer.h"
 #include "link/ports.h"
 #include "platform/platform.h"
@@ -15,17 +15,13 @@ constexpr int LONGEST_POLL_MS = 100;  // the progress line's refresh
 
 struct Slot {
     const DeviceEntry* device;
-    const FleetImage* image;
+    std::unique_ptr<TransferSession> session;
     PlatformSocket sock;
-    DeviceSession session;
     ReplyTimer timer;
     std::uint64_t startedMs;
     std::uint64_t sentMs;
     std::uint64_t deadlineMs;
-    int sendsOfPacket;
     bool lastWasTimeout;
-    unsigned datagrams;
-    unsigned resends;
     bool ended;
 };
 
@@ -36,23 +32,24 @@ struct Loop {
     std::uint8_t datagram[PACKET_BUFFER_SIZE];
 };
 
+const char* const NO_REPLY = "no reply";
+
 void finish(Loop& loop, Slot& slot, const char* result, const std::string& reason)
 {
     slot.ended = true;
     if (slot.sock != PLATFORM_NO_SOCKET)
         platformClose(slot.sock);
-    std::uint64_t now = platformMonotonicMs();
+    const SessionCounters& counters = slot.session->counters();
     DeviceResult r{slot.device->address, slot.device->file, result, reason,
-                   slot.session.pagesAcknowledged, slot.datagrams, slot.resends,
-                   now - slot.startedMs};
+                   counters.pagesAcknowledged, counters.datagramsSent, counters.resends,
+                   platformMonotonicMs() - slot.startedMs};
     if (loop.run->report)
         writeReportLine(loop.run->report, r);
     showDeviceEnd(r);
-    std::uint32_t planned = slot.session.plan.endPage - slot.session.plan.firstPage;
     if (result[0] == 'u') {
         ++loop.tally.updated;
     } else {
-        loop.tally.pagesToSend -= planned - slot.session.pagesAcknowledged;
+        loop.tally.pagesToSend -= counters.totalPages - counters.pagesAcknowledged;
         if (result[0] == 'f')
             ++loop.tally.failed;
         else
@@ -61,40 +58,52 @@ void finish(Loop& loop, Slot& slot, const char* result, const std::string& reaso
     --loop.tally.inFlight;
 }
 
-void send(Loop& loop, Slot& slot, bool again)
+void finishAsSessionSays(Loop& loop, Slot& slot)
 {
-    if (platformSendTo(slot.sock, slot.session.packet, slot.session.packetLength,
-                       PlatformAddress{slot.device->ip, UPDATE_PORT}) < 0) {
-        finish(loop, slot, "failed", "send failed");
+    const SessionOutcome& outcome = slot.session->outcome();
+    if (outcome.reason == SessionReason::COMPLETED) {
+        finish(loop, slot, "updated", "");
         return;
     }
-    slot.sentMs = platformMonotonicMs();
-    slot.deadlineMs = slot.sentMs + static_cast<std::uint64_t>(replyWaitMs(slot.timer));
-    ++slot.datagrams;
-    if (again) {
-        ++slot.resends;
-        ++slot.sendsOfPacket;
-    } else {
-        slot.sendsOfPacket = 1;
-    }
+    char words[256];
+    transferEndText(outcome, slot.device->file.c_str(), words, sizeof words);
+    std::string reason = words;
+    while (!reason.empty() && reason.back() == '\n')
+        reason.pop_back();
+    finish(loop, slot, "failed", reason);
 }
 
-void resendOrGiveUp(Loop& loop, Slot& slot)
+// Does what the session asks until it waits for a reply or is done.
+void drive(Loop& loop, Slot& slot)
 {
-    if (slot.sendsOfPacket >= loop.run->options->tries) {
-        finish(loop, slot, "failed", slot.lastWasTimeout ? "no reply" : "no usable reply");
-        return;
-    }
-    send(loop, slot, true);
-}
-
-// Replies to packets already acknowledged go before the finish packet.
-void drain(Loop& loop, Slot& slot)
-{
-    PlatformPollEntry entry{slot.sock, false};
-    while (platformPollRead(&entry, 1, 0) > 0 && entry.readable) {
-        PlatformAddress from{};
-        platformRecvFrom(slot.sock, loop.datagram, PACKET_BUFFER_SIZE, &from);
+    TransferSession& session = *slot.session;
+    for (;;) {
+        switch (session.action()) {
+        case SessionAction::SEND: {
+            if (session.counters().sendsOfPacket >=
+                static_cast<std::uint32_t>(loop.run->options->tries)) {
+                finish(loop, slot, "failed", slot.lastWasTimeout ? NO_REPLY : "no usable reply");
+                return;
+            }
+            bool sent = platformSendTo(slot.sock, session.datagram(), session.datagramLength(),
+                                       PlatformAddress{slot.device->ip, UPDATE_PORT}) >= 0;
+            slot.sentMs = platformMonotonicMs();
+            slot.deadlineMs = slot.sentMs + static_cast<std::uint64_t>(replyWaitMs(slot.timer));
+            session.sendResult(sent);
+            break;
+        }
+        case SessionAction::DRAIN:
+            // Answers to packets already acknowledged go before the finish packet.
+            platformDrainSocket(slot.sock, nullptr);
+            session.drained();
+            break;
+        case SessionAction::WAIT:
+        case SessionAction::WAIT_ON:
+            return;
+        case SessionAction::DONE:
+            finishAsSessionSays(loop, slot);
+            return;
+        }
     }
 }
 
@@ -104,40 +113,38 @@ void takeReply(Loop& loop, Slot& slot)
     int length = platformRecvFrom(slot.sock, loop.datagram, PACKET_BUFFER_SIZE, &from);
     if (length < 0)
         return;  // no datagram after all, or one too long for any reply
-    std::uint32_t before = slot.session.pagesAcknowledged;
-    SessionStep step = sessionReply(&slot.session, loop.datagram, length);
-    if (step == STEP_KEEP_WAITING)
+    TransferSession& session = *slot.session;
+    const std::uint32_t sendsBefore = session.counters().sendsOfPacket;
+    const std::uint32_t pagesBefore = session.counters().pagesAcknowledged;
+    session.reply(loop.datagram, length);
+    if (session.action() == SessionAction::WAIT_ON)
         return;
     slot.lastWasTimeout = false;
-    if (step == STEP_RESEND) {
-        resendOrGiveUp(loop, slot);
-        return;
-    }
+    bool answered = session.counters().sendsOfPacket == 0 ||
+                    session.outcome().reason == SessionReason::COMPLETED;
     // Karn's rule: only a packet sent once times the round trip.
-    if (slot.sendsOfPacket == 1)
+    if (answered && sendsBefore == 1)
         sampleRoundTrip(&slot.timer, static_cast<int>(platformMonotonicMs() - slot.sentMs));
-    loop.tally.pagesDone += slot.session.pagesAcknowledged - before;
-    if (step == STEP_DONE) {
-        if (slot.session.completed)
-            finish(loop, slot, "updated", "");
-        else
-            finish(loop, slot, "failed", slot.session.failure);
-        return;
-    }
-    if (sessionAtFinish(slot.session))
-        drain(loop, slot);
-    send(loop, slot, false);
+    loop.tally.pagesDone += session.counters().pagesAcknowledged - pagesBefore;
+    drive(loop, slot);
+}
+
+void timeOut(Loop& loop, Slot& slot)
+{
+    noteTimeout(&slot.timer);
+    slot.lastWasTimeout = true;
+    slot.session->noReply();
+    drive(loop, slot);
 }
 
 void startDevice(Loop& loop, const DeviceEntry& device)
 {
     auto slot = std::make_unique<Slot>();
     slot->device = &device;
-    slot->image = &(*loop.run->images)[static_cast<std::size_t>(device.image)];
+    const FleetImage& image = (*loop.run->images)[static_cast<std::size_t>(device.image)];
+    slot->session = std::make_unique<TransferSession>(fleetSetup(image, device), nullptr, nullptr);
     slot->startedMs = platformMonotonicMs();
     startTimer(&slot->timer, loop.run->options->minWaitMs);
-    startSession(&slot->session, slot->image->view, slot->image->plan, device.password,
-                 !device.wholeEnciphered);
     ++loop.tally.inFlight;
     slot->sock = platformUdpOpen();
     if (slot->sock == PLATFORM_NO_SOCKET ||
@@ -146,7 +153,7 @@ void startDevice(Loop& loop, const DeviceEntry& device)
         return;
     }
     platformIgnoreConnReset(slot->sock);
-    send(loop, *slot, false);
+    drive(loop, *slot);
     if (!slot->ended)
         loop.active.push_back(std::move(slot));
 }
@@ -159,7 +166,7 @@ void skipDevice(Loop& loop, const DeviceEntry& device)
         writeReportLine(loop.run->report, r);
     showDeviceEnd(r);
     ++loop.tally.skipped;
-    loop.tally.pagesToSend -= static_cast<unsigned>(image.plan.endPage - image.plan.firstPage);
+    loop.tally.pagesToSend -= static_cast<unsigned>(image.endPage - image.firstPage);
 }
 
 void dropEnded(Loop& loop)
@@ -192,8 +199,8 @@ int runFleet(const FleetRun& run)
     const std::vector<DeviceEntry>& devices = *run.devices;
     loop.tally.devices = static_cast<unsigned>(devices.size());
     for (const DeviceEntry& device : devices) {
-        const TransferPlan& plan = (*run.images)[static_cast<std::size_t>(device.image)].plan;
-        loop.tally.pagesToSend += static_cast<unsigned>(plan.endPage - plan.firstPage);
+        const FleetImage& image = (*run.images)[static_cast<std::size_t>(device.image)];
+        loop.tally.pagesToSend += static_cast<unsigned>(image.endPage - image.firstPage);
     }
     loop.tally.startedMs = platformMonotonicMs();
     startProgress(platformStdoutIsTerminal());
@@ -237,9 +244,7 @@ int runFleet(const FleetRun& run)
             Slot& slot = *loop.active[i];
             if (slot.ended || slot.deadlineMs > now)
                 continue;
-            noteTimeout(&slot.timer);
-            slot.lastWasTimeout = true;
-            resendOrGiveUp(loop, slot);
+            timeOut(loop, slot);
         }
         dropEnded(loop);
         refreshProgress(loop.tally, platformMonotonicMs());
