@@ -15,6 +15,7 @@
 
 #include "hex_text.h"
 #include "programs.h"
+#include "usage_docs.h"
 
 namespace {
 using Bytes = std::vector<std::uint8_t>;
@@ -240,4 +241,9 @@ TEST(VNfleet, InterruptStopsAtOnceAndReportsTheDevicesInFlight)
                         "\"interrupted\""),
               std::string::npos)
         << text;
+}
+
+TEST(VNfleet, ReadmeAndManualListTheOptionsAndStatusesOfHelp)
+{
+    expectDocsListTheOptionsAndStatusesOfHelp("VNfleet", "## Updating a fleet", "man/VNfleet.1");
 }
