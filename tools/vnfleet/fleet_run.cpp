@@ -232,6 +232,8 @@ int runFleet(const FleetRun& run)
             waitFailed = true;
             break;
         }
+        if (platformInterrupted())
+            break;  // not one more datagram
         std::size_t first = debug.sock != PLATFORM_NO_SOCKET ? 1 : 0;
         if (first == 1 && entries[0].readable)
             copyDebugLine(&debug);
