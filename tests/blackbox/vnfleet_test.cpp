@@ -124,8 +124,9 @@ TEST(VNfleet, SendsTheDatagramsVNloaderSends)
         {{"-P", "pw", "-NE", "-T", "M", "-f", "main.hex"}, "address\n127.0.0.1\n"},
         {{"-P", "a password of twenty", "-f", "java.enc"}, "address\n127.0.0.1\n"},
         {{"-P", "pw", "-EA", "-f", "java.enc"}, "address\n127.0.0.1\n"},
-        {{"-P", "pw", "-NE", "-T", "L", "-f", "logo.bin"},
-         "address,password,file,type,whole\n127.0.0.1,pw,logo.bin,L,no\n"},
+        {{"-P", "p,\"w", "-NE", "-T", "L", "-f", "logo.bin"},
+         "address,password,file,type,whole\r\n# CR LF lines, a quoted field\r\n"
+         "127.0.0.1,\"p,\"\"w\",logo.bin,L,no\r\n"},
     };
     std::string dir = fleetStartupFolder();
     for (const Case& c : cases) {
