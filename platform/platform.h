@@ -86,6 +86,18 @@ void platformSetPendingError(int code);
 // system has no text; at most size - 1 characters are stored.
 int platformSystemText(int code, char* buffer, std::size_t size);
 
+// ---- Many sockets on one thread (VNsim's fleet of devices, VNfleet) ----
+// Waits until at least one of the count sockets has a datagram to read (or
+// an error to report), at most timeoutMs (negative: no limit). Sets ready[i]
+// to 1 for each such socket and 0 for the others. Returns how many are
+// ready; 0 after the time-out or when a caught signal (platformCatchInterrupt)
+// cut the wait short; -1 when the wait itself failed.
+int platformPoll(const PlatformSocket* socks, int count, unsigned char* ready, int timeoutMs);
+// Lets the process hold at least `count` open files and sockets, raising
+// its limit as far as the system allows; false when it stays below count.
+// Windows has no such per-process limit: always true there.
+bool platformRaiseOpenFileLimit(int count);
+
 // --- The update transfer's drain ---
 // Reads and drops every datagram already queued on the socket, without
 // waiting, and leaves the socket's readiness event (may be nullptr)
@@ -93,19 +105,12 @@ int platformSystemText(int code, char* buffer, std::size_t size);
 // for one that is gone. Returns how many datagrams were dropped.
 int platformDrainSocket(PlatformSocket sock, PlatformEvent* event);
 
-// --- Many sockets on one thread, the operator's interrupt, the terminal ---
-
-struct PlatformPollEntry {
-    PlatformSocket sock;
-    bool readable;  // set by platformPollRead
-};
-// Waits until one of the sockets has a datagram to read or timeoutMs have
-// passed (poll / WSAPoll). The number of readable sockets; 0 when none is
-// (the wait may end early, as on an interrupt); -1 when the wait failed.
-int platformPollRead(PlatformPollEntry* entries, int count, int timeoutMs);
+// --- The operator's interrupt, the terminal ---
 
 // From now on Ctrl-C (and the console's close on Windows) only sets a mark
-// that platformInterrupted reports; a wait in platformPollRead ends early.
+// that platformInterrupted reports. A wait in platformPoll ends early on
+// POSIX; on Windows the mark is set from another thread and the wait runs
+// its course, so keep waits short.
 void platformCatchInterrupt();
 bool platformInterrupted();
 

@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -280,7 +281,48 @@ int platformDrainSocket(PlatformSocket sock, PlatformEvent*)
     }
 }
 
-// --- Many sockets on one thread, the operator's interrupt, the terminal ---
+// ---- Many sockets on one thread ----
+
+int platformPoll(const PlatformSocket* socks, int count, unsigned char* ready, int timeoutMs)
+{
+    std::vector<pollfd> fds(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i)
+        fds[static_cast<std::size_t>(i)] = pollfd{static_cast<int>(socks[i]), POLLIN, 0};
+    int got = poll(fds.data(), static_cast<nfds_t>(count), timeoutMs);
+    if (got < 0 && errno == EINTR)
+        return 0;  // a caught signal: the caller looks at what it marked
+    if (got < 0) {
+        noteFailure(errno);
+        return -1;
+    }
+    for (int i = 0; i < count; ++i)
+        ready[i] = fds[static_cast<std::size_t>(i)].revents != 0 ? 1 : 0;
+    return got;
+}
+
+bool platformRaiseOpenFileLimit(int count)
+{
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0) {
+        noteFailure(errno);
+        return false;
+    }
+    rlim_t wanted = static_cast<rlim_t>(count);
+    if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur >= wanted)
+        return true;
+    if (limit.rlim_max != RLIM_INFINITY && limit.rlim_max < wanted)
+        limit.rlim_max = wanted;  // allowed only with the privilege to raise it
+    limit.rlim_cur = wanted;
+    if (setrlimit(RLIMIT_NOFILE, &limit) == 0)
+        return true;
+    noteFailure(errno);
+    getrlimit(RLIMIT_NOFILE, &limit);
+    limit.rlim_cur = limit.rlim_max;  // as far as allowed
+    setrlimit(RLIMIT_NOFILE, &limit);
+    return limit.rlim_max == RLIM_INFINITY || limit.rlim_max >= wanted;
+}
+
+// --- The operator's interrupt, the terminal ---
 
 namespace {
 volatile sig_atomic_t interruptSeen = 0;
@@ -290,24 +332,6 @@ void noteInterrupt(int)
     interruptSeen = 1;
 }
 }  // namespace
-
-int platformPollRead(PlatformPollEntry* entries, int count, int timeoutMs)
-{
-    static std::vector<pollfd> fds;
-    fds.resize(static_cast<std::size_t>(count));
-    for (int i = 0; i < count; ++i)
-        fds[static_cast<std::size_t>(i)] = pollfd{static_cast<int>(entries[i].sock), POLLIN, 0};
-    int got = poll(fds.data(), static_cast<nfds_t>(count), timeoutMs);
-    if (got < 0) {
-        if (errno == EINTR)
-            return 0;
-        noteFailure(errno);
-        return -1;
-    }
-    for (int i = 0; i < count; ++i)
-        entries[i].readable = (fds[static_cast<std::size_t>(i)].revents & (POLLIN | POLLERR)) != 0;
-    return got;
-}
 
 void platformCatchInterrupt()
 {

@@ -266,7 +266,27 @@ int platformDrainSocket(PlatformSocket sock, PlatformEvent* event)
     return dropped;
 }
 
-// --- Many sockets on one thread, the operator's interrupt, the terminal ---
+// ---- Many sockets on one thread ----
+
+int platformPoll(const PlatformSocket* socks, int count, unsigned char* ready, int timeoutMs)
+{
+    std::vector<WSAPOLLFD> fds(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i)
+        fds[static_cast<std::size_t>(i)] = WSAPOLLFD{static_cast<SOCKET>(socks[i]), POLLRDNORM, 0};
+    int got = WSAPoll(fds.data(), static_cast<ULONG>(count), timeoutMs < 0 ? -1 : timeoutMs);
+    if (got == SOCKET_ERROR)
+        return -1;
+    for (int i = 0; i < count; ++i)
+        ready[i] = fds[static_cast<std::size_t>(i)].revents != 0 ? 1 : 0;
+    return got;
+}
+
+bool platformRaiseOpenFileLimit(int)
+{
+    return true;
+}
+
+// --- The operator's interrupt, the terminal ---
 
 namespace {
 volatile LONG interruptSeen = 0;
@@ -277,26 +297,6 @@ BOOL WINAPI noteInterrupt(DWORD)
     return TRUE;
 }
 }  // namespace
-
-int platformPollRead(PlatformPollEntry* entries, int count, int timeoutMs)
-{
-    static std::vector<WSAPOLLFD> fds;
-    fds.resize(static_cast<std::size_t>(count));
-    for (int i = 0; i < count; ++i) {
-        WSAPOLLFD& fd = fds[static_cast<std::size_t>(i)];
-        fd.fd = static_cast<SOCKET>(entries[i].sock);
-        fd.events = POLLRDNORM;
-        fd.revents = 0;
-    }
-    // Ctrl-C does not cut WSAPoll short: wait in slices.
-    int got = WSAPoll(fds.data(), static_cast<ULONG>(count), timeoutMs < 50 ? timeoutMs : 50);
-    if (got == SOCKET_ERROR)
-        return -1;
-    for (int i = 0; i < count; ++i)
-        entries[i].readable =
-            (fds[static_cast<std::size_t>(i)].revents & (POLLRDNORM | POLLERR)) != 0;
-    return got;
-}
 
 void platformCatchInterrupt()
 {

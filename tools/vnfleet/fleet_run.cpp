@@ -206,9 +206,12 @@ int runFleet(const FleetRun& run)
     startProgress(platformStdoutIsTerminal());
     DebugLog debug = openDebugLog(run.debugLog);
     platformCatchInterrupt();
+    // A socket per device in flight, beside the standard files and the log.
+    platformRaiseOpenFileLimit(run.options->inFlight + 16);
 
     std::size_t next = 0;
-    std::vector<PlatformPollEntry> entries;
+    std::vector<PlatformSocket> socks;
+    std::vector<unsigned char> ready;
     bool waitFailed = false;
     while (!platformInterrupted()) {
         while (loop.active.size() < static_cast<std::size_t>(run.options->inFlight) &&
@@ -221,25 +224,25 @@ int runFleet(const FleetRun& run)
         }
         if (loop.active.empty() && next == devices.size())
             break;
-        entries.clear();
+        socks.clear();
         if (debug.sock != PLATFORM_NO_SOCKET)
-            entries.push_back(PlatformPollEntry{debug.sock, false});
+            socks.push_back(debug.sock);
         for (const auto& slot : loop.active)
-            entries.push_back(PlatformPollEntry{slot->sock, false});
-        int ready = platformPollRead(entries.data(), static_cast<int>(entries.size()),
-                                     pollWaitMs(loop, platformMonotonicMs()));
-        if (ready < 0) {
+            socks.push_back(slot->sock);
+        ready.resize(socks.size());
+        if (platformPoll(socks.data(), static_cast<int>(socks.size()), ready.data(),
+                         pollWaitMs(loop, platformMonotonicMs())) < 0) {
             waitFailed = true;
             break;
         }
         if (platformInterrupted())
             break;  // not one more datagram
         std::size_t first = debug.sock != PLATFORM_NO_SOCKET ? 1 : 0;
-        if (first == 1 && entries[0].readable)
+        if (first == 1 && ready[0])
             copyDebugLine(&debug);
         std::size_t count = loop.active.size();
         for (std::size_t i = 0; i < count; ++i)
-            if (entries[first + i].readable && !loop.active[i]->ended)
+            if (ready[first + i] && !loop.active[i]->ended)
                 takeReply(loop, *loop.active[i]);
         std::uint64_t now = platformMonotonicMs();
         for (std::size_t i = 0; i < count; ++i) {

@@ -7,6 +7,7 @@
 #include "platform/platform.h"
 #include "sim_device.h"
 #include "sim_faults.h"
+#include "sim_fleet.h"
 #include "sim_options.h"
 #include "sim_summary.h"
 #include "sim_usage.h"
@@ -82,16 +83,10 @@ void sendDebug(const SimLink& link, PlatformAddress loader, const char* text)
 void reportToLoader(const SimLink& link, PlatformAddress loader, const SimAnswer& answer,
                     bool firstCodeUpdate)
 {
-    if (firstCodeUpdate)
-        sendDebug(link, loader, "update started");
-    if (answer.replyCode == TFTP_NACK && answer.nackReason == NACK_WRONG_PASSWORD)
-        sendDebug(link, loader, "wrong Set Password");
-    if (!answer.isFinish)
-        return;
-    if (simState.finishSeen && simState.checksFailed == 0)
-        sendDebug(link, loader, "update finished, crc ok");
-    else
-        sendDebug(link, loader, "update failed");
+    const char* messages[SIM_MAX_DEBUG_MESSAGES];
+    int count = debugMessagesFor(answer, firstCodeUpdate, messages);
+    for (int i = 0; i < count; ++i)
+        sendDebug(link, loader, messages[i]);
 }
 
 void answerLoader(const SimLink& link, PlatformAddress loader, const SimAnswer& answer)
@@ -114,6 +109,8 @@ int main(int argc, char** argv)
         simError("VNsim: cannot start sockets\n");
         platformExit(SIM_EXIT_NO_BIND);
     }
+    if (simOptions.deviceCount != 0)
+        platformExit(runFleet());
     SimLink link{PLATFORM_NO_SOCKET, PLATFORM_NO_SOCKET, nullptr};
     if (!openLink(&link))
         platformExit(SIM_EXIT_NO_BIND);
@@ -144,11 +141,11 @@ int main(int argc, char** argv)
             continue;  // nothing there after all, or a reset from an earlier reply
         lastPacket = platformMonotonicMs();
 
-        bool wasStarted = simState.started;
+        bool wasStarted = simState->started;
         SimAnswer answer;
         handleDatagram(datagram, length, &answer);
         applyFaults(&answer);
-        reportToLoader(link, loader, answer, simState.started && !wasStarted);
+        reportToLoader(link, loader, answer, simState->started && !wasStarted);
         answerLoader(link, loader, answer);
         consolePrint("%s\n", answer.line);
 
@@ -158,8 +155,8 @@ int main(int argc, char** argv)
             std::snprintf(reason, sizeof reason, "stopped after nack %d", answer.nackReason);
             stop(reason);
         }
-        if (simOptions.packetLimit != 0 && simState.packets >= simOptions.packetLimit) {
-            std::snprintf(reason, sizeof reason, "stopped after %ld packets", simState.packets);
+        if (simOptions.packetLimit != 0 && simState->packets >= simOptions.packetLimit) {
+            std::snprintf(reason, sizeof reason, "stopped after %ld packets", simState->packets);
             stop(reason);
         }
     }

@@ -8,7 +8,10 @@
 #include "sim_options.h"
 #include "sim_sequence.h"
 
-SimState simState;
+namespace {
+SimState onlyDevice;
+}  // namespace
+SimState* simState = &onlyDevice;
 
 namespace {
 // Each finishType owns a range of the device's page space. Kept here on
@@ -142,20 +145,20 @@ void handleCodeUpdate(const std::uint8_t* data, int length, SimAnswer* answer)
         return;
 
     const std::uint8_t* payload = data + OFF_PAYLOAD;
-    bool again = simState.pages.find(start) != simState.pages.end();
+    bool again = simState->pages.find(start) != simState->pages.end();
     if (flags & FLAG_PAGE_HEADER) {
-        std::memcpy(simState.header, payload, SIM_PAGE_HEADER_SIZE);
-        simState.haveHeader = true;
-        simState.headerEnciphered = (flags & FLAG_ENCRYPTED) != 0;
-        simState.headerPage = start;
+        std::memcpy(simState->header, payload, SIM_PAGE_HEADER_SIZE);
+        simState->haveHeader = true;
+        simState->headerEnciphered = (flags & FLAG_ENCRYPTED) != 0;
+        simState->headerPage = start;
         payload += SIM_PAGE_HEADER_SIZE;
     }
     for (int i = 0; i < count; ++i) {
-        SimPage& page = simState.pages[start + i];
+        SimPage& page = simState->pages[start + i];
         std::memcpy(page.bytes, payload + i * SIM_PAGE_SIZE, SIM_PAGE_SIZE);
         page.enciphered = (flags & FLAG_ENCRYPTED) != 0;
     }
-    simState.packetsByStart[start] = SimPacket{count, flags};
+    simState->packetsByStart[start] = SimPacket{count, flags};
     if (again)
         appendLine(answer, ", again");
     answerWith(answer, TFTP_ACK, 0);
@@ -169,7 +172,7 @@ void handleFinish(const std::uint8_t* data, int length, SimAnswer* answer)
     answer->target = SIM_TARGET_FINISH;
     answer->isFinish = true;
     answer->endsRun = true;  // the loader sends it once, last
-    simState.finishArrived = true;
+    simState->finishArrived = true;
     answer->replyPage = static_cast<std::uint16_t>(start);
     const ImageKind* kind = kindOf(static_cast<std::uint8_t>(type));
     appendLine(answer, "finish %s (type %d), flags 0x%02x, %d bytes", kind ? kind->name : "?",
@@ -212,49 +215,49 @@ void handleFinish(const std::uint8_t* data, int length, SimAnswer* answer)
         return;
     }
 
-    simState.finishSeen = true;
+    simState->finishSeen = true;
     answerWith(answer, TFTP_ACK, 0);
 
-    simState.missingPages = missingPages(first, end);
+    simState->missingPages = missingPages(first, end);
     std::uint16_t crc = receivedCrc(first, end);
-    simState.crcOk = simState.missingPages == 0 && crc == sentCrc;
-    if (simState.missingPages != 0) {
-        const char* plural = simState.missingPages == 1 ? "" : "s";
-        appendLine(answer, ", %d page%s missing", simState.missingPages, plural);
-        noteFailure("finish: %d page%s missing", simState.missingPages, plural);
-    } else if (!simState.crcOk) {
+    simState->crcOk = simState->missingPages == 0 && crc == sentCrc;
+    if (simState->missingPages != 0) {
+        const char* plural = simState->missingPages == 1 ? "" : "s";
+        appendLine(answer, ", %d page%s missing", simState->missingPages, plural);
+        noteFailure("finish: %d page%s missing", simState->missingPages, plural);
+    } else if (!simState->crcOk) {
         appendLine(answer, ", crc 0x%04x but pages give 0x%04x", sentCrc, crc);
         noteFailure("finish: crc 0x%04x, the pages received give 0x%04x", sentCrc, crc);
     } else {
         appendLine(answer, ", crc 0x%04x ok", sentCrc);
     }
     // Missing pages already tell of a packet that fell short.
-    bool packetsFit = simState.missingPages != 0 ||
+    bool packetsFit = simState->missingPages != 0 ||
                       packetsFitFinish(first, end, (flags & FLAG_ENCRYPTED) != 0, answer);
 
     // A packaged image starts with its page header at the first page and
     // says so in the finish packet's flags.
     bool packagedFinish = (flags & FLAG_ENCRYPTED) != 0;
-    if (simState.haveHeader && simState.headerPage != first) {
-        appendLine(answer, ", page header came with packet %d", simState.headerPage);
-        noteFailure("finish: page header came with packet %d, not %d", simState.headerPage, first);
+    if (simState->haveHeader && simState->headerPage != first) {
+        appendLine(answer, ", page header came with packet %d", simState->headerPage);
+        noteFailure("finish: page header came with packet %d, not %d", simState->headerPage, first);
     }
-    if (end > first && packagedFinish != simState.haveHeader) {
-        const char* arrived = simState.haveHeader ? "a" : "no";
+    if (end > first && packagedFinish != simState->haveHeader) {
+        const char* arrived = simState->haveHeader ? "a" : "no";
         appendLine(answer, ", but %s page header arrived", arrived);
         noteFailure("finish: flags 0x%02x, but %s page header arrived", flags, arrived);
     }
 
-    simState.headerCheck = HEADER_NONE;
-    if (simState.haveHeader)
-        simState.headerCheck = packagedImage(first, end, &simState.image);
+    simState->headerCheck = HEADER_NONE;
+    if (simState->haveHeader)
+        simState->headerCheck = packagedImage(first, end, &simState->image);
     else
-        plainImage(first, end, &simState.image);
-    appendLine(answer, "%s", headerCheckText(simState.headerCheck));
-    if (simState.headerCheck == HEADER_BAD)
+        plainImage(first, end, &simState->image);
+    appendLine(answer, "%s", headerCheckText(simState->headerCheck));
+    if (simState->headerCheck == HEADER_BAD)
         noteFailure("finish: the page header's crc does not match the image");
 
-    if (!packetsFit || !simState.crcOk || simState.headerCheck == HEADER_BAD)
+    if (!packetsFit || !simState->crcOk || simState->headerCheck == HEADER_BAD)
         answerWith(answer, TFTP_NACK, NACK_BAD_CRC);
 }
 }  // namespace
@@ -283,11 +286,11 @@ void appendLine(SimAnswer* answer, const char* format, ...)
 
 void noteFailure(const char* format, ...)
 {
-    if (simState.checksFailed++ > 0)
+    if (simState->checksFailed++ > 0)
         return;
     va_list args;
     va_start(args, format);
-    std::vsnprintf(simState.firstFailure, sizeof simState.firstFailure, format, args);
+    std::vsnprintf(simState->firstFailure, sizeof simState->firstFailure, format, args);
     va_end(args);
 }
 
@@ -296,11 +299,11 @@ void handleDatagram(const std::uint8_t* data, int length, SimAnswer* answer)
     std::memset(answer, 0, sizeof *answer);
     answer->replyLength = REPLY_LENGTH;
     answer->copies = 1;
-    ++simState.packets;
+    ++simState->packets;
 
     int opcode = length > 0 ? data[OFF_OPCODE] : -1;
     if (length >= PACKET_HEADER_SIZE && opcode == TFTP_CODE_UPDATE) {
-        simState.started = true;
+        simState->started = true;
         handleCodeUpdate(data, length, answer);
         return;
     }
@@ -324,4 +327,18 @@ int buildReply(const SimAnswer* answer, std::uint8_t* reply, int size)
     reply[OFF_NACK_REASON] = answer->replyCode == TFTP_NACK ? answer->nackReason : 0;
     putU16(reply + OFF_REPLY_PAGE, answer->replyPage);
     return length;
+}
+
+int debugMessagesFor(const SimAnswer& answer, bool firstCodeUpdate, const char** messages)
+{
+    int count = 0;
+    if (firstCodeUpdate)
+        messages[count++] = "update started";
+    if (answer.replyCode == TFTP_NACK && answer.nackReason == NACK_WRONG_PASSWORD)
+        messages[count++] = "wrong Set Password";
+    if (answer.isFinish)
+        messages[count++] = simState->finishSeen && simState->checksFailed == 0
+                                ? "update finished, crc ok"
+                                : "update failed";
+    return count;
 }

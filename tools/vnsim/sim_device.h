@@ -56,7 +56,9 @@ struct SimState {
     std::vector<std::uint8_t> image;  // what -o writes, set at the finish
 };
 
-extern SimState simState;
+// The device whose datagram is being handled: the only one, or in a fleet
+// the one the datagram came to.
+extern SimState* simState;
 
 // The answer to one datagram, and the console line that reports it.
 struct SimAnswer {
@@ -86,3 +88,9 @@ void appendLine(SimAnswer* answer, const char* format, ...) VN_PRINTF(2, 3);
 
 // Records a failed check (the first one is kept for the summary).
 void noteFailure(const char* format, ...) VN_PRINTF(1, 2);
+
+constexpr int SIM_MAX_DEBUG_MESSAGES = 3;
+
+// The debug messages the device sends to the loader's port 9029 with this
+// answer, in order; returns how many.
+int debugMessagesFor(const SimAnswer& answer, bool firstCodeUpdate, const char** messages);

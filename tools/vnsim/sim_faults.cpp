@@ -67,3 +67,17 @@ void applyFaults(SimAnswer* answer)
     if (answer->copies == 2)
         appendLine(answer, ", sent twice (injected)");
 }
+
+void saveFaultProgress(SimFaultProgress* progress)
+{
+    progress->repliesDropped = repliesDropped;
+    for (int i = 0; i < SIM_MAX_FAULTS; ++i)
+        progress->used[i] = simOptions.faults[i].used;
+}
+
+void restoreFaultProgress(const SimFaultProgress* progress)
+{
+    repliesDropped = progress->repliesDropped;
+    for (int i = 0; i < SIM_MAX_FAULTS; ++i)
+        simOptions.faults[i].used = progress->used[i];
+}

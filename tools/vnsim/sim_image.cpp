@@ -20,12 +20,12 @@ void assembleStream(int first, int end, bool withHeader, std::vector<std::uint8_
     stream->assign(headerSize + pages * SIM_PAGE_SIZE, 0);
     flags->assign(stream->size() / BLOCK, 0);
     if (withHeader) {
-        std::memcpy(stream->data(), simState.header, SIM_PAGE_HEADER_SIZE);
-        (*flags)[0] = simState.headerEnciphered ? 1 : 0;
+        std::memcpy(stream->data(), simState->header, SIM_PAGE_HEADER_SIZE);
+        (*flags)[0] = simState->headerEnciphered ? 1 : 0;
     }
     for (int page = first; page < end; ++page) {
-        auto kept = simState.pages.find(page);
-        if (kept == simState.pages.end())
+        auto kept = simState->pages.find(page);
+        if (kept == simState->pages.end())
             continue;
         std::size_t at = headerSize + static_cast<std::size_t>(page - first) * SIM_PAGE_SIZE;
         std::memcpy(stream->data() + at, kept->second.bytes, SIM_PAGE_SIZE);
@@ -39,7 +39,7 @@ int missingPages(int first, int end)
 {
     int missing = 0;
     for (int page = first; page < end; ++page)
-        if (simState.pages.find(page) == simState.pages.end())
+        if (simState->pages.find(page) == simState->pages.end())
             ++missing;
     return missing;
 }
@@ -48,7 +48,7 @@ std::uint16_t receivedCrc(int first, int end)
 {
     std::vector<std::uint8_t> stream;
     std::vector<std::uint8_t> flags;
-    assembleStream(first, end, simState.haveHeader, &stream, &flags);
+    assembleStream(first, end, simState->haveHeader, &stream, &flags);
     std::uint32_t span = end > first ? static_cast<std::uint32_t>(end - first) * SIM_PAGE_SIZE : 0;
     return updateCrc16(stream.data(), span);
 }

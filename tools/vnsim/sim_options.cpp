@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 #include "diag/console.h"
 #include "platform/platform.h"
@@ -26,7 +27,14 @@ const char simUsageText[] =
     "  --wrong-page-at <page>     acknowledge packet <page> with a wrong page, once\n"
     "  --reply-length <n>@<page>  answer packet <page> with <n> bytes, once\n"
     "  -h, --help                 print this text\n"
-    "<page> is a packet's start page, or \"finish\" for the finish packet.\n";
+    "<page> is a packet's start page, or \"finish\" for the finish packet.\n"
+    "A fleet of devices, each with its own state, checks and verdict:\n"
+    "  --devices <first>-<last>   one device on each 127.x.y.z address of the range;\n"
+    "                             -o names a folder that gets <address>.bin\n"
+    "  --loss <fraction>          lose datagrams at random, each way (e.g. 0.01)\n"
+    "  --dup <fraction>           send replies twice at random\n"
+    "  --ack-delay-ms <ms>        time a device takes to write a packet's pages\n"
+    "  --seed <n>                 seed of the random losses and duplicates (default 1)\n";
 
 namespace {
 bool parseNumber(const char* text, long low, long high, long* value)
@@ -76,6 +84,69 @@ bool addFault(SimFaultKind kind, int target, long value)
     return true;
 }
 
+bool parseFraction(const char* text, double* value)
+{
+    if (!text || *text < '0' || *text > '9')
+        return false;
+    char* end = nullptr;
+    double parsed = std::strtod(text, &end);
+    if (*end != '\0' || !(parsed >= 0.0 && parsed < 1.0))
+        return false;
+    *value = parsed;
+    return true;
+}
+
+// A loopback address in host byte order.
+bool parseLoopback(const char* text, std::uint32_t* host)
+{
+    std::uint32_t ip = platformParseIPv4(text);
+    std::uint8_t octets[4];
+    std::memcpy(octets, &ip, sizeof octets);  // network order: first octet first
+    if (ip == PLATFORM_BAD_ADDRESS || octets[0] != 127)
+        return false;
+    *host = (std::uint32_t{octets[0]} << 24) | (std::uint32_t{octets[1]} << 16) |
+            (std::uint32_t{octets[2]} << 8) | octets[3];
+    return true;
+}
+
+bool parseDevices(const char* text)
+{
+    char first[32];
+    const char* last = nullptr;
+    std::uint32_t low = 0;
+    std::uint32_t high = 0;
+    if (!splitPair(text, '-', first, sizeof first, &last) || !parseLoopback(first, &low) ||
+        !parseLoopback(last, &high) || high < low || high - low >= SIM_MAX_DEVICES)
+        return false;
+    simOptions.firstDevice = low;
+    simOptions.deviceCount = static_cast<int>(high - low + 1);
+    return true;
+}
+
+// The fleet's options: true when name is one, with *valid 1 when its value
+// is good and 0 when not.
+bool takeFleetOption(const char* name, const char* value, long* valid)
+{
+    long number = 0;
+    bool good = false;
+    if (std::strcmp(name, "--devices") == 0)
+        good = parseDevices(value);
+    else if (std::strcmp(name, "--loss") == 0)
+        good = parseFraction(value, &simOptions.loss);
+    else if (std::strcmp(name, "--dup") == 0)
+        good = parseFraction(value, &simOptions.dup);
+    else if (std::strcmp(name, "--ack-delay-ms") == 0)
+        good = parseNumber(value, 0, 60000, &simOptions.ackDelayMs);
+    else if (std::strcmp(name, "--seed") == 0) {
+        good = parseNumber(value, 0, 0x7FFFFFFF, &number);
+        simOptions.seed = static_cast<unsigned long>(number);
+    } else {
+        return false;
+    }
+    *valid = good ? 1 : 0;
+    return true;
+}
+
 // One option with its value; false when either is bad.
 bool takeOption(const char* name, const char* value)
 {
@@ -111,6 +182,7 @@ bool takeOption(const char* name, const char* value)
         if (ip == PLATFORM_BAD_ADDRESS || std::strlen(value) >= sizeof simOptions.bindText)
             return false;
         simOptions.bindIp = ip;
+        simOptions.bindGiven = true;
         std::strcpy(simOptions.bindText, value);
         return true;
     }
@@ -120,6 +192,8 @@ bool takeOption(const char* name, const char* value)
         return parseNumber(value, 1, 0x7FFFFFFF, &simOptions.idleMs);
     if (std::strcmp(name, "--drop") == 0)
         return parseNumber(value, 0, 0x7FFFFFFF, &simOptions.dropReplies);
+    if (takeFleetOption(name, value, &number))
+        return number != 0;
     if (std::strcmp(name, "--dup-at") == 0)
         return parseTarget(value, &target) && addFault(FAULT_DUPLICATE, target, 0);
     if (std::strcmp(name, "--wrong-page-at") == 0)
@@ -143,6 +217,9 @@ bool knownOption(const char* name)
     for (const char* known : names)
         if (std::strcmp(name, known) == 0)
             return true;
+    for (const char* known : {"--devices", "--loss", "--dup", "--ack-delay-ms", "--seed"})
+        if (std::strcmp(name, known) == 0)
+            return true;
     return false;
 }
 }  // namespace
@@ -152,6 +229,7 @@ int parseSimOptions(int argc, char** argv)
     std::memset(&simOptions, 0, sizeof simOptions);
     std::strcpy(simOptions.bindText, "127.0.0.1");
     simOptions.bindIp = platformParseIPv4(simOptions.bindText);
+    simOptions.seed = 1;
 
     for (int i = 1; i < argc; ++i) {
         const char* name = argv[i];
@@ -170,6 +248,15 @@ int parseSimOptions(int argc, char** argv)
             simError("VNsim: bad argument: %s %s\n", name, value);
             return SIM_ARGS_BAD;
         }
+    }
+    if (simOptions.deviceCount != 0 && (simOptions.bindGiven || simOptions.packetLimit != 0)) {
+        simError("VNsim: --devices cannot go with -a or -n\n");
+        return SIM_ARGS_BAD;
+    }
+    bool fleetOnly = simOptions.loss != 0 || simOptions.dup != 0 || simOptions.ackDelayMs != 0;
+    if (simOptions.deviceCount == 0 && fleetOnly) {
+        simError("VNsim: --loss, --dup and --ack-delay-ms need --devices\n");
+        return SIM_ARGS_BAD;
     }
     return SIM_ARGS_RUN;
 }

@@ -45,7 +45,19 @@ struct SimOptions {
     long dropReplies;
     SimFault faults[SIM_MAX_FAULTS];
     int faultCount;
+
+    bool bindGiven;  // -a
+    // A fleet (--devices): one device on each address from firstDevice to
+    // firstDevice + deviceCount - 1 (host byte order); 0 devices: one on bindIp.
+    std::uint32_t firstDevice;
+    int deviceCount;
+    double loss;      // chance of losing a datagram, each way
+    double dup;       // chance of a reply sent twice
+    long ackDelayMs;  // a device's time to write a packet's pages
+    unsigned long seed;
 };
+
+constexpr int SIM_MAX_DEVICES = 16384;
 
 extern SimOptions simOptions;
 extern const char simUsageText[];

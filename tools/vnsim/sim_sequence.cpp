@@ -21,7 +21,7 @@ bool packetsFitFinish(int first, int end, bool packaged, SimAnswer* answer)
     int laterStart = -1;  // first packet after the page header's, in a package
     int laterFlags = 0;
     char problem[128];
-    for (const auto& [start, packet] : simState.packetsByStart) {
+    for (const auto& [start, packet] : simState->packetsByStart) {
         if (start < first || start >= end) {
             if (end > first)
                 std::snprintf(problem, sizeof problem, "packet %d outside the finish range %d to %d",

@@ -27,25 +27,25 @@ void add(const char* format, ...)
 
 }  // namespace
 
-int endRun(const char* stopReason)
+int summarizeDevice(const char* prefix, const char* stopReason, const char* outputPath)
 {
     summary[0] = '\0';
-    add("VNsim: ");
-    std::size_t count = simState.pages.size();
+    add("%s", prefix);
+    std::size_t count = simState->pages.size();
     if (count == 0)
         add("no pages received");
     else
         add("%d page%s received (%d to %d)", static_cast<int>(count), count == 1 ? "" : "s",
-            simState.pages.begin()->first, simState.pages.rbegin()->first);
+            simState->pages.begin()->first, simState->pages.rbegin()->first);
 
-    if (simState.finishSeen) {
-        if (simState.missingPages != 0)
-            add(", %d page%s missing", simState.missingPages,
-                simState.missingPages == 1 ? "" : "s");
+    if (simState->finishSeen) {
+        if (simState->missingPages != 0)
+            add(", %d page%s missing", simState->missingPages,
+                simState->missingPages == 1 ? "" : "s");
         else
-            add(", crc %s", simState.crcOk ? "ok" : "bad");
-        add("%s", headerCheckText(simState.headerCheck));
-    } else if (simState.finishArrived) {
+            add(", crc %s", simState->crcOk ? "ok" : "bad");
+        add("%s", headerCheckText(simState->headerCheck));
+    } else if (simState->finishArrived) {
         add(", finish packet refused");
     } else {
         add(", no finish packet");
@@ -54,22 +54,33 @@ int endRun(const char* stopReason)
     }
 
     bool writeFailed = false;
-    if (simOptions.outputPath[0] != '\0') {
-        if (!simState.finishSeen) {
+    if (outputPath[0] != '\0') {
+        if (!simState->finishSeen) {
             add(", no image written");
-        } else if (writeImageFile(simOptions.outputPath, simState.image)) {
-            add(", image written to %s", simOptions.outputPath);
+        } else if (writeImageFile(outputPath, simState->image)) {
+            add(", image written to %s", outputPath);
         } else {
-            add(", cannot write %s", simOptions.outputPath);
+            add(", cannot write %s", outputPath);
             writeFailed = true;
         }
     }
-    if (simState.checksFailed != 0)
-        add(", %d check%s failed (first: %s)", simState.checksFailed,
-            simState.checksFailed == 1 ? "" : "s", simState.firstFailure);
-    consolePrint("%s\n", summary);
+    if (simState->checksFailed != 0)
+        add(", %d check%s failed (first: %s)", simState->checksFailed,
+            simState->checksFailed == 1 ? "" : "s", simState->firstFailure);
 
-    if (simState.checksFailed != 0 || writeFailed)
+    if (simState->checksFailed != 0 || writeFailed)
         return SIM_EXIT_CHECK_FAILED;
-    return simState.finishSeen ? SIM_EXIT_OK : SIM_EXIT_NO_FINISH;
+    return simState->finishSeen ? SIM_EXIT_OK : SIM_EXIT_NO_FINISH;
+}
+
+const char* deviceSummary()
+{
+    return summary;
+}
+
+int endRun(const char* stopReason)
+{
+    int status = summarizeDevice("VNsim: ", stopReason, simOptions.outputPath);
+    consolePrint("%s\n", summary);
+    return status;
 }

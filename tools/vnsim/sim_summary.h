@@ -6,3 +6,9 @@
 // the summary and returns the exit status. stopReason says why the run
 // ended before a finish packet ("idle for 500 ms"), nullptr otherwise.
 int endRun(const char* stopReason);
+
+// The same for the device simState points at, without printing: the line
+// starts with prefix and the image goes to outputPath (none when empty).
+int summarizeDevice(const char* prefix, const char* stopReason, const char* outputPath);
+// The line summarizeDevice made.
+const char* deviceSummary();

@@ -1,0 +1,68 @@
+// VNsim as a fleet: several VNloader processes, each sending to its own
+// emulated device through random losses and duplicates.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "programs.h"
+
+namespace {
+using Bytes = std::vector<unsigned char>;
+
+// A Java image as the device keeps it: length prefix, content, padding.
+Bytes javaImage(const Bytes& content)
+{
+    Bytes image((content.size() + 2 + 255) / 256 * 256, 0);
+    image[0] = static_cast<unsigned char>(content.size() & 0xFF);
+    image[1] = static_cast<unsigned char>(content.size() >> 8);
+    std::copy(content.begin(), content.end(), image.begin() + 2);
+    return image;
+}
+}  // namespace
+
+TEST(VNsimFleet, EachDeviceTakesItsOwnTransferThroughLossAndDuplicates)
+{
+    const int startMs = programsUnderWine() ? 30000 : 5000;
+    const std::string dir = makeTempDir();
+    const int loaders = 3;
+    // With this seed some datagrams are lost and some replies come twice, but
+    // no finish packet or finish reply is lost (VNloader sends it once), and
+    // each loss is followed by a duplicate that makes the loader send again
+    // at once instead of after its 10-second wait.
+    RunningProgram sim =
+        startProgram("VNsim", {"--devices", "127.0.1.1-127.0.1.3", "--loss", "0.04", "--dup",
+                               "0.15", "--seed", "5", "--ack-delay-ms", "1", "--idle-ms", "30000",
+                               "-P", "pw", "-o", dir});
+    ASSERT_TRUE(waitForOutput(sim, "VNsim: listening on 127.0.1.1-127.0.1.3:69, 3 devices\n", startMs))
+        << sim.output;
+
+    std::vector<Bytes> contents;
+    std::vector<RunningProgram> running;
+    for (int i = 0; i < loaders; ++i) {
+        contents.push_back(randomBytes(9000 + 1000 * static_cast<std::size_t>(i), 40 + i));
+        std::string name = "app" + std::to_string(i) + ".jar";
+        writeFile(dir + "/" + name, contents.back());
+        running.push_back(startProgram("VNloader", {"-IP", "127.0.1." + std::to_string(i + 1), "-P",
+                                                    "pw", "-NE", "-T", "J", "-f", name},
+                                       dir));
+    }
+    for (int i = 0; i < loaders; ++i) {
+        ProgramResult loader = finishProgram(running[static_cast<std::size_t>(i)], 60000);
+        EXPECT_EQ(loader.status, 1) << loader.output;
+    }
+    ProgramResult r = finishProgram(sim, startMs + 3000);
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find("lost on the way in (random)\n"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find(" lost (random)"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find(", sent twice (random)"), std::string::npos) << r.output;
+    for (int i = 0; i < loaders; ++i) {
+        std::string address = "127.0.1." + std::to_string(i + 1);
+        EXPECT_EQ(readFile(dir + "/" + address + ".bin"), javaImage(contents[static_cast<std::size_t>(i)]))
+            << address;
+        EXPECT_NE(r.output.find("\nVNsim " + address + ": "), std::string::npos) << r.output;
+    }
+    EXPECT_EQ(lastLine(r.output), "VNsim: 3 devices: 3 passed every check, 0 failed a check, 0 "
+                                  "without a finish packet");
+}
