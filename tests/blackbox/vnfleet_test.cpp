@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -247,4 +248,47 @@ TEST(VNfleet, InterruptStopsAtOnceAndReportsTheDevicesInFlight)
 TEST(VNfleet, ReadmeAndManualListTheOptionsAndStatusesOfHelp)
 {
     expectDocsListTheOptionsAndStatusesOfHelp("VNfleet", "## Updating a fleet", "man/VNfleet.1");
+}
+
+TEST(VNfleet, FiftyDevicesThroughLossAndDuplicatesEachGetTheImageExactly)
+{
+    if (programsUnderWine())
+        GTEST_SKIP() << "the small cases run under Wine";
+    std::string dir = makeTempDir();
+    std::vector<unsigned char> content = randomBytes(20000, 31);
+    writeFile(dir + "/app.jar", content);
+    runProgram("VNloader", {"-NE", "-T", "J", "-f", "app.jar", "-K", "fleet-key"}, startupMs(), dir);
+    std::string list = "address\n";
+    for (int i = 1; i <= 50; ++i)
+        list += "127.0.2." + std::to_string(i) + "\n";
+    writeTextFile(dir + "/list.csv", list);
+    RunningProgram sim = startProgram(
+        "VNsim", {"--devices", "127.0.2.1-127.0.2.50", "--loss", "0.05", "--dup", "0.1", "--seed",
+                  "7", "--ack-delay-ms", "1", "--idle-ms", "20000", "-P", "pw", "-K", "fleet-key",
+                  "-o", dir},
+        dir);
+    ASSERT_TRUE(waitForOutput(sim, "listening on", startupMs())) << sim.output;
+    RunningProgram running = startProgram("VNfleet", {"-j", "16", "--min-wait-ms", "50", "--tries",
+                                                      "20", "-P", "pw", "-f", "java.enc",
+                                                      "list.csv"},
+                                          dir);
+    // VNsim ends a moment after its last device's finish packet; its packet
+    // lines are read meanwhile, so it never waits on a full pipe.
+    ProgramResult devices = finishProgram(sim, 60000);
+    ProgramResult fleet = finishProgram(running, startupMs());
+    EXPECT_EQ(fleet.status, 0) << fleet.output << fleet.errors;
+    EXPECT_EQ(lastLine(devices.output),
+              "VNsim: 50 devices: 50 passed every check, 0 failed a check, 0 without a finish "
+              "packet");
+    // The package's image: the length prefix, the file, zeros to the page.
+    std::vector<unsigned char> image((content.size() + 2 + 255) / 256 * 256, 0);
+    image[0] = static_cast<unsigned char>(content.size() & 0xFF);
+    image[1] = static_cast<unsigned char>(content.size() >> 8);
+    std::copy(content.begin(), content.end(), image.begin() + 2);
+    for (int i = 1; i <= 50; ++i) {
+        std::string address = "127.0.2." + std::to_string(i);
+        EXPECT_TRUE(readFile(dir + "/" + address + ".bin") == image) << address;
+    }
+    EXPECT_NE(devices.output.find(" lost (random)"), std::string::npos) << devices.output;
+    EXPECT_NE(devices.output.find(", sent twice (random)"), std::string::npos) << devices.output;
 }
