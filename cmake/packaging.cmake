@@ -1,13 +1,14 @@
 # Install rules and packages: a Debian package on Linux (programs, manual
-# pages, README), a ZIP of the three .exe and the README on Windows.
+# pages, README), a ZIP of the four .exe and the README on Windows.
 # `cpack` in a build directory makes the package of that build.
 
 # Installing (and so cpack) takes the programs as built; it does not build
-# everything first, tests included. Build VNloader, VNsim and VNinfo before.
+# everything first, tests included. Build VNloader, VNsim, VNinfo and VNfleet
+# before.
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 
-set(VN_PROGRAMS VNloader VNsim VNinfo)
-set(VN_MAN_PAGES man/VNloader.1 man/VNsim.1 man/VNinfo.1)
+set(VN_PROGRAMS VNloader VNsim VNinfo VNfleet)
+set(VN_MAN_PAGES man/VNloader.1 man/VNsim.1 man/VNinfo.1 man/VNfleet.1)
 
 if(WIN32)
   # Everything side by side at the top of the archive's folder.
@@ -23,9 +24,9 @@ endif()
 set(CPACK_PACKAGE_NAME vnloader)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
-  "Firmware loader for vexaNode devices, with a device emulator and a package inspector")
+  "Firmware loader for vexaNode devices, with a fleet updater, a device emulator and a package inspector")
 set(CPACK_PACKAGE_DESCRIPTION
-  "VNloader sends firmware to a vexaNode over UDP, prints its debug messages and builds DES-enciphered update packages. VNsim stands in for the device; VNinfo tells whether a file is fit to send.")
+  "VNloader sends firmware to a vexaNode over UDP, prints its debug messages and builds DES-enciphered update packages. VNfleet updates many devices at once; VNsim stands in for the device; VNinfo tells whether a file is fit to send.")
 set(CPACK_PACKAGE_CONTACT "VNloader maintainers <vnloader@example.org>")
 set(CPACK_PACKAGE_CHECKSUM SHA256)
 set(CPACK_SOURCE_GENERATOR "")

@@ -109,13 +109,26 @@ std::FILE* platformCreateNewFile(const char* path);
 // superuser, as a user who made it read-only expects.
 bool platformFileWritable(const char* path);
 
-// ---- Many sockets on one thread (VNsim's fleet of devices) ----
+// ---- Many sockets on one thread (VNsim's fleet of devices, VNfleet) ----
 // Waits until at least one of the count sockets has a datagram to read (or
 // an error to report), at most timeoutMs (negative: no limit). Sets ready[i]
 // to 1 for each such socket and 0 for the others. Returns how many are
-// ready, 0 after the time-out, -1 when the wait itself failed.
+// ready; 0 after the time-out or when a caught signal (platformCatchInterrupt)
+// cut the wait short; -1 when the wait itself failed.
 int platformPoll(const PlatformSocket* socks, int count, unsigned char* ready, int timeoutMs);
 // Lets the process hold at least `count` open files and sockets, raising
 // its limit as far as the system allows; false when it stays below count.
 // Windows has no such per-process limit: always true there.
 bool platformRaiseOpenFileLimit(int count);
+
+// --- The operator's interrupt, the terminal ---
+
+// From now on Ctrl-C (and the console's close on Windows) only sets a mark
+// that platformInterrupted reports. A wait in platformPoll ends early on
+// POSIX; on Windows the mark is set from another thread and the wait runs
+// its course, so keep waits short.
+void platformCatchInterrupt();
+bool platformInterrupted();
+
+// Whether standard output is a terminal (a console on Windows).
+bool platformStdoutIsTerminal();

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -325,10 +326,9 @@ int platformPoll(const PlatformSocket* socks, int count, unsigned char* ready, i
     std::vector<pollfd> fds(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i)
         fds[static_cast<std::size_t>(i)] = pollfd{static_cast<int>(socks[i]), POLLIN, 0};
-    int got;
-    do {
-        got = poll(fds.data(), static_cast<nfds_t>(count), timeoutMs);
-    } while (got < 0 && errno == EINTR);
+    int got = poll(fds.data(), static_cast<nfds_t>(count), timeoutMs);
+    if (got < 0 && errno == EINTR)
+        return 0;  // a caught signal: the caller looks at what it marked
     if (got < 0) {
         noteFailure(errno);
         return -1;
@@ -358,4 +358,34 @@ bool platformRaiseOpenFileLimit(int count)
     limit.rlim_cur = limit.rlim_max;  // as far as allowed
     setrlimit(RLIMIT_NOFILE, &limit);
     return limit.rlim_max == RLIM_INFINITY || limit.rlim_max >= wanted;
+}
+
+// --- The operator's interrupt, the terminal ---
+
+namespace {
+volatile sig_atomic_t interruptSeen = 0;
+
+void noteInterrupt(int)
+{
+    interruptSeen = 1;
+}
+}  // namespace
+
+void platformCatchInterrupt()
+{
+    struct sigaction action{};
+    action.sa_handler = noteInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+bool platformInterrupted()
+{
+    return interruptSeen != 0;
+}
+
+bool platformStdoutIsTerminal()
+{
+    return isatty(1) == 1;
 }

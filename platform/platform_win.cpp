@@ -324,3 +324,31 @@ bool platformRaiseOpenFileLimit(int)
 {
     return true;
 }
+
+// --- The operator's interrupt, the terminal ---
+
+namespace {
+volatile LONG interruptSeen = 0;
+
+BOOL WINAPI noteInterrupt(DWORD)
+{
+    InterlockedExchange(&interruptSeen, 1);
+    return TRUE;
+}
+}  // namespace
+
+void platformCatchInterrupt()
+{
+    SetConsoleCtrlHandler(noteInterrupt, TRUE);
+}
+
+bool platformInterrupted()
+{
+    return InterlockedCompareExchange(&interruptSeen, 0, 0) != 0;
+}
+
+bool platformStdoutIsTerminal()
+{
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+}

@@ -1,9 +1,9 @@
 #!/bin/sh
 # Builds the Debian package of a Linux build and the ZIP of a Windows build
 # with cpack, and checks what an operator would get: the .deb holds the
-# three programs, their manual pages and the README, unpacks and installs
+# four programs, their manual pages and the README, unpacks and installs
 # into a scratch root, and its VNloader runs and prints its version; the
-# ZIP holds VNloader.exe, VNsim.exe, VNinfo.exe and README.md.
+# ZIP holds VNloader.exe, VNsim.exe, VNinfo.exe, VNfleet.exe and README.md.
 # Usage: check-packages.sh LINUX_BUILD_DIR WINDOWS_BUILD_DIR
 # ("-" for either skips that package). The packages are left in
 # <build dir>/packages.
@@ -24,7 +24,7 @@ ok() {
 # Builds the programs (cpack does not) and makes the package in <dir>/packages.
 make_package() {
   dir=$1 generator=$2
-  cmake --build "$dir" --target VNloader VNsim VNinfo >"$scratch/build.log" 2>&1 ||
+  cmake --build "$dir" --target VNloader VNsim VNinfo VNfleet >"$scratch/build.log" 2>&1 ||
     { cat "$scratch/build.log"; fail "building the programs in $dir"; return 1; }
   rm -rf "$dir/packages"
   (cd "$dir" && cpack -G "$generator" -B "$dir/packages") >"$scratch/cpack.log" 2>&1 ||
@@ -56,9 +56,10 @@ check_deb() {
   ok "built $deb"
 
   dpkg-deb -c "$deb" | awk '{ print $NF }' >"$scratch/deb-contents"
-  for path in ./usr/bin/VNloader ./usr/bin/VNsim ./usr/bin/VNinfo \
+  for path in ./usr/bin/VNloader ./usr/bin/VNsim ./usr/bin/VNinfo ./usr/bin/VNfleet \
       ./usr/share/man/man1/VNloader.1 ./usr/share/man/man1/VNsim.1 \
-      ./usr/share/man/man1/VNinfo.1 ./usr/share/doc/vnloader/README.md; do
+      ./usr/share/man/man1/VNinfo.1 ./usr/share/man/man1/VNfleet.1 \
+      ./usr/share/doc/vnloader/README.md; do
     grep -qx "$path" "$scratch/deb-contents" || fail "$deb lacks $path"
   done
   ok "$deb lists the programs, manual pages and README"
@@ -104,10 +105,10 @@ check_zip() {
   [ -n "$zip" ] || { fail "no .zip in $dir/packages"; return 0; }
   ok "built $zip"
   zip_names "$zip" >"$scratch/zip-contents" || { fail "cannot list $zip"; return 0; }
-  for name in VNloader.exe VNsim.exe VNinfo.exe README.md; do
+  for name in VNloader.exe VNsim.exe VNinfo.exe VNfleet.exe README.md; do
     grep -Eq "(^|/)$name\$" "$scratch/zip-contents" || fail "$zip lacks $name"
   done
-  ok "$zip lists VNloader.exe, VNsim.exe, VNinfo.exe and README.md"
+  ok "$zip lists VNloader.exe, VNsim.exe, VNinfo.exe, VNfleet.exe and README.md"
 }
 
 [ "$1" = - ] || check_deb "$1"

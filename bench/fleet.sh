@@ -1,0 +1,119 @@
+#!/usr/bin/env bash
+# Updating a fleet: VNfleet against what an operator does today, xargs -P
+# running one VNloader per device, on the same emulated devices (one VNsim
+# process, --devices), and VNfleet alone on 1000 devices.
+#
+#   bench/fleet.sh [bin folder]
+#
+# bin folder: an optimised build's programs (default build/native/bin); it
+# needs VNfleet, VNloader and VNsim. Every device gets the largest package
+# (767 pages, see lib.sh), takes 1 ms to write a packet's pages
+# (--ack-delay-ms 1), and loses 1% of the datagrams each way where loss is
+# named. Runs in a private network namespace with only loopback up.
+# Installs time when it is missing.
+#
+# Every run checks every device's image. Prints wall time, CPU time and
+# peak memory of each run, and table rows; exits 1 when a goal is missed,
+# 2 when an image was wrong or a run could not be made.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/lib.sh"
+bin=$(realpath "${1:-build/native/bin}")
+for program in VNfleet VNloader VNsim; do
+    [[ -x $bin/$program ]] || { echo "not a program: $bin/$program" >&2; exit 2; }
+done
+
+[[ -n ${VN_IN_NETNS:-} ]] || enter_private_network "$bin" -- time
+
+work=$(mktemp -d)
+sim_pid=
+cleanup() {
+    [[ -n $sim_pid ]] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+cd "$work"
+
+make_largest_package "$bin" || exit 2
+{ printf '\376\376'; cat app.jar; } > expected.bin
+expected_sum=$(sha1sum < expected.bin)
+
+# Device n (from 0) at 127.1.0.1 + n.
+address() {
+    local n=$(($1 + 1))
+    echo "127.1.$((n / 256)).$((n % 256))"
+}
+
+fail() {
+    echo "$1" >&2
+    exit 2
+}
+
+# run NAME DEVICES LOSS COMMAND...: one emulated fleet, the command timed
+# against it, every image checked. Prints "NAME wall_s cpu_s peak_kib".
+run() {
+    local name=$1 devices=$2 loss=$3
+    shift 3
+    rm -rf images && mkdir images
+    { echo address; for ((i = 0; i < devices; i++)); do address "$i"; done; } > list.csv
+    tail -n +2 list.csv > addresses
+    "$bin/VNsim" --devices "$(address 0)-$(address $((devices - 1)))" --loss "$loss" \
+        --ack-delay-ms 1 -P pw -K "$bench_key" -o images --idle-ms 120000 > sim.out 2>&1 &
+    sim_pid=$!
+    for ((t = 0; t < 500; t++)); do
+        grep -q 'listening on' sim.out && break
+        sleep 0.01
+    done
+    grep -q 'listening on' sim.out || fail "$name: VNsim did not start: $(cat sim.out)"
+    /usr/bin/time -f '%e %U %S %M' -o time.out "$@" > run.out 2>&1 || true
+    kill -INT "$sim_pid" 2>/dev/null || true
+    wait "$sim_pid" 2>/dev/null || true
+    sim_pid=
+    local good=0 i
+    for ((i = 0; i < devices; i++)); do
+        [[ -f images/$(address "$i").bin ]] &&
+            [[ $(sha1sum < "images/$(address "$i").bin") == "$expected_sum" ]] && good=$((good + 1))
+    done
+    ((good == devices)) ||
+        fail "$name: $good of $devices images exact; $(tail -n 2 run.out) / $(tail -n 1 sim.out)"
+    read -r wall user sys peak < time.out
+    echo "$name $wall $(awk -v u="$user" -v s="$sys" 'BEGIN { print u + s }') $peak"
+}
+
+fleet() {
+    "$bin/VNfleet" -j 64 -P pw -f image.enc list.csv
+}
+
+loaders() {
+    xargs -P 64 -I '{}' "$bin/VNloader" -IP '{}' -P pw -f image.enc < addresses
+}
+
+run "VNfleet-64" 64 0 fleet >> results
+run "xargs-VNloader-64" 64 0 loaders >> results
+run "VNfleet-64-loss" 64 0.01 fleet >> results
+run "xargs-VNloader-64-loss" 64 0.01 loaders >> results
+run "VNfleet-1000" 1000 0 fleet >> results
+run "VNfleet-1000-loss" 1000 0.01 fleet >> results
+
+awk '
+    { order[NR] = $1; wall[$1] = $2; cpu[$1] = $3; peak[$1] = $4 }
+    END {
+        printf "767 pages to each device, --ack-delay-ms 1; loss 1%% each way where named; every image checked\n"
+        printf "%-24s %9s %9s %10s\n", "run", "wall s", "CPU s", "peak KiB"
+        for (i = 1; i <= NR; i++)
+            printf "%-24s %9.2f %9.2f %10d\n", order[i], wall[order[i]], cpu[order[i]], peak[order[i]]
+        clean = wall["xargs-VNloader-64"] / wall["VNfleet-64"]
+        lossy = wall["xargs-VNloader-64-loss"] / wall["VNfleet-64-loss"]
+        met = (lossy >= 20 && clean >= 1) ? "yes" : "no"
+        printf "| Fleet of 64, 767 pages each, 1%% loss each way (wall time) | VNfleet -j 64: %.2f s | xargs -P 64 VNloader: %.1f s | %.0f times faster | at least 20 times | %s |\n",
+            wall["VNfleet-64-loss"], wall["xargs-VNloader-64-loss"], lossy, (lossy >= 20) ? "yes" : "no"
+        printf "| Fleet of 64, 767 pages each, no loss (wall time) | VNfleet -j 64: %.2f s | xargs -P 64 VNloader: %.2f s | %.1f times faster | no slower | %s |\n",
+            wall["VNfleet-64"], wall["xargs-VNloader-64"], clean, (clean >= 1) ? "yes" : "no"
+        big = wall["VNfleet-1000-loss"]
+        mem = peak["VNfleet-1000-loss"] > peak["VNfleet-1000"] ? peak["VNfleet-1000-loss"] : peak["VNfleet-1000"]
+        printf "| Fleet of 1000, 767 pages each: wall, CPU, peak memory without loss / with 1%% loss | %.1f s, %.1f s, %d KiB / %.1f s, %.1f s, %d KiB | — | — | under 60 s with loss, under 64 MiB | %s |\n",
+            wall["VNfleet-1000"], cpu["VNfleet-1000"], peak["VNfleet-1000"], big, cpu["VNfleet-1000-loss"], peak["VNfleet-1000-loss"],
+            (big < 60 && mem < 65536) ? "yes" : "no"
+        exit (met == "yes" && big < 60 && mem < 65536) ? 0 : 1
+    }' results

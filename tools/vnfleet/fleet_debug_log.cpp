@@ -1,0 +1,53 @@
+#include "fleet_debug_log.h"
+
+#include "link/debug_listener.h"
+#include "link/ports.h"
+
+namespace {
+constexpr int DEBUG_RECEIVE_BYTES = 4 * 1024 * 1024;
+}
+
+DebugLog openDebugLog(std::FILE* file)
+{
+    DebugLog log{PLATFORM_NO_SOCKET, file};
+    if (!file)
+        return log;
+    log.sock = platformUdpOpen();
+    if (log.sock == PLATFORM_NO_SOCKET ||
+        !platformUdpBind(log.sock, PLATFORM_ANY_ADDRESS, DEBUG_PORT)) {
+        if (log.sock != PLATFORM_NO_SOCKET)
+            platformClose(log.sock);
+        log.sock = PLATFORM_NO_SOCKET;
+        std::fprintf(stderr, "VNfleet: UDP port %d is taken: no debug log\n", DEBUG_PORT);
+        return log;
+    }
+    platformIgnoreConnReset(log.sock);
+    // Many devices may talk at once.
+    platformSetReceiveBuffer(log.sock, DEBUG_RECEIVE_BYTES);
+    return log;
+}
+
+void copyDebugLine(DebugLog* log)
+{
+    char text[DEBUG_DATAGRAM_SIZE + 1];
+    PlatformAddress from{};
+    int got = platformRecvFrom(log->sock, text, DEBUG_DATAGRAM_SIZE, &from);
+    if (got < 0)
+        return;
+    text[got] = '\0';
+    PlatformTime now{};
+    platformLocalTime(&now);
+    char sender[32];
+    bool named = platformFormatIPv4(from.ip, sender, sizeof sender);
+    char line[DEBUG_LINE_SIZE];
+    std::size_t length = formatDebugLine(line, sizeof line, now, named ? sender : nullptr, text);
+    std::fwrite(line, 1, length, log->file);
+    std::fflush(log->file);
+}
+
+void closeDebugLog(DebugLog* log)
+{
+    if (log->sock != PLATFORM_NO_SOCKET)
+        platformClose(log->sock);
+    log->sock = PLATFORM_NO_SOCKET;
+}

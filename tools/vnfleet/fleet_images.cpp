@@ -1,0 +1,123 @@
+#include "fleet_images.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "app/settings.h"
+#include "app/transfer_words.h"
+#include "diag/console.h"
+#include "image/hex_reader.h"
+#include "image/image_buffer.h"
+#include "image/image_geometry.h"
+#include "image/image_kinds.h"
+#include "image/update_file.h"
+
+namespace {
+std::string captured;
+
+void capture(const char* text, std::size_t length)
+{
+    captured.append(text, length);
+}
+
+std::string withoutLineEnd(std::string text)
+{
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
+    return text;
+}
+
+// VNloader's load of a file into imageBuffer; false with the loader's own
+// message.
+bool loadLikeVNloader(const std::string& file, char typeLetter, FleetImage* image,
+                      std::string* message)
+{
+    resetSettings();
+    const ImageKind* kind = imageKindOfLetter(typeLetter);
+    settings.packagedInput = typeLetter == 0 ? 1 : 0;
+    settings.fileType = kind ? kind->fileType : 0;
+    std::snprintf(settings.fileName, sizeof settings.fileName, "%s", file.c_str());
+    captured.clear();
+    setConsoleSink(capture);
+    std::uint32_t loaded = 0;
+    if (kind && (kind->fileType == TYPE_MAIN_HEX || kind->fileType == TYPE_DSP_HEX))
+        loaded = static_cast<std::uint32_t>(readHexFile(settings.fileName, kind->fileType));
+    else
+        loaded = loadUpdateFile(settings.fileName, settings.packagedInput != 0, settings.fileType);
+    setConsoleSink(nullptr);
+    *message = withoutLineEnd(captured);
+    image->fileType = settings.fileType;  // a package names its own
+    image->minAddress = nMinHexAddress;
+    image->maxAddress = nMaxHexAddress;
+    return loaded != 0;
+}
+
+// Keeps what a transfer reads: the image, the payload bytes after its last
+// page and the finish packet's CRC span. Past that the buffer is all zeros,
+// as the session reads past its view.
+void keepImage(FleetImage* image)
+{
+    ImageExtent extent{};
+    std::uint64_t end = IMAGE_BUFFER_SIZE;
+    if (loadedImageExtent(image->fileType, image->typeLetter == 0, image->minAddress,
+                          image->maxAddress, &extent)) {
+        std::uint64_t span = static_cast<std::uint64_t>(image->endPage - image->firstPage) *
+                             PAGE_SIZE;
+        end = std::min<std::uint64_t>(end, extent.base + std::max<std::uint64_t>(span, extent.size) +
+                                               PAGE_HEADER_SIZE + PAYLOAD_SIZE);
+    }
+    image->bytes.assign(imageBuffer, imageBuffer + end);
+}
+}  // namespace
+
+TransferSetup fleetSetup(const FleetImage& image, const DeviceEntry& device)
+{
+    return TransferSetup{image.bytes.data(),
+                         static_cast<std::uint32_t>(image.bytes.size()),
+                         image.minAddress,
+                         image.maxAddress,
+                         static_cast<std::int8_t>(image.fileType),
+                         image.typeLetter == 0,
+                         !device.wholeEnciphered,
+                         device.password.c_str(),
+                         ReplyPolicy::DROP_STALE,
+                         true};
+}
+
+bool loadImages(const std::string& listPath, std::vector<DeviceEntry>* devices,
+                std::vector<FleetImage>* images)
+{
+    for (DeviceEntry& device : *devices) {
+        for (std::size_t i = 0; i < images->size(); ++i)
+            if ((*images)[i].file == device.file && (*images)[i].typeLetter == device.typeLetter)
+                device.image = static_cast<int>(i);
+        if (device.image >= 0) {
+            ++(*images)[static_cast<std::size_t>(device.image)].devices;
+            continue;
+        }
+        FleetImage image{device.file, device.typeLetter, {}, 0, 0, 0, 0, 0, 1};
+        std::string message;
+        if (!loadLikeVNloader(device.file, device.typeLetter, &image, &message)) {
+            reportListProblem(listPath, device.line,
+                              message.empty() ? "cannot load " + device.file : message);
+            return false;
+        }
+        // Planned over imageBuffer itself: a refusal is known before a copy.
+        TransferSetup setup = fleetSetup(image, device);
+        setup.image = imageBuffer;
+        setup.imageSize = IMAGE_BUFFER_SIZE;
+        TransferSession plan(setup, nullptr, nullptr);
+        if (plan.action() == SessionAction::DONE) {
+            char words[512];
+            transferEndText(plan.outcome(), device.file.c_str(), words, sizeof words);
+            reportListProblem(listPath, device.line, withoutLineEnd(words));
+            return false;
+        }
+        image.firstPage = plan.firstPage();
+        image.endPage = plan.endPage();
+        keepImage(&image);
+        device.image = static_cast<int>(images->size());
+        images->push_back(std::move(image));
+    }
+    return true;
+}

@@ -1,0 +1,176 @@
+#include "fleet_list.h"
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <map>
+
+#include "fleet_csv.h"
+#include "image/image_kinds.h"
+
+namespace {
+enum Column { COL_ADDRESS, COL_PASSWORD, COL_FILE, COL_TYPE, COL_WHOLE, COLUMN_COUNT };
+const char* const columnNames[COLUMN_COUNT] = {"address", "password", "file", "type", "whole"};
+
+bool parseWhole(const std::string& text, bool* whole)
+{
+    static const char* const yes[] = {"1", "yes", "true", "y"};
+    static const char* const no[] = {"0", "no", "false", "n"};
+    for (const char* word : yes)
+        if (text == word)
+            return *whole = true;
+    for (const char* word : no)
+        if (text == word) {
+            *whole = false;
+            return true;
+        }
+    return false;
+}
+
+// Column index of each known name in the header, -1 when absent.
+bool readHeader(const CsvRecord& header, int* where, std::string* problem)
+{
+    for (int c = 0; c < COLUMN_COUNT; ++c)
+        where[c] = -1;
+    for (std::size_t i = 0; i < header.fields.size(); ++i) {
+        int found = -1;
+        for (int c = 0; c < COLUMN_COUNT; ++c)
+            if (header.fields[i] == columnNames[c])
+                found = c;
+        if (found < 0) {
+            *problem = "unknown column: " + header.fields[i];
+            return false;
+        }
+        if (where[found] >= 0) {
+            *problem = "column named twice: " + header.fields[i];
+            return false;
+        }
+        where[found] = static_cast<int>(i);
+    }
+    if (where[COL_ADDRESS] < 0) {
+        *problem = "no address column";
+        return false;
+    }
+    return true;
+}
+
+// One row into a device; false with *problem set.
+bool readRow(const CsvRecord& row, const int* where, const FleetOptions& options,
+             DeviceEntry* device, std::string* problem)
+{
+    auto cell = [&](Column c) -> std::string {
+        return where[c] < 0 ? std::string() : row.fields[static_cast<std::size_t>(where[c])];
+    };
+    device->line = row.line;
+    device->address = cell(COL_ADDRESS);
+    if (!parseDottedQuad(device->address, &device->ip)) {
+        *problem = "not an IPv4 address: " + device->address;
+        return false;
+    }
+    device->password = cell(COL_PASSWORD).empty() ? options.password : cell(COL_PASSWORD);
+    device->file = cell(COL_FILE).empty() ? options.file : cell(COL_FILE);
+    if (device->file.empty()) {
+        *problem = "no file: give a file column or -f";
+        return false;
+    }
+    std::string type = cell(COL_TYPE);
+    device->typeLetter = type.empty() ? options.typeLetter : type[0];
+    if (type.size() > 1 || (device->typeLetter && !imageKindOfLetter(device->typeLetter))) {
+        *problem = "not a type letter (M, D, L, J or H): " + type;
+        return false;
+    }
+    std::string whole = cell(COL_WHOLE);
+    device->wholeEnciphered = options.wholeEnciphered;
+    if (!whole.empty() && !parseWhole(whole, &device->wholeEnciphered)) {
+        *problem = "whole must be 1 or 0, yes or no: " + whole;
+        return false;
+    }
+    device->image = -1;
+    return true;
+}
+}  // namespace
+
+void reportListProblem(const std::string& listPath, int line, const std::string& what)
+{
+    std::fprintf(stderr, "VNfleet: %s line %d: %s\n", listPath.c_str(), line, what.c_str());
+}
+
+bool parseDottedQuad(const std::string& text, std::uint32_t* ip)
+{
+    std::uint32_t value = 0;
+    std::size_t at = 0;
+    for (int part = 0; part < 4; ++part) {
+        if (part > 0 && (at >= text.size() || text[at++] != '.'))
+            return false;
+        unsigned number = 0;
+        std::size_t digits = 0;
+        while (at < text.size() && text[at] >= '0' && text[at] <= '9' && digits < 4) {
+            number = number * 10 + static_cast<unsigned>(text[at++] - '0');
+            ++digits;
+        }
+        if (digits == 0 || digits > 3 || number > 255)
+            return false;
+        // Network byte order: the first number is the lowest byte in memory.
+        value |= number << (8 * part);
+    }
+    if (at != text.size())
+        return false;
+    *ip = value;
+    return true;
+}
+
+bool readDeviceList(const FleetOptions& options, std::vector<DeviceEntry>* devices)
+{
+    std::ifstream in(options.listPath, std::ios::binary);
+    if (!in) {
+        std::fprintf(stderr, "VNfleet: cannot read the device list: %s\n",
+                     options.listPath.c_str());
+        return false;
+    }
+    std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::vector<CsvRecord> records;
+    CsvProblem broken{};
+    if (!parseCsv(text, &records, &broken)) {
+        reportListProblem(options.listPath, broken.line, broken.what);
+        return false;
+    }
+    if (records.empty()) {
+        reportListProblem(options.listPath, 1, "no header row");
+        return false;
+    }
+    int where[COLUMN_COUNT];
+    std::string problem;
+    if (!readHeader(records[0], where, &problem)) {
+        reportListProblem(options.listPath, records[0].line, problem);
+        return false;
+    }
+    std::map<std::uint32_t, int> firstLine;
+    for (std::size_t r = 1; r < records.size(); ++r) {
+        const CsvRecord& row = records[r];
+        if (row.fields.size() != records[0].fields.size()) {
+            reportListProblem(options.listPath, row.line,
+                              "has " + std::to_string(row.fields.size()) + " fields, the header " +
+                                  std::to_string(records[0].fields.size()));
+            return false;
+        }
+        DeviceEntry device{};
+        if (!readRow(row, where, options, &device, &problem)) {
+            reportListProblem(options.listPath, row.line, problem);
+            return false;
+        }
+        auto seen = firstLine.find(device.ip);
+        if (seen != firstLine.end()) {
+            reportListProblem(options.listPath, row.line,
+                              "duplicate address " + device.address + " (first on line " +
+                                  std::to_string(seen->second) + ")");
+            return false;
+        }
+        firstLine[device.ip] = row.line;
+        devices->push_back(device);
+    }
+    if (devices->empty()) {
+        reportListProblem(options.listPath, records[0].line, "no devices after the header");
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,166 @@
+#include "fleet_options.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "image/image_kinds.h"
+
+namespace {
+struct OptionRow {
+    const char* name;
+    const char* value;  // nullptr: a switch
+    const char* meaning;
+};
+
+constexpr OptionRow optionRows[] = {
+    {"-P", "<password>", "Set Password of the devices without a password column"},
+    {"-f", "<file>", "file for the devices without a file column"},
+    {"-NE", nullptr, "the files are plain (not update packages); needs -T"},
+    {"-T", "<letter>", "type of a plain file: M, D, L, J or H"},
+    {"-EA", nullptr, "packages are enciphered whole"},
+    {"-j", "<n>", "devices in flight at once (default 64)"},
+    {"--min-wait-ms", "<ms>", "shortest wait for a reply (default 200)"},
+    {"--tries", "<n>", "sends of one packet before a device fails (default 8)"},
+    {"--report", "<file>", "one JSON line per device as it ends"},
+    {"--resume", "<file>", "skip the devices this report lists as updated"},
+    {"--debug-log", "<file>", "write the devices' Dbg> lines (UDP port 9029)"},
+    {"--dry-run", nullptr, "check everything and print the plan; send nothing"},
+    {"-h, --help", nullptr, "print this text"},
+};
+
+struct ExitRow {
+    int status;
+    const char* meaning;
+};
+
+constexpr ExitRow exitRows[] = {
+    {FLEET_EXIT_UPDATED, "every device updated (or skipped by --resume)"},
+    {FLEET_EXIT_USAGE, "usage"},
+    {FLEET_EXIT_BAD_INPUT, "bad input: a bad list, file or report; nothing sent"},
+    {FLEET_EXIT_INTERRUPTED, "interrupted"},
+    {FLEET_EXIT_SOME_FAILED, "some devices failed"},
+};
+
+bool parseCount(const char* text, long low, long high, int* value)
+{
+    if (!text || *text < '0' || *text > '9')
+        return false;
+    errno = 0;
+    char* end = nullptr;
+    long parsed = std::strtol(text, &end, 10);
+    if (errno != 0 || *end != '\0' || parsed < low || parsed > high)
+        return false;
+    *value = static_cast<int>(parsed);
+    return true;
+}
+
+bool takesValue(const char* name)
+{
+    for (const OptionRow& row : optionRows)
+        if (std::strcmp(row.name, name) == 0)
+            return row.value != nullptr;
+    return false;
+}
+
+bool known(const char* name)
+{
+    for (const OptionRow& row : optionRows)
+        if (std::strcmp(row.name, name) == 0)
+            return true;
+    return false;
+}
+
+bool takeValue(const char* name, const char* value, FleetOptions* options)
+{
+    if (std::strcmp(name, "-P") == 0)
+        options->password = value;
+    else if (std::strcmp(name, "-f") == 0)
+        options->file = value;
+    else if (std::strcmp(name, "-T") == 0)
+        options->typeLetter = value[0] != '\0' && value[1] == '\0' ? value[0] : '?';
+    else if (std::strcmp(name, "-j") == 0)
+        return parseCount(value, 1, 4096, &options->inFlight);
+    else if (std::strcmp(name, "--min-wait-ms") == 0)
+        return parseCount(value, 1, FLEET_REPLY_WAIT_LIMIT_MS, &options->minWaitMs);
+    else if (std::strcmp(name, "--tries") == 0)
+        return parseCount(value, 1, 1000, &options->tries);
+    else if (std::strcmp(name, "--report") == 0)
+        options->reportPath = value;
+    else if (std::strcmp(name, "--resume") == 0)
+        options->resumePath = value;
+    else if (std::strcmp(name, "--debug-log") == 0)
+        options->debugLogPath = value;
+    return true;
+}
+
+FleetArgs bad(const std::string& why)
+{
+    std::fprintf(stderr, "VNfleet: %s\n%s", why.c_str(), fleetUsageText().c_str());
+    return FLEET_ARGS_BAD;
+}
+}  // namespace
+
+std::string fleetUsageText()
+{
+    std::string text = "usage: VNfleet [options] devices.csv\n"
+                       "Updates every device of a CSV list (columns address, password, file,\n"
+                       "type, whole) with VNloader's code-update protocol.\n";
+    char line[160];
+    for (const OptionRow& row : optionRows) {
+        std::snprintf(line, sizeof line, "  %-24s %s\n",
+                      (std::string(row.name) + (row.value ? std::string(" ") + row.value : ""))
+                          .c_str(),
+                      row.meaning);
+        text += line;
+    }
+    text += "Exit status:\n";
+    for (const ExitRow& row : exitRows) {
+        std::snprintf(line, sizeof line, "  %d  %s\n", row.status, row.meaning);
+        text += line;
+    }
+    return text;
+}
+
+FleetArgs parseFleetOptions(int argc, const char* const* argv, FleetOptions* options)
+{
+    for (int i = 1; i < argc; ++i) {
+        const char* name = argv[i];
+        if (std::strcmp(name, "-h") == 0 || std::strcmp(name, "--help") == 0)
+            return FLEET_ARGS_HELP;
+        if (name[0] != '-' || name[1] == '\0') {
+            if (i != argc - 1)
+                return bad(std::string("the device list must come last: ") + name);
+            options->listPath = name;
+            break;
+        }
+        if (std::strcmp(name, "-NE") == 0) {
+            options->plain = true;
+            continue;
+        }
+        if (std::strcmp(name, "-EA") == 0) {
+            options->wholeEnciphered = true;
+            continue;
+        }
+        if (std::strcmp(name, "--dry-run") == 0) {
+            options->dryRun = true;
+            continue;
+        }
+        if (!known(name) || !takesValue(name))
+            return bad(std::string("unknown option: ") + name);
+        if (i + 1 >= argc)
+            return bad(std::string(name) + " needs a value");
+        const char* value = argv[++i];
+        if (!takeValue(name, value, options))
+            return bad(std::string("bad value for ") + name + ": " + value);
+    }
+    if (options->listPath.empty())
+        return bad("no device list given");
+    if (options->plain != (options->typeLetter != 0))
+        return bad("-NE and -T go together");
+    if (options->plain && !imageKindOfLetter(options->typeLetter))
+        return bad(std::string("You have chosen an unavailable file type:") +
+                   options->typeLetter);
+    return FLEET_ARGS_RUN;
+}

@@ -1,0 +1,38 @@
+// VNfleet's command line and its exit statuses.
+#pragma once
+
+#include <string>
+
+constexpr int FLEET_EXIT_UPDATED = 0;
+constexpr int FLEET_EXIT_USAGE = 1;
+constexpr int FLEET_EXIT_BAD_INPUT = 2;
+constexpr int FLEET_EXIT_INTERRUPTED = 3;
+constexpr int FLEET_EXIT_SOME_FAILED = 4;
+
+constexpr int FLEET_REPLY_WAIT_LIMIT_MS = 10000;
+
+struct FleetOptions {
+    std::string listPath;
+    // Defaults for the columns a list leaves out, spelled as VNloader has them.
+    std::string password;        // -P
+    std::string file;            // -f
+    bool plain = false;          // -NE
+    char typeLetter = 0;         // -T
+    bool wholeEnciphered = false;  // -EA
+    int inFlight = 64;           // -j
+    int minWaitMs = 200;
+    int tries = 8;
+    std::string reportPath;
+    std::string resumePath;
+    std::string debugLogPath;
+    bool dryRun = false;
+};
+
+enum FleetArgs { FLEET_ARGS_RUN, FLEET_ARGS_HELP, FLEET_ARGS_BAD };
+
+// Fills options from argv (argument 0 is the program name); FLEET_ARGS_BAD
+// after writing why to standard error.
+FleetArgs parseFleetOptions(int argc, const char* const* argv, FleetOptions* options);
+
+// The usage text, made from the option and exit-status tables.
+std::string fleetUsageText();

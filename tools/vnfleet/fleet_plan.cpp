@@ -1,0 +1,46 @@
+#include "fleet_plan.h"
+
+#include <cstdio>
+
+#include "image/image_kinds.h"
+#include "link/packets.h"
+
+namespace {
+unsigned pagesOf(const FleetImage& image)
+{
+    return static_cast<unsigned>(image.endPage - image.firstPage);
+}
+
+unsigned packetsOf(const FleetImage& image)
+{
+    return (pagesOf(image) + PAGES_PER_PACKET - 1) / PAGES_PER_PACKET;
+}
+}  // namespace
+
+void printPlan(const std::vector<DeviceEntry>& devices, const std::vector<FleetImage>& images,
+               const std::set<std::string>& updatedBefore)
+{
+    std::size_t sending = 0;
+    unsigned long long pages = 0;
+    unsigned long long packets = 0;
+    for (const DeviceEntry& device : devices) {
+        if (updatedBefore.count(device.address))
+            continue;
+        ++sending;
+        const FleetImage& image = images[static_cast<std::size_t>(device.image)];
+        pages += pagesOf(image);
+        packets += packetsOf(image) + 1;
+    }
+    std::printf("VNfleet: plan: %zu devices, %zu files, %llu pages, %llu packets\n", sending,
+                images.size(), pages, packets);
+    for (const FleetImage& image : images)
+        std::printf("file %s: %s%s, pages %u to %u (%u pages, %u packets and the finish "
+                    "packet), %d devices\n",
+                    image.file.c_str(), imageKindOf(image.fileType)->name,
+                    image.typeLetter == 0 ? " from an update package" : "", image.firstPage,
+                    image.endPage - 1u, pagesOf(image), packetsOf(image), image.devices);
+    for (const DeviceEntry& device : devices)
+        std::printf("device %s: %s%s\n", device.address.c_str(), device.file.c_str(),
+                    updatedBefore.count(device.address) ? " (skipped: updated in an earlier run)"
+                                                        : "");
+}

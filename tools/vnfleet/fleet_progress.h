@@ -1,0 +1,27 @@
+// What the operator sees: on a terminal a progress line, refreshed at most
+// ten times a second; otherwise one line per device as it ends. A summary
+// line at the end either way.
+#pragma once
+
+#include <cstdint>
+
+#include "fleet_report.h"
+
+struct FleetTally {
+    unsigned devices;
+    unsigned updated;
+    unsigned failed;
+    unsigned interrupted;
+    unsigned skipped;
+    unsigned inFlight;
+    unsigned long long pagesDone;
+    unsigned long long pagesToSend;
+    std::uint64_t startedMs;
+};
+
+void startProgress(bool terminal);
+void showDeviceEnd(const DeviceResult& result);
+// Redraws the progress line when a tenth of a second has passed (on a
+// terminal only).
+void refreshProgress(const FleetTally& tally, std::uint64_t nowMs);
+void printSummary(const FleetTally& tally, std::uint64_t nowMs);

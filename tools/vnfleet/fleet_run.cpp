@@ -1,0 +1,269 @@
+#include "fleet_run.h"
+
+#include <memory>
+
+#include "fleet_debug_log.h"
+#include "fleet_progress.h"
+#include "fleet_report.h"
+#include "app/transfer_words.h"
+#include "fleet_timer.h"
+#include "link/ports.h"
+#include "platform/platform.h"
+
+namespace {
+constexpr int LONGEST_POLL_MS = 100;  // the progress line's refresh
+
+struct Slot {
+    const DeviceEntry* device;
+    std::unique_ptr<TransferSession> session;
+    PlatformSocket sock;
+    ReplyTimer timer;
+    std::uint64_t startedMs;
+    std::uint64_t sentMs;
+    std::uint64_t deadlineMs;
+    bool lastWasTimeout;
+    bool ended;
+};
+
+struct Loop {
+    const FleetRun* run;
+    FleetTally tally;
+    std::vector<std::unique_ptr<Slot>> active;
+    std::uint8_t datagram[PACKET_BUFFER_SIZE];
+};
+
+const char* const NO_REPLY = "no reply";
+
+void finish(Loop& loop, Slot& slot, const char* result, const std::string& reason)
+{
+    slot.ended = true;
+    if (slot.sock != PLATFORM_NO_SOCKET)
+        platformClose(slot.sock);
+    const SessionCounters& counters = slot.session->counters();
+    DeviceResult r{slot.device->address, slot.device->file, result, reason,
+                   counters.pagesAcknowledged, counters.datagramsSent, counters.resends,
+                   platformMonotonicMs() - slot.startedMs};
+    if (loop.run->report)
+        writeReportLine(loop.run->report, r);
+    showDeviceEnd(r);
+    if (result[0] == 'u') {
+        ++loop.tally.updated;
+    } else {
+        loop.tally.pagesToSend -= counters.totalPages - counters.pagesAcknowledged;
+        if (result[0] == 'f')
+            ++loop.tally.failed;
+        else
+            ++loop.tally.interrupted;
+    }
+    --loop.tally.inFlight;
+}
+
+void finishAsSessionSays(Loop& loop, Slot& slot)
+{
+    const SessionOutcome& outcome = slot.session->outcome();
+    if (outcome.reason == SessionReason::COMPLETED) {
+        finish(loop, slot, "updated", "");
+        return;
+    }
+    char words[256];
+    transferEndText(outcome, slot.device->file.c_str(), words, sizeof words);
+    std::string reason = words;
+    while (!reason.empty() && reason.back() == '\n')
+        reason.pop_back();
+    finish(loop, slot, "failed", reason);
+}
+
+// Does what the session asks until it waits for a reply or is done.
+void drive(Loop& loop, Slot& slot)
+{
+    TransferSession& session = *slot.session;
+    for (;;) {
+        switch (session.action()) {
+        case SessionAction::SEND: {
+            if (session.counters().sendsOfPacket >=
+                static_cast<std::uint32_t>(loop.run->options->tries)) {
+                finish(loop, slot, "failed", slot.lastWasTimeout ? NO_REPLY : "no usable reply");
+                return;
+            }
+            bool sent = platformSendTo(slot.sock, session.datagram(), session.datagramLength(),
+                                       PlatformAddress{slot.device->ip, UPDATE_PORT}) >= 0;
+            slot.sentMs = platformMonotonicMs();
+            slot.deadlineMs = slot.sentMs + static_cast<std::uint64_t>(replyWaitMs(slot.timer));
+            session.sendResult(sent);
+            break;
+        }
+        case SessionAction::DRAIN:
+            // Answers to packets already acknowledged go before the finish packet.
+            platformDrainSocket(slot.sock, nullptr);
+            session.drained();
+            break;
+        case SessionAction::WAIT:
+        case SessionAction::WAIT_ON:
+            return;
+        case SessionAction::DONE:
+            finishAsSessionSays(loop, slot);
+            return;
+        }
+    }
+}
+
+void takeReply(Loop& loop, Slot& slot)
+{
+    PlatformAddress from{};
+    int length = platformRecvFrom(slot.sock, loop.datagram, PACKET_BUFFER_SIZE, &from);
+    if (length < 0)
+        return;  // no datagram after all, or one too long for any reply
+    TransferSession& session = *slot.session;
+    const std::uint32_t sendsBefore = session.counters().sendsOfPacket;
+    const std::uint32_t pagesBefore = session.counters().pagesAcknowledged;
+    session.reply(loop.datagram, length);
+    if (session.action() == SessionAction::WAIT_ON)
+        return;
+    slot.lastWasTimeout = false;
+    bool answered = session.counters().sendsOfPacket == 0 ||
+                    session.outcome().reason == SessionReason::COMPLETED;
+    // Karn's rule: only a packet sent once times the round trip.
+    if (answered && sendsBefore == 1)
+        sampleRoundTrip(&slot.timer, static_cast<int>(platformMonotonicMs() - slot.sentMs));
+    loop.tally.pagesDone += session.counters().pagesAcknowledged - pagesBefore;
+    drive(loop, slot);
+}
+
+void timeOut(Loop& loop, Slot& slot)
+{
+    noteTimeout(&slot.timer);
+    slot.lastWasTimeout = true;
+    slot.session->noReply();
+    drive(loop, slot);
+}
+
+void startDevice(Loop& loop, const DeviceEntry& device)
+{
+    auto slot = std::make_unique<Slot>();
+    slot->device = &device;
+    const FleetImage& image = (*loop.run->images)[static_cast<std::size_t>(device.image)];
+    slot->session = std::make_unique<TransferSession>(fleetSetup(image, device), nullptr, nullptr);
+    slot->startedMs = platformMonotonicMs();
+    startTimer(&slot->timer, loop.run->options->minWaitMs);
+    ++loop.tally.inFlight;
+    slot->sock = platformUdpOpen();
+    if (slot->sock == PLATFORM_NO_SOCKET ||
+        !platformUdpBind(slot->sock, PLATFORM_ANY_ADDRESS, 0)) {
+        finish(loop, *slot, "failed", "no socket");
+        return;
+    }
+    platformIgnoreConnReset(slot->sock);
+    drive(loop, *slot);
+    if (!slot->ended)
+        loop.active.push_back(std::move(slot));
+}
+
+void skipDevice(Loop& loop, const DeviceEntry& device)
+{
+    const FleetImage& image = (*loop.run->images)[static_cast<std::size_t>(device.image)];
+    DeviceResult r{device.address, device.file, "skipped", SKIPPED_AS_UPDATED, 0, 0, 0, 0};
+    if (loop.run->report)
+        writeReportLine(loop.run->report, r);
+    showDeviceEnd(r);
+    ++loop.tally.skipped;
+    loop.tally.pagesToSend -= static_cast<unsigned>(image.endPage - image.firstPage);
+}
+
+void dropEnded(Loop& loop)
+{
+    for (std::size_t i = 0; i < loop.active.size();) {
+        if (loop.active[i]->ended) {
+            loop.active[i] = std::move(loop.active.back());
+            loop.active.pop_back();
+        } else {
+            ++i;
+        }
+    }
+}
+
+int pollWaitMs(const Loop& loop, std::uint64_t now)
+{
+    std::uint64_t wait = LONGEST_POLL_MS;
+    for (const auto& slot : loop.active)
+        if (slot->deadlineMs <= now)
+            return 0;
+        else if (slot->deadlineMs - now < wait)
+            wait = slot->deadlineMs - now;
+    return static_cast<int>(wait);
+}
+}  // namespace
+
+int runFleet(const FleetRun& run)
+{
+    Loop loop{&run, {}, {}, {}};
+    const std::vector<DeviceEntry>& devices = *run.devices;
+    loop.tally.devices = static_cast<unsigned>(devices.size());
+    for (const DeviceEntry& device : devices) {
+        const FleetImage& image = (*run.images)[static_cast<std::size_t>(device.image)];
+        loop.tally.pagesToSend += static_cast<unsigned>(image.endPage - image.firstPage);
+    }
+    loop.tally.startedMs = platformMonotonicMs();
+    startProgress(platformStdoutIsTerminal());
+    DebugLog debug = openDebugLog(run.debugLog);
+    platformCatchInterrupt();
+    // A socket per device in flight, beside the standard files and the log.
+    platformRaiseOpenFileLimit(run.options->inFlight + 16);
+
+    std::size_t next = 0;
+    std::vector<PlatformSocket> socks;
+    std::vector<unsigned char> ready;
+    bool waitFailed = false;
+    while (!platformInterrupted()) {
+        while (loop.active.size() < static_cast<std::size_t>(run.options->inFlight) &&
+               next < devices.size()) {
+            const DeviceEntry& device = devices[next++];
+            if (run.updatedBefore.count(device.address))
+                skipDevice(loop, device);
+            else
+                startDevice(loop, device);
+        }
+        if (loop.active.empty() && next == devices.size())
+            break;
+        socks.clear();
+        if (debug.sock != PLATFORM_NO_SOCKET)
+            socks.push_back(debug.sock);
+        for (const auto& slot : loop.active)
+            socks.push_back(slot->sock);
+        ready.resize(socks.size());
+        if (platformPoll(socks.data(), static_cast<int>(socks.size()), ready.data(),
+                         pollWaitMs(loop, platformMonotonicMs())) < 0) {
+            waitFailed = true;
+            break;
+        }
+        if (platformInterrupted())
+            break;  // not one more datagram
+        std::size_t first = debug.sock != PLATFORM_NO_SOCKET ? 1 : 0;
+        if (first == 1 && ready[0])
+            copyDebugLine(&debug);
+        std::size_t count = loop.active.size();
+        for (std::size_t i = 0; i < count; ++i)
+            if (ready[first + i] && !loop.active[i]->ended)
+                takeReply(loop, *loop.active[i]);
+        std::uint64_t now = platformMonotonicMs();
+        for (std::size_t i = 0; i < count; ++i) {
+            Slot& slot = *loop.active[i];
+            if (slot.ended || slot.deadlineMs > now)
+                continue;
+            timeOut(loop, slot);
+        }
+        dropEnded(loop);
+        refreshProgress(loop.tally, platformMonotonicMs());
+    }
+    bool interrupted = platformInterrupted() && !waitFailed;
+    for (auto& slot : loop.active)
+        if (waitFailed)
+            finish(loop, *slot, "failed", "waiting for replies failed");
+        else
+            finish(loop, *slot, "interrupted", "stopped by the operator");
+    loop.active.clear();
+    closeDebugLog(&debug);
+    printSummary(loop.tally, platformMonotonicMs());
+    if (interrupted)
+        return FLEET_EXIT_INTERRUPTED;
+    return loop.tally.failed > 0 ? FLEET_EXIT_SOME_FAILED : FLEET_EXIT_UPDATED;
+}

@@ -1,0 +1,63 @@
+// VNfleet: updates a whole fleet of devices from one process, with the same
+// code-update protocol and the same datagrams as VNloader.
+#include <cstdio>
+
+#include "fleet_images.h"
+#include "fleet_list.h"
+#include "fleet_options.h"
+#include "fleet_plan.h"
+#include "fleet_report.h"
+#include "fleet_run.h"
+#include "platform/platform.h"
+
+namespace {
+std::FILE* openOutput(const std::string& path, const char* what)
+{
+    if (path.empty())
+        return nullptr;
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file)
+        std::fprintf(stderr, "VNfleet: cannot write the %s: %s\n", what, path.c_str());
+    return file;
+}
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    FleetOptions options;
+    FleetArgs parsed = parseFleetOptions(argc, argv, &options);
+    if (parsed == FLEET_ARGS_HELP) {
+        std::fputs(fleetUsageText().c_str(), stdout);
+        return FLEET_EXIT_UPDATED;
+    }
+    if (parsed == FLEET_ARGS_BAD)
+        return FLEET_EXIT_USAGE;
+
+    std::vector<DeviceEntry> devices;
+    std::vector<FleetImage> images;
+    FleetRun run{&options, &devices, &images, {}, nullptr, nullptr};
+    if (!readDeviceList(options, &devices) || !loadImages(options.listPath, &devices, &images))
+        return FLEET_EXIT_BAD_INPUT;
+    if (!options.resumePath.empty() && !readUpdatedAddresses(options.resumePath, &run.updatedBefore))
+        return FLEET_EXIT_BAD_INPUT;
+    if (options.dryRun) {
+        printPlan(devices, images, run.updatedBefore);
+        return FLEET_EXIT_UPDATED;
+    }
+    run.report = openOutput(options.reportPath, "report");
+    run.debugLog = openOutput(options.debugLogPath, "debug log");
+    if ((!options.reportPath.empty() && !run.report) ||
+        (!options.debugLogPath.empty() && !run.debugLog))
+        return FLEET_EXIT_BAD_INPUT;
+    if (!platformNetStart()) {
+        std::fprintf(stderr, "VNfleet: cannot start sockets\n");
+        return FLEET_EXIT_BAD_INPUT;
+    }
+    int status = runFleet(run);
+    if (run.report)
+        std::fclose(run.report);
+    if (run.debugLog)
+        std::fclose(run.debugLog);
+    std::fflush(stdout);
+    return status;
+}
