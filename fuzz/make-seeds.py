@@ -55,6 +55,9 @@ def hex_seeds():
         "long-line": ":0100200077" + "X" * 244 + rec(0x30, 0, [0x55]),
         "no-data": rec(0, 1, []),
         "length-0": rec(0x50, 0, []),
+        "linear-1": rec(0, 4, [0, 1]) + rec(0x10, 0, [0xAB]),
+        "dos-end": rec(0x20, 0, [5]) + "\x1a\x1a \r\n\x1a",
+        "cut-record": rec(0x20, 0, [5]) + ":0100300\r\n",
     }
     word_mode = {
         "worked": ":04001000A1B2C3D402\r\n:04001200E5F60718F0\r\n:00000001FF\r\n",
@@ -65,6 +68,8 @@ def hex_seeds():
         "top": rec(0, 2, [0x0B, 0xFF]) + rec(0x1C, 0, [1, 2, 3, 4]),
         "past-top": rec(0, 2, [0x0C, 0]) + rec(0, 0, [1, 2]),
         "no-data": rec(0, 1, []),
+        "linear-1": rec(0, 4, [0, 1]) + rec(0, 0, [0x12, 0x34]),
+        "linear-wrap": rec(0, 0, [1, 2]) + rec(0, 4, [0xFF, 0xFF]) + rec(0xFFF0, 0, [1] * 32),
     }
     write("hex_byte", byte_mode)
     write("hex_word", word_mode)

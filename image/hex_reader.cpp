@@ -37,15 +37,20 @@ bool storeData(HexRead& read, const HexRecord& record, std::uint32_t address)
     if (record.dataBytes != length)
         return formatFault(read.fileName);
 
-    const std::uint32_t end = address + (read.wordMode ? length / 2 : length);
+    // 64 bits: with a linear base, a record's end and its word-mode offset
+    // can pass 32. A record that ends there lies far beyond the buffer.
+    std::uint64_t offset = read.wordMode ? 2ull * address : address;
+    const std::uint64_t end = std::uint64_t{address} + (read.wordMode ? length / 2 : length);
+    if (end > UINT32_MAX) {
+        consolePrint("Input file address out of bounds:0x%llx", static_cast<unsigned long long>(offset));
+        return false;
+    }
     if (end > nMaxHexAddress)
-        nMaxHexAddress = end;
+        nMaxHexAddress = static_cast<std::uint32_t>(end);
     if (address < nMinHexAddress)
         nMinHexAddress = address;
     ++read.dataRecords;
 
-    // 64 bits: a linear base in word mode can double past 32.
-    std::uint64_t offset = read.wordMode ? 2ull * address : address;
     if (read.mainImage && offset > MAIN_FIRST_OFFSET_LIMIT) {
         consolePrint("Input file address out of bounds:0x%llx", static_cast<unsigned long long>(offset));
         return false;

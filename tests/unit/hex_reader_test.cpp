@@ -188,6 +188,8 @@ TEST_F(HexReaderTest, LinearAddressesEndMarksAndShortLines)
          "Input file address out of bounds:0x30000"},
         {"linear base past the buffer in words", D, rec(0, 4, {0x80, 0x00}) + rec(0, 0, {1}), 0,
          "Input file address out of bounds:0x100000000Word image too large for the image buffer: %s"},
+        {"record ending past 32 bits", D, rec(0, 0, {1, 2}) + rec(0, 4, {0xFF, 0xFF}) + rec(0xFFF0, 0, Bytes(32, 1)), 0,
+         "Input file address out of bounds:0x1ffffffe0"},
         {"linear field empty", M, ":00000004\r\n", 0, FORMAT},
         {"DOS end-of-file marks", M, rec(0x20, 0, {5}) + "\x1a\x1a \r\n\x1a", 1, "", 0x20, 0x21, {{0x20, {5}}}},
         {"record cut in its first fields", M, rec(0x20, 0, {5}) + ":0100300\r\n", 0, FORMAT},
