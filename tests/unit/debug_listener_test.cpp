@@ -32,10 +32,7 @@ TEST(DebugLine, ControlBytesAreEscaped)
 
 TEST(DebugLine, Utf8C1ControlsAreEscaped)
 {
-    const struct {
-        const char* text;
-        const char* shown;
-    } cases[] = {
+    const struct { const char* text; const char* shown; } cases[] = {
         {"\xc2\x9b" "2J", "\\xc2\\x9b" "2J"},           // CSI
         {"a\xc2\x80\xc2\x9f", "a\\xc2\\x80\\xc2\\x9f"},  // both ends of the range
         {"\xc2\xa0\xc2\x7f", "\xc2\xa0\xc2\\x7f"},      // outside it: NBSP, then C2 before DEL

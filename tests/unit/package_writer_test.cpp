@@ -17,7 +17,6 @@
 #include "image/crc16.h"
 #include "image/image_buffer.h"
 #include "package/des.h"
-#include "package/package_writer.h"
 #include "package/package_output.h"
 
 namespace fs = std::filesystem;
@@ -418,28 +417,13 @@ TEST_F(PackageWriterTest, FailedWriteKeepsTheOldPackageSuccessReplacesIt)
     EXPECT_EQ(packageFiles(), 1);
 }
 
-TEST_F(PackageWriterTest, WriterTakesItsRequestNotTheSettings)
-{
-    Bytes content = pattern(2000);
-    Bytes viaSettings = raw(TYPE_JAVA, content, "java.enc", "other", false).file;
-    resetSettings();  // fileType 0, partial, no key: none of it may count
-    settings.packagedInput = 0;  // the raw-file loader still reads this one
-    const std::uint8_t key[8] = {'o', 't', 'h', 'e', 'r'};
-    const PackageRequest request{"input.bin", TYPE_JAVA, false, false, key};
-    ConsoleCapture capture;
-    EXPECT_EQ(writeUpdatePackage(request), 1);
-    EXPECT_EQ(readFile("java.enc"), viaSettings);
-}
-
 TEST_F(PackageWriterTest, TemporaryTakesANameNobodyUses)
 {
     // The user's files under the names a temporary could take stay as they are.
     writeFile("logo.enc.tmp", pattern(50));
     fs::create_directory(std::string("logo.enc.1") + PACKAGE_TEMP_SUFFIX);
     writeFile(std::string("logo.enc.2") + PACKAGE_TEMP_SUFFIX, pattern(60));
-    Package p = raw(TYPE_LOGO, pattern(10), "logo.enc");
-    EXPECT_EQ(p.result, 1);
-    EXPECT_EQ(p.file.size(), 12u + 264u);
+    EXPECT_EQ(raw(TYPE_LOGO, pattern(10), "logo.enc").file.size(), 12u + 264u);
     EXPECT_EQ(readFile("logo.enc.tmp"), pattern(50));
     EXPECT_TRUE(fs::is_directory(std::string("logo.enc.1") + PACKAGE_TEMP_SUFFIX));
     EXPECT_EQ(readFile(std::string("logo.enc.2") + PACKAGE_TEMP_SUFFIX), pattern(60));
