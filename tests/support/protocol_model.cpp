@@ -53,6 +53,8 @@ std::string ProtocolModel::checkNewPacket(const std::uint8_t* d, int length)
     if (start >= image.endPage) {
         if (d[0] != FINISH || length != FINISH_LENGTH)
             return "no finish packet after the last page";
+        if (!drained)
+            return "finish packet sent without dropping the answers queued before it";
         if (d[1] != image.fileType + 7 || d[2] != (image.packaged ? 0x01 : 0x00) || u16(d + 3) != 0)
             return "finish type, flags or number";
         if (u16(d + 23) != image.firstPage || u16(d + 25) != image.endPage)
@@ -115,8 +117,9 @@ void ProtocolModel::judge(const std::uint8_t* datagram, std::size_t length)
     next = usable && code == ACK && page == outstandingPage ? Next::FOLLOWING : Next::SAME;
 }
 
-std::string ProtocolModel::checkDrain() const
+std::string ProtocolModel::checkDrain()
 {
+    drained = true;
     const int start = next == Next::FIRST ? image.firstPage : outstandingPage + pageCount;
     const bool lastAcknowledged = next == Next::FIRST || next == Next::FOLLOWING;
     if (hasEnded || finishing || !lastAcknowledged || start < image.endPage)

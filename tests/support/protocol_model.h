@@ -36,7 +36,7 @@ public:
     // nullptr when the wait or the receive failed.
     void judge(const std::uint8_t* datagram, std::size_t length);
     // The transfer drops what is queued: only just before the finish packet.
-    std::string checkDrain() const;
+    std::string checkDrain();
     void sendFailed();
 
     bool ended() const { return hasEnded; }
@@ -58,7 +58,8 @@ private:
     int outstandingPage = 0;
     int pageCount = 0;
     bool finishing = false;
-    bool behind = false;  // a packet was sent again
+    bool behind = false;   // a packet was sent again
+    bool drained = false;  // the queue was dropped
     bool hasEnded = false;
     ModelEnd ending{};
 };
