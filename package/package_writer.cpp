@@ -43,18 +43,13 @@ bool loadSource(std::uint8_t fileType, std::uint32_t& offset, std::uint32_t& len
     if (fileType == TYPE_MAIN_HEX || fileType == TYPE_DSP_HEX) {
         if (!readHexFile(name, fileType))
             return false;
-        if (nMinHexAddress > nMaxHexAddress) {
+        ImageExtent extent{};
+        if (!loadedImageExtent(fileType, false, nMinHexAddress, nMaxHexAddress, &extent)) {
             consolePrint("No data to encrypt in: %s", name);
             return false;
         }
-        const std::uint64_t span = nMaxHexAddress - nMinHexAddress;
-        if (fileType == TYPE_MAIN_HEX) {
-            start = nMinHexAddress;
-            size = span;
-        } else {
-            start = 2ull * nMinHexAddress;
-            size = wordImageLength(nMinHexAddress, nMaxHexAddress);
-        }
+        start = extent.base;
+        size = extent.size;
     } else {
         size = readUpdateFile(name);
         if (size == 0)
