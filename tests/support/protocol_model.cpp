@@ -21,6 +21,16 @@ int u16(const std::uint8_t* at)
 }
 }  // namespace
 
+std::vector<std::uint8_t> replyDatagram(std::uint8_t code, std::uint8_t reason, int page)
+{
+    std::vector<std::uint8_t> d(REPLY, 0);
+    d[0] = code;
+    d[1] = reason;
+    d[3] = static_cast<std::uint8_t>(page & 0xFF);
+    d[4] = static_cast<std::uint8_t>((page >> 8) & 0xFF);
+    return d;
+}
+
 std::string ProtocolModel::checkSend(const std::uint8_t* d, int length)
 {
     if (hasEnded)

@@ -7,6 +7,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
+
+// A device's 23-byte reply.
+std::vector<std::uint8_t> replyDatagram(std::uint8_t code, std::uint8_t reason, int page);
 
 // The image as the transfer must see it.
 struct ModelImage {
