@@ -9,7 +9,7 @@
 #include "image/hex_reader.h"
 #include "image/image_buffer.h"
 #include "image/image_geometry.h"
-#include "image/update_file.h"
+#include "app/loaders.h"
 #include "link/transfer_session.h"
 #include "platform/platform.h"
 

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 using PlatformSocket = std::intptr_t;
 constexpr PlatformSocket PLATFORM_NO_SOCKET = -1;
@@ -86,9 +87,24 @@ void platformSetPendingError(int code);
 // system has no text; at most size - 1 characters are stored.
 int platformSystemText(int code, char* buffer, std::size_t size);
 
+// Input files.
+// True when an open stream reads a regular file: not a directory, device
+// or pipe, which a loader must refuse as it refuses a file it cannot open.
+bool platformIsRegularFile(std::FILE* file);
+
 // --- The update transfer's drain ---
 // Reads and drops every datagram already queued on the socket, without
 // waiting, and leaves the socket's readiness event (may be nullptr)
 // signalled only if a datagram is still queued, so the next wait cannot wake
 // for one that is gone. Returns how many datagrams were dropped.
 int platformDrainSocket(PlatformSocket sock, PlatformEvent* event);
+
+// ---- Files the package writer replaces ----
+
+// Creates path as a new, empty file open for binary writing; nullptr when
+// it cannot, also when the name already exists (nothing is touched then).
+std::FILE* platformCreateNewFile(const char* path);
+// Whether the existing file at path may be opened for writing. A file
+// without any write permission (read-only) is refused even to the
+// superuser, as a user who made it read-only expects.
+bool platformFileWritable(const char* path);

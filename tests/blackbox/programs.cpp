@@ -68,6 +68,22 @@ bool pump(RunningProgram& program, int timeoutMs)
     return true;
 }
 
+// The program's standard error; Wine's own messages in it are also kept in
+// the file named by VN_WINE_STDERR.
+std::string takeErrors(RunningProgram& program)
+{
+    if (program.errorFile.empty())
+        return "";
+    std::ifstream in(program.errorFile, std::ios::binary);
+    std::string errors{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    unlink(program.errorFile.c_str());
+    program.errorFile.clear();
+    const char* log = std::getenv("VN_WINE_STDERR");
+    if (wine && log)
+        std::ofstream(log, std::ios::binary | std::ios::app) << errors;
+    return wine ? fromWindowsLines(errors) : errors;
+}
+
 int decodeStatus(int raw)
 {
     if (WIFEXITED(raw))
@@ -107,19 +123,18 @@ RunningProgram startProgram(const std::string& name, const std::vector<std::stri
     int pipeFds[2];
     if (pipe(pipeFds) != 0)
         throw std::runtime_error("pipe");
+    // Standard error goes to a file, not a pipe: Wine's services inherit it
+    // and would hold a reader's pipe open.
+    char errorPattern[] = "/tmp/vnloader-stderr-XXXXXX";
+    int errorFd = mkstemp(errorPattern);
+    if (errorFd < 0)
+        throw std::runtime_error("mkstemp");
     pid_t pid = fork();
     if (pid == 0) {
         dup2(pipeFds[1], 1);
         int devNull = open("/dev/null", O_RDWR);
         dup2(devNull, 0);
-        // Wine's own messages go to standard error: into the file named by
-        // VN_WINE_STDERR, or nowhere. Never to our own standard error, as
-        // Wine's services inherit it and would hold a reader's pipe open.
-        if (wine) {
-            const char* log = std::getenv("VN_WINE_STDERR");
-            int errFd = log ? open(log, O_WRONLY | O_CREAT | O_APPEND, 0644) : -1;
-            dup2(errFd >= 0 ? errFd : devNull, 2);
-        }
+        dup2(errorFd, 2);
         close(pipeFds[0]);
         close(pipeFds[1]);
         if (!workDir.empty() && chdir(workDir.c_str()) != 0)
@@ -133,9 +148,11 @@ RunningProgram startProgram(const std::string& name, const std::vector<std::stri
         _exit(127);
     }
     close(pipeFds[1]);
+    close(errorFd);
     RunningProgram program;
     program.pid = pid;
     program.outFd = pipeFds[0];
+    program.errorFile = errorPattern;
     return program;
 }
 
@@ -181,7 +198,7 @@ ProgramResult finishProgram(RunningProgram& program, int timeoutMs)
     }
     while (pump(program, 200)) {
     }
-    ProgramResult result{ended ? decodeStatus(raw) : -1, program.output};
+    ProgramResult result{ended ? decodeStatus(raw) : -1, program.output, takeErrors(program)};
     program.pid = -1;
     return result;
 }

@@ -10,6 +10,7 @@
 struct ProgramResult {
     int status;  // exit status 0..255, or -1 when killed after the time limit
     std::string output;
+    std::string errors;  // standard error (under Wine with Wine's own messages)
 };
 
 // Where the programs are; set from the command line.
@@ -26,6 +27,7 @@ struct RunningProgram {
     int outFd = -1;
     std::string output;  // under Wine with the console's CR LF turned into LF
     std::string raw;     // as the program wrote it
+    std::string errorFile;  // where its standard error goes, read at its end
 };
 
 RunningProgram startProgram(const std::string& name, const std::vector<std::string>& args,

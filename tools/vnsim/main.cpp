@@ -9,6 +9,7 @@
 #include "sim_faults.h"
 #include "sim_options.h"
 #include "sim_summary.h"
+#include "sim_usage.h"
 
 namespace {
 constexpr std::uint16_t SIM_UPDATE_PORT = 69;
@@ -40,7 +41,7 @@ void reportBindFailure()
     std::size_t length = std::strlen(text);
     while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r'))
         text[--length] = '\0';
-    consolePrint("VNsim: cannot bind %s:%d: %s\n", simOptions.bindText, SIM_UPDATE_PORT, text);
+    simError("VNsim: cannot bind %s:%d: %s\n", simOptions.bindText, SIM_UPDATE_PORT, text);
 }
 
 bool openLink(SimLink* link)
@@ -55,7 +56,7 @@ bool openLink(SimLink* link)
     platformIgnoreConnReset(link->updateSocket);
     link->ready = platformCreateEvent();
     if (!link->ready || !platformSelectRead(link->updateSocket, link->ready)) {
-        consolePrint("VNsim: cannot wait for packets\n");
+        simError("VNsim: cannot wait for packets\n");
         return false;
     }
     link->debugSocket = platformUdpOpen();
@@ -98,7 +99,7 @@ void answerLoader(const SimLink& link, PlatformAddress loader, const SimAnswer& 
     int length = buildReply(&answer, reply, static_cast<int>(sizeof reply));
     for (int i = 0; i < answer.copies; ++i)
         if (platformSendTo(link.updateSocket, reply, length, loader) < 0)
-            consolePrint("VNsim: reply not sent\n");
+            simError("VNsim: reply not sent\n");
 }
 }  // namespace
 
@@ -106,11 +107,11 @@ int main(int argc, char** argv)
 {
     int parsed = parseSimOptions(argc, argv);
     if (parsed != SIM_ARGS_RUN) {
-        consolePrint("%s", simUsageText);
+        writeUsage(parsed == SIM_ARGS_HELP ? stdout : stderr);
         platformExit(parsed == SIM_ARGS_HELP ? SIM_EXIT_OK : SIM_EXIT_USAGE);
     }
     if (!platformNetStart()) {
-        consolePrint("VNsim: cannot start sockets\n");
+        simError("VNsim: cannot start sockets\n");
         platformExit(SIM_EXIT_NO_BIND);
     }
     SimLink link{PLATFORM_NO_SOCKET, PLATFORM_NO_SOCKET, nullptr};
@@ -132,7 +133,7 @@ int main(int argc, char** argv)
         }
         int ready = platformWaitEvent(link.ready, static_cast<int>(waitMs));
         if (ready < 0) {
-            consolePrint("VNsim: waiting for packets failed\n");
+            simError("VNsim: waiting for packets failed\n");
             stop("wait failed");
         }
         if (ready == 0)

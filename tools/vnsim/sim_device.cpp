@@ -6,11 +6,13 @@
 
 #include "sim_image.h"
 #include "sim_options.h"
+#include "sim_sequence.h"
 
 SimState simState;
 
 namespace {
-// Each finishType owns a range of the device's page space.
+// Each finishType owns a range of the device's page space. Kept here on
+// purpose, apart from the loader's table: VNsim is the loader's independent check.
 struct ImageKind {
     std::uint8_t finishType;
     const char* name;
@@ -153,6 +155,7 @@ void handleCodeUpdate(const std::uint8_t* data, int length, SimAnswer* answer)
         std::memcpy(page.bytes, payload + i * SIM_PAGE_SIZE, SIM_PAGE_SIZE);
         page.enciphered = (flags & FLAG_ENCRYPTED) != 0;
     }
+    simState.packetsByStart[start] = SimPacket{count, flags};
     if (again)
         appendLine(answer, ", again");
     answerWith(answer, TFTP_ACK, 0);
@@ -225,6 +228,9 @@ void handleFinish(const std::uint8_t* data, int length, SimAnswer* answer)
     } else {
         appendLine(answer, ", crc 0x%04x ok", sentCrc);
     }
+    // Missing pages already tell of a packet that fell short.
+    bool packetsFit = simState.missingPages != 0 ||
+                      packetsFitFinish(first, end, (flags & FLAG_ENCRYPTED) != 0, answer);
 
     // A packaged image starts with its page header at the first page and
     // says so in the finish packet's flags.
@@ -248,7 +254,7 @@ void handleFinish(const std::uint8_t* data, int length, SimAnswer* answer)
     if (simState.headerCheck == HEADER_BAD)
         noteFailure("finish: the page header's crc does not match the image");
 
-    if (!simState.crcOk || simState.headerCheck == HEADER_BAD)
+    if (!packetsFit || !simState.crcOk || simState.headerCheck == HEADER_BAD)
         answerWith(answer, TFTP_NACK, NACK_BAD_CRC);
 }
 }  // namespace

@@ -21,6 +21,13 @@ struct SimPage {
     bool enciphered;  // came in a packet flagged FLAG_ENCRYPTED
 };
 
+// A code-update packet as the device kept it: what the finish packet's
+// range is checked against.
+struct SimPacket {
+    int pageCount;
+    int flags;
+};
+
 enum SimHeaderCheck {
     HEADER_NONE,    // plain image: no page header
     HEADER_NO_KEY,  // enciphered and no key given
@@ -34,6 +41,7 @@ struct SimState {
     std::uint8_t header[SIM_PAGE_HEADER_SIZE];
     bool headerEnciphered;
     int headerPage;  // start page of the packet that carried it
+    std::map<int, SimPacket> packetsByStart;  // the last one kept per start page
 
     long packets;  // datagrams handled
     bool started;  // a code-update packet has arrived

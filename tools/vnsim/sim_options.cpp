@@ -6,6 +6,7 @@
 
 #include "diag/console.h"
 #include "platform/platform.h"
+#include "sim_usage.h"
 
 SimOptions simOptions;
 
@@ -25,11 +26,7 @@ const char simUsageText[] =
     "  --wrong-page-at <page>     acknowledge packet <page> with a wrong page, once\n"
     "  --reply-length <n>@<page>  answer packet <page> with <n> bytes, once\n"
     "  -h, --help                 print this text\n"
-    "<page> is a packet's start page, or \"finish\" for the finish packet.\n"
-    "Exit status: 0 finish packet received and every check passed; 1 a check\n"
-    "failed (bad CRC, wrong password, bad layout); 2 usage; 3 cannot bind;\n"
-    "4 no finish packet: idle time limit or packet count reached, or a refusal\n"
-    "(NACK 4, 6 or 8) ended the loader's run.\n";
+    "<page> is a packet's start page, or \"finish\" for the finish packet.\n";
 
 namespace {
 bool parseNumber(const char* text, long low, long high, long* value)
@@ -161,16 +158,16 @@ int parseSimOptions(int argc, char** argv)
         if (std::strcmp(name, "-h") == 0 || std::strcmp(name, "--help") == 0)
             return SIM_ARGS_HELP;
         if (!knownOption(name)) {
-            consolePrint("VNsim: unknown option: %s\n", name);
+            simError("VNsim: unknown option: %s\n", name);
             return SIM_ARGS_BAD;
         }
         if (i + 1 >= argc) {
-            consolePrint("VNsim: %s needs a value\n", name);
+            simError("VNsim: %s needs a value\n", name);
             return SIM_ARGS_BAD;
         }
         const char* value = argv[++i];
         if (!takeOption(name, value)) {
-            consolePrint("VNsim: bad argument: %s %s\n", name, value);
+            simError("VNsim: bad argument: %s %s\n", name, value);
             return SIM_ARGS_BAD;
         }
     }
