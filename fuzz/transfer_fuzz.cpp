@@ -173,15 +173,6 @@ int fakeDrain(void*)
     return 0;
 }
 
-Bytes reply(std::uint8_t code, std::uint8_t reason, int page)
-{
-    Bytes d(REPLY_LENGTH, 0);
-    d[OFF_REPLY_CODE] = code;
-    d[OFF_NACK_REASON] = reason;
-    putU16(d.data() + OFF_REPLY_PAGE, static_cast<std::uint16_t>(page));
-    return d;
-}
-
 Bytes rawDatagram(std::size_t length)
 {
     Bytes d(length, 0);
@@ -199,21 +190,21 @@ Answer nextAnswer()
     case 0: return {Answer::Timeout, {}};
     case 1: return {Answer::WaitFailed, {}};
     case 2: return {Answer::ReceiveFailed, {}};
-    case 4: return {Answer::Datagram, reply(TFTP_ACK, 0, model.protocol->outstanding() +
+    case 4: return {Answer::Datagram, replyDatagram(TFTP_ACK, 0, model.protocol->outstanding() +
                                                           static_cast<std::int8_t>(take()))};
-    case 5: return {Answer::Datagram, reply(TFTP_NACK, take(), model.protocol->outstanding())};
+    case 5: return {Answer::Datagram, replyDatagram(TFTP_NACK, take(), model.protocol->outstanding())};
     case 6: return {Answer::Datagram, rawDatagram(REPLY_LENGTH)};
     case 7: return {Answer::Datagram, rawDatagram(take() % REPLY_LENGTH)};
     case 8: return {Answer::Datagram, rawDatagram(REPLY_LENGTH + 1 + take() * 8u)};
     case 9: {
         const std::uint8_t code = take();
-        return {Answer::Datagram, reply(code, take(), model.protocol->outstanding())};
+        return {Answer::Datagram, replyDatagram(code, take(), model.protocol->outstanding())};
     }
     case 10: {
         const std::uint8_t low = take();
-        return {Answer::Datagram, reply(TFTP_ACK, 0, low | take() << 8)};
+        return {Answer::Datagram, replyDatagram(TFTP_ACK, 0, low | take() << 8)};
     }
-    default: return {Answer::Datagram, reply(TFTP_ACK, 0, model.protocol->outstanding())};
+    default: return {Answer::Datagram, replyDatagram(TFTP_ACK, 0, model.protocol->outstanding())};
     }
 }
 

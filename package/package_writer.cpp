@@ -49,18 +49,13 @@ bool loadSource(const PackageRequest& request, std::uint32_t& offset, std::uint3
     if (fileType == TYPE_MAIN_HEX || fileType == TYPE_DSP_HEX) {
         if (!readHexFile(name, fileType))
             return false;
-        if (nMinHexAddress > nMaxHexAddress) {
+        ImageExtent extent{};
+        if (!loadedImageExtent(fileType, false, nMinHexAddress, nMaxHexAddress, &extent)) {
             consolePrint("No data to encrypt in: %s", name);
             return false;
         }
-        const std::uint64_t span = nMaxHexAddress - nMinHexAddress;
-        if (fileType == TYPE_MAIN_HEX) {
-            start = nMinHexAddress;
-            size = span;
-        } else {
-            start = 2ull * nMinHexAddress;
-            size = wordImageLength(nMinHexAddress, nMaxHexAddress);
-        }
+        start = extent.base;
+        size = extent.size;
     } else {
         // Package mode loads plain files; the request's type stays as it is.
         std::uint8_t loadedType = fileType;

@@ -21,6 +21,16 @@ int u16(const std::uint8_t* at)
 }
 }  // namespace
 
+std::vector<std::uint8_t> replyDatagram(std::uint8_t code, std::uint8_t reason, int page)
+{
+    std::vector<std::uint8_t> d(REPLY, 0);
+    d[0] = code;
+    d[1] = reason;
+    d[3] = static_cast<std::uint8_t>(page & 0xFF);
+    d[4] = static_cast<std::uint8_t>((page >> 8) & 0xFF);
+    return d;
+}
+
 std::string ProtocolModel::checkSend(const std::uint8_t* d, int length)
 {
     if (hasEnded)
@@ -53,6 +63,8 @@ std::string ProtocolModel::checkNewPacket(const std::uint8_t* d, int length)
     if (start >= image.endPage) {
         if (d[0] != FINISH || length != FINISH_LENGTH)
             return "no finish packet after the last page";
+        if (!drained)
+            return "finish packet sent without dropping the answers queued before it";
         if (d[1] != image.fileType + 7 || d[2] != (image.packaged ? 0x01 : 0x00) || u16(d + 3) != 0)
             return "finish type, flags or number";
         if (u16(d + 23) != image.firstPage || u16(d + 25) != image.endPage)
@@ -115,8 +127,9 @@ void ProtocolModel::judge(const std::uint8_t* datagram, std::size_t length)
     next = usable && code == ACK && page == outstandingPage ? Next::FOLLOWING : Next::SAME;
 }
 
-std::string ProtocolModel::checkDrain() const
+std::string ProtocolModel::checkDrain()
 {
+    drained = true;
     const int start = next == Next::FIRST ? image.firstPage : outstandingPage + pageCount;
     const bool lastAcknowledged = next == Next::FIRST || next == Next::FOLLOWING;
     if (hasEnded || finishing || !lastAcknowledged || start < image.endPage)

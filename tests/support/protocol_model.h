@@ -7,6 +7,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
+
+// A device's 23-byte reply.
+std::vector<std::uint8_t> replyDatagram(std::uint8_t code, std::uint8_t reason, int page);
 
 // The image as the transfer must see it.
 struct ModelImage {
@@ -36,7 +40,7 @@ public:
     // nullptr when the wait or the receive failed.
     void judge(const std::uint8_t* datagram, std::size_t length);
     // The transfer drops what is queued: only just before the finish packet.
-    std::string checkDrain() const;
+    std::string checkDrain();
     void sendFailed();
 
     bool ended() const { return hasEnded; }
@@ -58,7 +62,8 @@ private:
     int outstandingPage = 0;
     int pageCount = 0;
     bool finishing = false;
-    bool behind = false;  // a packet was sent again
+    bool behind = false;   // a packet was sent again
+    bool drained = false;  // the queue was dropped
     bool hasEnded = false;
     ModelEnd ending{};
 };

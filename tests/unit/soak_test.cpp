@@ -247,15 +247,6 @@ void violate(const std::string& what)
         soak->violation = what + " (send " + std::to_string(soak->sends) + ")";
 }
 
-Bytes replyOf(std::uint8_t code, std::uint8_t reason, int page)
-{
-    Bytes d(REPLY_LENGTH, 0);
-    d[OFF_REPLY_CODE] = code;
-    d[OFF_NACK_REASON] = reason;
-    putU16(d.data() + OFF_REPLY_PAGE, static_cast<std::uint16_t>(page));
-    return d;
-}
-
 // The device takes a packet in and answers it; a fault-free answer is an
 // acknowledgement of its startPage (0 for the finish packet).
 Bytes deviceReceives(const std::uint8_t* d, int length)
@@ -278,7 +269,7 @@ Bytes deviceReceives(const std::uint8_t* d, int length)
         }
         for (int i = 0; i < count && i < 4; ++i)
             soak->stored[start + i].assign(pages + i * PAGE_SIZE, pages + (i + 1) * PAGE_SIZE);
-        return replyOf(TFTP_ACK, 0, start);
+        return replyDatagram(TFTP_ACK, 0, start);
     }
     // Finish: every page there and the CRC right, else a bad-CRC refusal.
     Bytes span = image.packaged ? soak->storedHeader : Bytes{};
@@ -286,7 +277,7 @@ Bytes deviceReceives(const std::uint8_t* d, int length)
         auto at = soak->stored.find(page);
         if (at == soak->stored.end()) {
             soak->deviceFault = "finish with page " + std::to_string(page) + " missing";
-            return replyOf(TFTP_NACK, NACK_BAD_CRC, 0);
+            return replyDatagram(TFTP_NACK, NACK_BAD_CRC, 0);
         }
         span.insert(span.end(), at->second.begin(), at->second.end());
     }
@@ -295,9 +286,9 @@ Bytes deviceReceives(const std::uint8_t* d, int length)
         getU16(d + OFF_END_PAGE) != image.endPage ||
         getU16(d + OFF_IMAGE_CRC) != updateCrc16(span.data(), static_cast<std::uint32_t>(span.size()))) {
         soak->deviceFault = "finish packet does not match the pages";
-        return replyOf(TFTP_NACK, NACK_BAD_CRC, 0);
+        return replyDatagram(TFTP_NACK, NACK_BAD_CRC, 0);
     }
-    return replyOf(TFTP_ACK, 0, 0);
+    return replyDatagram(TFTP_ACK, 0, 0);
 }
 
 // A garbled answer: never an acknowledgement the transfer may take, now or
@@ -313,14 +304,14 @@ Bytes garbage()
         const bool behind = outstanding > 0 && rng.chance(0.5);
         const int page = behind ? static_cast<int>(rng.between(0, outstanding - 1))
                                 : static_cast<int>(rng.between(soak->image->endPage + 1, 0xFFFF));
-        return replyOf(TFTP_ACK, 0, page);
+        return replyDatagram(TFTP_ACK, 0, page);
     }
     if ((pick -= f.nack) < 0) {
         std::uint8_t reason;
         do
             reason = static_cast<std::uint8_t>(rng.between(0, 255));
         while (reason == NACK_WRONG_PASSWORD || reason == NACK_BAD_CRC || reason == NACK_BAD_VERSION);
-        return replyOf(TFTP_NACK, reason, soak->model->outstanding());
+        return replyDatagram(TFTP_NACK, reason, soak->model->outstanding());
     }
     if ((pick -= f.otherCode) < 0) {
         std::uint8_t code;
@@ -328,12 +319,12 @@ Bytes garbage()
             code = static_cast<std::uint8_t>(rng.between(0, 255));
         while (code == TFTP_ACK || code == TFTP_NACK);
         // To a finish packet any 23-byte answer but a NACK completes the run.
-        return replyOf(code, static_cast<std::uint8_t>(rng.between(0, 255)), soak->model->outstanding());
+        return replyDatagram(code, static_cast<std::uint8_t>(rng.between(0, 255)), soak->model->outstanding());
     }
     // Short and long datagrams: noise, or the awaited acknowledgement cut
     // short or padded, which is still no reply.
     const bool noise = rng.chance(0.5);
-    Bytes d = noise ? Bytes{} : replyOf(TFTP_ACK, 0, soak->model->outstanding());
+    Bytes d = noise ? Bytes{} : replyDatagram(TFTP_ACK, 0, soak->model->outstanding());
     const std::uint32_t length = (pick -= f.shortDatagram) < 0
                                      ? rng.between(0, REPLY_LENGTH - 1)
                                      : rng.between(REPLY_LENGTH + 1, PACKET_BUFFER_SIZE + 50);
@@ -363,7 +354,7 @@ void network(const std::uint8_t* data, int length)
     Bytes answer = deviceReceives(data, length);
     if (sendIndex == soak->faults.fatalAtSend) {
         const std::uint8_t fatal[] = {NACK_WRONG_PASSWORD, NACK_BAD_CRC, NACK_BAD_VERSION};
-        answer = replyOf(TFTP_NACK, fatal[rng.between(0, 2)], soak->model->outstanding());
+        answer = replyDatagram(TFTP_NACK, fatal[rng.between(0, 2)], soak->model->outstanding());
         ++faultCount.fatal;
     }
     if (rng.chance(garbledRate(f))) {
