@@ -10,7 +10,7 @@
 
 #include <unistd.h>
 
-#include "../tests/unit/console_capture.h"
+#include "diag/console_capture.h"
 #include "diag/log.h"
 
 #define FUZZ_CHECK(condition)                                                              \

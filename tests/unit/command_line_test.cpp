@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/settings.h"
-#include "console_capture.h"
+#include "diag/console_capture.h"
 
 namespace {
 struct Parsed {

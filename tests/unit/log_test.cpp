@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "console_capture.h"
+#include "diag/console_capture.h"
 #include "platform/platform.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/settings.h"
-#include "console_capture.h"
+#include "diag/console_capture.h"
 #include "image/crc16.h"
 #include "image/image_buffer.h"
 #include "unreadable_input.h"

@@ -6,11 +6,11 @@
 #include <map>
 
 #include "app/settings.h"
+#include "diag/console_capture.h"
 #include "image/hex_reader.h"
 #include "image/hex_records.h"
 #include "image/image_buffer.h"
 #include "image/image_geometry.h"
-#include "info_capture.h"
 
 namespace {
 constexpr std::uint32_t WORD_IMAGE_SHOWN = 16;
@@ -154,9 +154,12 @@ void inspectHex(InfoReport& report, std::uint8_t fileType)
     settings.packagedInput = 0;
     settings.fileType = fileType;
 
-    startCapture();
-    const int loaded = readHexFile(report.path.c_str(), fileType);
-    report.loaderMessage = stopCapture();
+    int loaded = 0;
+    {
+        ConsoleCapture loaderWords;
+        loaded = readHexFile(report.path.c_str(), fileType);
+        report.loaderMessage = ConsoleCapture::text();
+    }
     report.loaderAccepted = loaded != 0;
     view.minBound = nMinHexAddress;
     view.maxBound = nMaxHexAddress;

@@ -4,11 +4,11 @@
 #include <cstring>
 
 #include "app/settings.h"
+#include "diag/console_capture.h"
 #include "image/crc16.h"
 #include "image/image_buffer.h"
 #include "image/image_geometry.h"
 #include "app/loaders.h"
-#include "info_capture.h"
 #include "info_options.h"
 #include "link/packets.h"
 #include "package/cbc.h"
@@ -265,9 +265,12 @@ void inspectPackage(InfoReport& report)
 
     // The loader's own verdict, in its own words.
     settings.packagedInput = 1;
-    startCapture();
-    const std::uint32_t loaded = readUpdateFile(report.path.c_str());
-    report.loaderMessage = stopCapture();
+    std::uint32_t loaded = 0;
+    {
+        ConsoleCapture loaderWords;
+        loaded = readUpdateFile(report.path.c_str());
+        report.loaderMessage = ConsoleCapture::text();
+    }
     report.loaderAccepted = loaded != 0;
     if (!opened) {
         addProblem(report, INFO_UNREADABLE, "VNloader would stop: \"%s\"",

@@ -2,8 +2,8 @@
 
 #include "app/loaders.h"
 #include "app/settings.h"
+#include "diag/console_capture.h"
 #include "image/image_buffer.h"
-#include "info_capture.h"
 #include "info_package.h"
 
 void inspectRaw(InfoReport& report, std::uint8_t fileType)
@@ -13,9 +13,12 @@ void inspectRaw(InfoReport& report, std::uint8_t fileType)
     settings.packagedInput = 0;
     settings.fileType = fileType;
 
-    startCapture();
-    const std::uint32_t loaded = readUpdateFile(report.path.c_str());
-    report.loaderMessage = stopCapture();
+    std::uint32_t loaded = 0;
+    {
+        ConsoleCapture loaderWords;
+        loaded = readUpdateFile(report.path.c_str());
+        report.loaderMessage = ConsoleCapture::text();
+    }
     report.loaderAccepted = loaded != 0;
     if (!loaded) {
         addProblem(report, INFO_UNREADABLE, "VNloader would stop: \"%s\"",

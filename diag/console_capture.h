@@ -1,4 +1,5 @@
-// Collects console output during a test.
+// Holds back console output while it lives, for callers that report a
+// loader's words in their own form (companion programs, tests).
 #pragma once
 
 #include <string>
