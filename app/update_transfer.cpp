@@ -9,7 +9,7 @@
 #include "image/hex_reader.h"
 #include "image/image_buffer.h"
 #include "image/image_geometry.h"
-#include "image/update_file.h"
+#include "app/loaders.h"
 #include "link/transfer_session.h"
 #include "platform/platform.h"
 
@@ -97,13 +97,26 @@ int receiveReply(const UpdateLink* link, std::uint8_t* buffer, int size)
     return receiveReplyWithin(link, buffer, size, link->replyTimeoutMs);
 }
 
+TransferSetup loaderTransferSetup(int fileType)
+{
+    TransferSetup setup{};
+    setup.image = imageBuffer;
+    setup.imageSize = IMAGE_BUFFER_SIZE;
+    setup.minAddress = nMinHexAddress;
+    setup.maxAddress = nMaxHexAddress;
+    setup.fileType = fileType;
+    setup.packaged = settings.packagedInput != 0;
+    setup.partialEncrypt = settings.partialEncrypt != 0;
+    setup.password = settings.setPassword;
+    setup.replyPolicy = ReplyPolicy::ONE_PER_WAIT;
+    setup.resendFinish = false;
+    return setup;
+}
+
 TransferOutcome transferFile(const UpdateLink* link, int fileType)
 {
     const bool packaged = settings.packagedInput != 0;
-    const TransferSetup setup{imageBuffer, IMAGE_BUFFER_SIZE,     nMinHexAddress,
-                              nMaxHexAddress, fileType,           packaged,
-                              settings.partialEncrypt != 0,       settings.setPassword,
-                              ReplyPolicy::ONE_PER_WAIT,          false};
+    const TransferSetup setup = loaderTransferSetup(fileType);
     // From here on the bounds of a plain DSP image are byte offsets.
     ImageExtent extent{};
     if (!packaged && fileType == TYPE_DSP_HEX &&

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "link/transfer_session.h"
+
 // The transport under the transfer, so the reply handling runs without
 // sockets. `send` gives the bytes sent or -1; `wait` 1 when a datagram is
 // ready, 0 after timeoutMs, -1 when the wait failed; `receive` reads one
@@ -33,6 +35,10 @@ struct TransferOutcome {
 // usable arrived (the reason has been logged). The buffer is zero-filled
 // before the receive.
 int receiveReply(const UpdateLink* link, std::uint8_t* buffer, int size);
+
+// The session VNloader runs: imageBuffer between its bounds as loaded, with
+// the settings record's packagedInput, partialEncrypt and setPassword.
+TransferSetup loaderTransferSetup(int fileType);
 
 // Sends imageBuffer (between its bounds) as fileType: page range, code-update
 // packets with resends, finish packet. Rewrites the bounds of a plain DSP

@@ -16,6 +16,7 @@
 #include "image/image_buffer.h"
 #include "link/packets.h"
 #include "app/update_transfer.h"
+#include "protocol_model.h"
 
 namespace {
 using Bytes = std::vector<std::uint8_t>;
@@ -26,8 +27,6 @@ struct Outcome {
     int result;
     int status;
 };
-
-enum class Next { First, Same, Following, Nothing };
 
 struct Answer {
     enum Kind { Timeout, WaitFailed, ReceiveFailed, Datagram } kind;
@@ -51,15 +50,9 @@ struct Model {
     bool drained = false;
     Answer answer{};
 
-    // Progress of the exchange.
-    Next next = Next::First;
-    Bytes last;
-    int outstanding = 0;
-    int pageCount = 0;
-    bool finishSent = false;
-    bool behind = false;  // a packet was sent again
-    bool ended = false;
-    Outcome end{};
+    // The exchange, followed beside the transfer.
+    ProtocolModel* protocol = nullptr;
+    bool sentAny = false;
 };
 
 Model model;
@@ -137,122 +130,47 @@ void predictRange(std::uint32_t minAddress, std::uint32_t maxAddress)
     }
 }
 
-void checkFixedPart(const std::uint8_t* d)
+// What the protocol model leaves to the fuzzer: the payload and the CRC.
+void checkImageBytes(const std::uint8_t* d, int length)
 {
-    Bytes field(16, 0);
-    std::memcpy(field.data(), PASSWORD, 16);
-    FUZZ_CHECK(std::memcmp(d + OFF_PASSWORD, field.data(), 16) == 0);
-    FUZZ_CHECK(getU16(d + OFF_FIXED_WORD) == FIXED_WORD);
-}
-
-void checkCodeUpdate(const std::uint8_t* d, int length, int startPage)
-{
-    const bool first = startPage == model.firstPage;
-    const int headerBytes = model.packaged && first ? 8 : 0;
-    const int count = model.endPage - startPage < 4 ? model.endPage - startPage : 4;
-    FUZZ_CHECK(startPage >= model.firstPage && startPage < model.endPage);
-    FUZZ_CHECK(length == CODE_UPDATE_SIZE + headerBytes);
-    FUZZ_CHECK(d[OFF_OPCODE] == TFTP_CODE_UPDATE);
-    FUZZ_CHECK(d[OFF_COUNT_OR_TYPE] == count);
-    FUZZ_CHECK(getU16(d + OFF_START_PAGE) == startPage);
-    std::uint8_t flags = 0;
-    if (model.packaged)
-        flags = first ? 0x81 : (model.partialEncrypt ? 0x00 : 0x01);
-    FUZZ_CHECK(d[OFF_FLAGS] == flags);
-    checkFixedPart(d);
+    const ProtocolModel& protocol = *model.protocol;
+    if (protocol.finishSent()) {
+        const std::uint32_t span = static_cast<std::uint32_t>(model.endPage - model.firstPage) * 256;
+        FUZZ_CHECK(getU16(d + OFF_IMAGE_CRC) == updateCrc16(imageBytes(model.base, span), span));
+        return;
+    }
     // Packets tile the image: the page header rides in front of page 0.
-    const std::uint64_t index = static_cast<std::uint64_t>(startPage - model.firstPage);
+    const bool first = protocol.isFirstPacket();
+    const int headerBytes = model.packaged && first ? 8 : 0;
+    const std::uint64_t index = static_cast<std::uint64_t>(protocol.outstanding() - model.firstPage);
     const std::uint64_t offset = index * PAGE_SIZE + (model.packaged && !first ? 8 : 0);
     const std::uint32_t payloadSize = PAYLOAD_SIZE + headerBytes;
+    FUZZ_CHECK(length == CODE_UPDATE_SIZE + headerBytes);
     FUZZ_CHECK(std::memcmp(d + OFF_PAYLOAD, imageBytes(model.base + offset, payloadSize),
                            payloadSize) == 0);
-    model.outstanding = startPage;
-    model.pageCount = count;
-}
-
-void checkFinish(const std::uint8_t* d, int length)
-{
-    FUZZ_CHECK(length == FINISH_PACKET_SIZE);
-    FUZZ_CHECK(d[OFF_OPCODE] == TFTP_FINISH);
-    FUZZ_CHECK(d[OFF_COUNT_OR_TYPE] == model.fileType + 7);
-    FUZZ_CHECK(d[OFF_FLAGS] == (model.packaged ? 0x01 : 0x00));
-    FUZZ_CHECK(getU16(d + OFF_START_PAGE) == 0);
-    checkFixedPart(d);
-    FUZZ_CHECK(getU16(d + OFF_FIRST_PAGE) == model.firstPage);
-    FUZZ_CHECK(getU16(d + OFF_END_PAGE) == model.endPage);
-    const std::uint32_t span = static_cast<std::uint32_t>(model.endPage - model.firstPage) * 256;
-    FUZZ_CHECK(getU16(d + OFF_IMAGE_CRC) == updateCrc16(imageBytes(model.base, span), span));
-    model.finishSent = true;
-    model.outstanding = 0;
 }
 
 int fakeSend(void*, const std::uint8_t* data, int length)
 {
     FUZZ_CHECK(!model.refused);
-    FUZZ_CHECK(!model.ended);                 // nothing after a fatal answer
-    FUZZ_CHECK(model.next != Next::Nothing);  // never two sends without a wait
-    if (model.next == Next::Same) {
-        model.behind = true;
-        FUZZ_CHECK(static_cast<std::size_t>(length) == model.last.size() &&
-                   std::memcmp(data, model.last.data(), model.last.size()) == 0);
-    } else {
-        const int start =
-            model.next == Next::First ? model.firstPage : model.outstanding + model.pageCount;
-        if (start == model.endPage)
-            checkFinish(data, length);
-        else
-            checkCodeUpdate(data, length, start);
-        model.last.assign(data, data + length);
+    model.sentAny = true;
+    const std::string wrong = model.protocol->checkSend(data, length);
+    if (!wrong.empty()) {
+        std::fprintf(stderr, "transfer fault: %s\n", wrong.c_str());
+        FUZZ_CHECK(wrong.empty());
     }
-    model.next = Next::Nothing;
+    checkImageBytes(data, length);
     if (model.drained) {
-        model.ended = true;
-        model.end = Outcome{TRANSFER_SEND_FAILED, 1};
+        model.protocol->sendFailed();
         return -1;
     }
     return length;
 }
 
-// What the answer just given must make of the outstanding packet.
-void judge(const Bytes* datagram)
+int fakeDrain(void*)
 {
-    const bool usable = datagram != nullptr && datagram->size() == REPLY_LENGTH;
-    const std::uint8_t code = usable ? (*datagram)[OFF_REPLY_CODE] : 0;
-    const std::uint8_t reason = usable ? (*datagram)[OFF_NACK_REASON] : 0;
-    const int page = usable ? getU16(datagram->data() + OFF_REPLY_PAGE) : -1;
-    if (model.finishSent) {
-        // After a resend, a late ACK of a code-update packet (but page 0,
-        // the finish packet's own) is dropped and the wait goes on.
-        if (usable && model.behind && code == TFTP_ACK && page != 0 && page >= model.firstPage &&
-            page < model.endPage && (page - model.firstPage) % 4 == 0)
-            return;
-        // The finish packet is never repeated: its one answer ends the run.
-        model.ended = true;
-        if (!usable)
-            model.end = Outcome{TRANSFER_REFUSED, 0};
-        else if (code == TFTP_NACK)
-            model.end = Outcome{TRANSFER_REFUSED, reason == NACK_WRONG_PASSWORD ? -1 : 0};
-        else
-            model.end = Outcome{TRANSFER_COMPLETED, 1};
-        return;
-    }
-    if (usable && code == TFTP_NACK &&
-        (reason == NACK_WRONG_PASSWORD || reason == NACK_BAD_CRC || reason == NACK_BAD_VERSION)) {
-        model.ended = true;
-        model.end = Outcome{TRANSFER_REFUSED, reason == NACK_WRONG_PASSWORD ? -1 : 0};
-        return;
-    }
-    model.next = usable && code == TFTP_ACK && page == model.outstanding ? Next::Following
-                                                                         : Next::Same;
-}
-
-Bytes reply(std::uint8_t code, std::uint8_t reason, int page)
-{
-    Bytes d(REPLY_LENGTH, 0);
-    d[OFF_REPLY_CODE] = code;
-    d[OFF_NACK_REASON] = reason;
-    putU16(d.data() + OFF_REPLY_PAGE, static_cast<std::uint16_t>(page));
-    return d;
+    FUZZ_CHECK(model.protocol->checkDrain().empty());
+    return 0;
 }
 
 Bytes rawDatagram(std::size_t length)
@@ -272,35 +190,35 @@ Answer nextAnswer()
     case 0: return {Answer::Timeout, {}};
     case 1: return {Answer::WaitFailed, {}};
     case 2: return {Answer::ReceiveFailed, {}};
-    case 4: return {Answer::Datagram, reply(TFTP_ACK, 0, model.outstanding +
+    case 4: return {Answer::Datagram, replyDatagram(TFTP_ACK, 0, model.protocol->outstanding() +
                                                           static_cast<std::int8_t>(take()))};
-    case 5: return {Answer::Datagram, reply(TFTP_NACK, take(), model.outstanding)};
+    case 5: return {Answer::Datagram, replyDatagram(TFTP_NACK, take(), model.protocol->outstanding())};
     case 6: return {Answer::Datagram, rawDatagram(REPLY_LENGTH)};
     case 7: return {Answer::Datagram, rawDatagram(take() % REPLY_LENGTH)};
     case 8: return {Answer::Datagram, rawDatagram(REPLY_LENGTH + 1 + take() * 8u)};
     case 9: {
         const std::uint8_t code = take();
-        return {Answer::Datagram, reply(code, take(), model.outstanding)};
+        return {Answer::Datagram, replyDatagram(code, take(), model.protocol->outstanding())};
     }
     case 10: {
         const std::uint8_t low = take();
-        return {Answer::Datagram, reply(TFTP_ACK, 0, low | take() << 8)};
+        return {Answer::Datagram, replyDatagram(TFTP_ACK, 0, low | take() << 8)};
     }
-    default: return {Answer::Datagram, reply(TFTP_ACK, 0, model.outstanding)};
+    default: return {Answer::Datagram, replyDatagram(TFTP_ACK, 0, model.protocol->outstanding())};
     }
 }
 
 int fakeWait(void*, int)
 {
-    FUZZ_CHECK(!model.ended);
+    FUZZ_CHECK(!model.protocol->ended());
     if (model.left == 0) {
         model.drained = true;
-        judge(nullptr);
+        model.protocol->judge(nullptr, 0);
         return 0;
     }
     model.answer = nextAnswer();
     if (model.answer.kind == Answer::Timeout || model.answer.kind == Answer::WaitFailed) {
-        judge(nullptr);
+        model.protocol->judge(nullptr, 0);
         return model.answer.kind == Answer::Timeout ? 0 : -1;
     }
     return 1;
@@ -310,7 +228,7 @@ int fakeReceive(void*, std::uint8_t* buffer, int size)
 {
     const Bytes& d = model.answer.datagram;
     if (model.answer.kind == Answer::ReceiveFailed) {
-        judge(nullptr);
+        model.protocol->judge(nullptr, 0);
         return -1;
     }
     // A datagram longer than the buffer is a failed receive, as on a socket.
@@ -318,10 +236,10 @@ int fakeReceive(void*, std::uint8_t* buffer, int size)
     if (copied != 0)
         std::memcpy(buffer, d.data(), copied);
     if (d.size() > static_cast<std::size_t>(size)) {
-        judge(nullptr);
+        model.protocol->judge(nullptr, 0);
         return -1;
     }
-    judge(&d);
+    model.protocol->judge(d.data(), d.size());
     return static_cast<int>(d.size());
 }
 
@@ -371,13 +289,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     nMinHexAddress = minAddress;
     nMaxHexAddress = maxAddress;
 
-    UpdateLink link{nullptr, fakeSend, fakeWait, fakeReceive, 0, nullptr};
+    ProtocolModel protocol(ModelImage{model.packaged, model.partialEncrypt, model.fileType,
+                                      model.firstPage, model.endPage, PASSWORD});
+    model.protocol = &protocol;
+    UpdateLink link{nullptr, fakeSend, fakeWait, fakeReceive, 0, fakeDrain};
     const TransferOutcome got = transferFile(&link, model.fileType);
 
-    const Outcome want = model.refused ? model.refusal : model.end;
-    FUZZ_CHECK(model.refused || model.ended);
+    FUZZ_CHECK(model.refused || protocol.ended());
+    const Outcome want =
+        model.refused ? model.refusal : Outcome{protocol.end().result, protocol.end().status};
     FUZZ_CHECK(got.result == want.result && got.exitStatus == want.status);
     if (model.refused)
-        FUZZ_CHECK(model.last.empty());
+        FUZZ_CHECK(!model.sentAny);
     return 0;
 }

@@ -4,11 +4,11 @@
 #include <cstring>
 #include <vector>
 
+#include "app/loaders.h"
 #include "app/settings.h"
 #include "fuzz_support.h"
 #include "image/crc16.h"
 #include "image/image_buffer.h"
-#include "image/update_file.h"
 
 namespace {
 std::uint32_t u32At(const std::uint8_t* p)

@@ -4,10 +4,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/settings.h"
 #include "diag/console.h"
 #include "image/crc16.h"
+#include "image/file_types.h"
 #include "image/image_buffer.h"
+#include "image/input_file.h"
 
 namespace {
 
@@ -15,10 +16,21 @@ constexpr std::uint32_t LENGTH_PREFIX_SIZE = 2;
 constexpr std::int8_t LOWEST_PACKAGE_TYPE = 1;
 constexpr std::int8_t HIGHEST_PACKAGE_TYPE = 7;
 
+// A read error is never taken for the end of the file.
+bool readFailed(std::FILE* file, const char* path)
+{
+    if (!std::ferror(file))
+        return false;
+    consolePrint("Could not read: %s", path);
+    return true;
+}
+
 // Reads a little-endian field of up to four bytes over the low-order bytes
 // of value. A field that the end of the file cuts short keeps its high-order
-// bytes; only a read that yields nothing fails.
-bool readField(std::FILE* file, unsigned width, std::uint32_t& value)
+// bytes; a read that yields nothing fails with the field's message, a read
+// error with its own.
+bool readField(std::FILE* file, const char* path, unsigned width, std::uint32_t& value,
+               const char* fieldName)
 {
     std::uint8_t bytes[4];
     const std::size_t got = std::fread(bytes, 1, width, file);
@@ -26,73 +38,65 @@ bool readField(std::FILE* file, unsigned width, std::uint32_t& value)
         const unsigned shift = static_cast<unsigned>(8 * i);
         value = (value & ~(0xFFu << shift)) | (static_cast<std::uint32_t>(bytes[i]) << shift);
     }
+    if (readFailed(file, path))
+        return false;
+    if (got == 0)
+        consolePrint("Could not read %s from: %s", fieldName, path);
     return got != 0;
 }
 
 // Checks the 12-byte package header and takes fileType and the bounds from it.
-bool readPackageHeader(std::FILE* file, const char* path, std::uint16_t& heldCrc)
+bool readPackageHeader(std::FILE* file, const char* path, std::uint8_t& fileType, std::uint16_t& heldCrc)
 {
     std::uint32_t magic = 0;
-    if (!readField(file, 1, magic)) {
-        consolePrint("Could not read Magic Number from: %s", path);
+    if (!readField(file, path, 1, magic, "Magic Number"))
         return false;
-    }
     if (magic != PACKAGE_MAGIC) {
         consolePrint("Wrong Magic Number, This is not an ORLIX microcode update file: %s", path);
         return false;
     }
 
-    std::uint32_t type = settings.fileType;
-    if (!readField(file, 1, type)) {
-        consolePrint("Could not read File Type from: %s", path);
+    std::uint32_t type = fileType;
+    const bool typeRead = readField(file, path, 1, type, "File Type");
+    fileType = static_cast<std::uint8_t>(type);
+    if (!typeRead)
         return false;
-    }
-    settings.fileType = static_cast<std::uint8_t>(type);
-    const auto signedType = static_cast<std::int8_t>(settings.fileType);
+    const auto signedType = static_cast<std::int8_t>(fileType);
     if (signedType < LOWEST_PACKAGE_TYPE || signedType > HIGHEST_PACKAGE_TYPE) {
         consolePrint("Bad File Type, This is not an ORLIX microcode update file: %s", path);
         return false;
     }
 
-    if (!readField(file, 4, nMinHexAddress)) {
-        consolePrint("Could not read nMinHexAddress from: %s", path);
-        return false;
-    }
-    if (!readField(file, 4, nMaxHexAddress)) {
-        consolePrint("Could not read nMaxHexAddress from: %s", path);
-        return false;
-    }
     std::uint32_t crc = 0;
-    if (!readField(file, 2, crc)) {
-        consolePrint("Could not read crc from: %s", path);
+    if (!readField(file, path, 4, nMinHexAddress, "nMinHexAddress") ||
+        !readField(file, path, 4, nMaxHexAddress, "nMaxHexAddress") ||
+        !readField(file, path, 2, crc, "crc"))
         return false;
-    }
     heldCrc = static_cast<std::uint16_t>(crc);
     return true;
 }
 
 }  // namespace
 
-std::uint32_t readUpdateFile(const char* path)
+std::uint32_t loadUpdateFile(const char* path, bool packaged, std::uint8_t& fileType)
 {
     std::uint16_t heldCrc = 0;
     nMinHexAddress = 0;
     std::memset(imageBuffer, 0, sizeof imageBuffer);
 
-    std::FILE* file = std::fopen(path, "rb");
+    std::FILE* file = openInputFile(path);
     if (file == nullptr) {
         consolePrint("Could not open: %s", path);
         return 0;
     }
 
-    const bool packaged = settings.packagedInput != 0;
-    if (packaged && !readPackageHeader(file, path, heldCrc)) {
+    if (packaged && !readPackageHeader(file, path, fileType, heldCrc)) {
         std::fclose(file);
         return 0;
     }
 
     std::uint32_t loaded = 0;
-    if (!packaged && settings.fileType != TYPE_HTML) {
+    if (!packaged && fileType != TYPE_HTML) {
         // The content goes straight behind its length prefix; a file that
         // would not fit with it is refused rather than cut.
         loaded = static_cast<std::uint32_t>(std::fread(imageBuffer + LENGTH_PREFIX_SIZE, 1,
@@ -110,7 +114,12 @@ std::uint32_t readUpdateFile(const char* path)
         // Package bodies past the buffer are not read; the CRC check catches them.
         loaded = static_cast<std::uint32_t>(std::fread(imageBuffer, 1, IMAGE_BUFFER_SIZE, file));
     }
+    const bool readError = readFailed(file, path);
     std::fclose(file);
+    if (readError) {
+        std::memset(imageBuffer, 0, sizeof imageBuffer);
+        return 0;
+    }
 
     if (packaged) {
         if (updateCrc16(imageBuffer, loaded) != heldCrc) {

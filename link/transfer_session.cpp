@@ -25,7 +25,6 @@ TransferSession::TransferSession(const TransferSetup& setup, SessionListener lis
       image(setup.image),
       imageSize(setup.imageSize),
       base(0),
-      fileType(static_cast<std::uint8_t>(setup.fileType)),
       packaged(setup.packaged),
       partialEncrypt(setup.partialEncrypt),
       replyPolicy(setup.replyPolicy),
@@ -56,27 +55,29 @@ bool TransferSession::planRange(const TransferSetup& setup)
     base = extent.base;
     const std::uint32_t size = extent.size;
     const ImageKind* kind = imageKindOf(setup.fileType);
-    if (kind && kind->pageRule == PageRule::DSP_WORDS) {
+    if (!kind)
+        return end(SessionReason::UNKNOWN_TYPE, setup.fileType);
+    finishType = kind->finishType;
+    rangeFirst = kind->firstPage;
+    switch (kind->pageRule) {
+    case PageRule::DSP_WORDS: {
         const std::uint32_t dspLastPage = size / PAGE_SIZE + kind->firstPage + 1;
         if (dspLastPage > kind->pageLimit)
             return end(SessionReason::DSP_TOO_LARGE, static_cast<int>(dspLastPage));
-        rangeFirst = kind->firstPage;
         rangeEnd = static_cast<std::uint16_t>(dspLastPage);
         return true;
     }
-    if (kind && kind->pageRule == PageRule::COUNTED) {
+    case PageRule::COUNTED:
         // The page header of a package travels in front of the first page.
         if (packaged && size < PAGE_HEADER_SIZE)
             return end(SessionReason::NOTHING_TO_SEND, 0);
-        rangeFirst = kind->firstPage;
         rangeEnd = static_cast<std::uint16_t>(
             kind->firstPage + pagesOf(packaged ? size - PAGE_HEADER_SIZE : size));
         return true;
+    case PageRule::WHOLE_AREA:
+        rangeEnd = kind->pageLimit;
+        return true;
     }
-    if (!kind)
-        return end(SessionReason::UNKNOWN_TYPE, setup.fileType);
-    rangeFirst = kind->firstPage;
-    rangeEnd = kind->pageLimit;
     return true;
 }
 
@@ -102,7 +103,7 @@ void TransferSession::prepareFinish()
         copyImageBytes(padded.data(), image, imageSize, base, span);
         crc = updateCrc16(padded.data(), span);
     }
-    length = makeFinishPacket(packet, static_cast<std::uint8_t>(fileType + 7),
+    length = makeFinishPacket(packet, finishType,
                               packaged ? FLAG_ENCRYPTED : flags, rangeFirst, rangeEnd, crc);
     finishing = true;
     tell(SessionEventKind::SENDING_FINISH, rangeFirst, rangeEnd);

@@ -131,7 +131,7 @@ private:
     const std::uint8_t* image;
     std::uint32_t imageSize;
     std::uint32_t base;  // offset of the first byte sent
-    std::uint8_t fileType;
+    std::uint8_t finishType = 0;
     bool packaged;
     bool partialEncrypt;
     ReplyPolicy replyPolicy;

@@ -11,6 +11,6 @@ using PackageWriteFn = std::size_t (*)(const void* data, std::size_t size, std::
 // std::fwrite unless a test has put its own in.
 extern PackageWriteFn packageWrite;
 
-// The package is written under this name beside the output first and only
-// renamed onto it when all of it is on disk.
+// The package is written beside the output first, under a new name such as
+// "main.enc.1.tmp", and only renamed onto it when all of it is on disk.
 constexpr const char* PACKAGE_TEMP_SUFFIX = ".tmp";

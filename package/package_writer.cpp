@@ -13,11 +13,17 @@
 #include "image/image_buffer.h"
 #include "image/image_geometry.h"
 #include "image/image_kinds.h"
-#include "image/update_file.h"
+#include "app/loaders.h"
 #include "package/des.h"
 #include "package/package_output.h"
+#include "platform/platform.h"
+
+namespace fs = std::filesystem;
 
 namespace {
+
+// Leftover temporaries of earlier runs that were cut off are passed over.
+constexpr int TEMP_NAME_TRIES = 1000;
 
 std::size_t standardWrite(const void* data, std::size_t size, std::size_t count, std::FILE* file)
 {
@@ -43,18 +49,13 @@ bool loadSource(std::uint8_t fileType, std::uint32_t& offset, std::uint32_t& len
     if (fileType == TYPE_MAIN_HEX || fileType == TYPE_DSP_HEX) {
         if (!readHexFile(name, fileType))
             return false;
-        if (nMinHexAddress > nMaxHexAddress) {
+        ImageExtent extent{};
+        if (!loadedImageExtent(fileType, false, nMinHexAddress, nMaxHexAddress, &extent)) {
             consolePrint("No data to encrypt in: %s", name);
             return false;
         }
-        const std::uint64_t span = nMaxHexAddress - nMinHexAddress;
-        if (fileType == TYPE_MAIN_HEX) {
-            start = nMinHexAddress;
-            size = span;
-        } else {
-            start = 2ull * nMinHexAddress;
-            size = wordImageLength(nMinHexAddress, nMaxHexAddress);
-        }
+        start = extent.base;
+        size = extent.size;
     } else {
         size = readUpdateFile(name);
         if (size == 0)
@@ -137,23 +138,58 @@ bool writeContents(std::FILE* file, std::uint8_t fileType, std::uint32_t bodyLen
            writeBytes(file, imageBuffer, bodyLength);
 }
 
+// Where creating the output itself would fail, so must the write that
+// replaces it: on a directory, or on a file the user may not write. An
+// existing package hands its permission bits on to its replacement.
+bool outputReplaceable(const char* name, fs::perms& keep)
+{
+    std::error_code error;
+    const fs::file_status status = fs::status(name, error);
+    if (status.type() == fs::file_type::not_found)
+        return true;
+    if (status.type() != fs::file_type::regular || !platformFileWritable(name))
+        return false;
+    keep = status.permissions();
+    return true;
+}
+
+// The temporary takes a name nobody uses yet, so no file of the user's is
+// ever overwritten or removed.
+std::FILE* createTemporary(const char* outputName, char* tempName, std::size_t size)
+{
+    for (int number = 1; number <= TEMP_NAME_TRIES; ++number) {
+        std::snprintf(tempName, size, "%s.%d%s", outputName, number, PACKAGE_TEMP_SUFFIX);
+        if (std::FILE* file = platformCreateNewFile(tempName))
+            return file;
+        std::error_code error;
+        if (!fs::exists(fs::symlink_status(tempName, error)))
+            return nullptr;
+    }
+    return nullptr;
+}
+
 // Writes beside the output and renames onto it only when everything is on
 // disk, so a failed run never leaves a cut package nor loses the old one.
 int writePackage(const ImageKind& kind, std::uint32_t bodyLength)
 {
-    char tempName[32];
-    std::snprintf(tempName, sizeof tempName, "%s%s", kind.outputName, PACKAGE_TEMP_SUFFIX);
-
-    std::FILE* file = std::fopen(tempName, "wb");
+    fs::perms keep = fs::perms::unknown;
+    char tempName[48];
+    std::FILE* file = nullptr;
+    if (outputReplaceable(kind.outputName, keep))
+        file = createTemporary(kind.outputName, tempName, sizeof tempName);
     if (file == nullptr) {
         consolePrint("Could not open: %s", kind.outputName);
         return 0;
     }
     bool written = writeContents(file, kind.fileType, bodyLength);
     written = (std::fclose(file) == 0) && written;
+    std::error_code error;
+    if (written && keep != fs::perms::unknown) {
+        fs::permissions(tempName, keep, error);
+        written = !error;
+    }
     if (written) {
-        std::error_code error;
-        std::filesystem::rename(tempName, kind.outputName, error);
+        fs::rename(tempName, kind.outputName, error);
         written = !error;
     }
     if (!written) {

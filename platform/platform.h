@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 using PlatformSocket = std::intptr_t;
 constexpr PlatformSocket PLATFORM_NO_SOCKET = -1;
@@ -98,6 +99,11 @@ int platformPoll(const PlatformSocket* socks, int count, unsigned char* ready, i
 // Windows has no such per-process limit: always true there.
 bool platformRaiseOpenFileLimit(int count);
 
+// Input files.
+// True when an open stream reads a regular file: not a directory, device
+// or pipe, which a loader must refuse as it refuses a file it cannot open.
+bool platformIsRegularFile(std::FILE* file);
+
 // --- The update transfer's drain ---
 // Reads and drops every datagram already queued on the socket, without
 // waiting, and leaves the socket's readiness event (may be nullptr)
@@ -116,3 +122,13 @@ bool platformInterrupted();
 
 // Whether standard output is a terminal (a console on Windows).
 bool platformStdoutIsTerminal();
+
+// ---- Files the package writer replaces ----
+
+// Creates path as a new, empty file open for binary writing; nullptr when
+// it cannot, also when the name already exists (nothing is touched then).
+std::FILE* platformCreateNewFile(const char* path);
+// Whether the existing file at path may be opened for writing. A file
+// without any write permission (read-only) is refused even to the
+// superuser, as a user who made it read-only expects.
+bool platformFileWritable(const char* path);

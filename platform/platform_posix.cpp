@@ -1,4 +1,5 @@
-// POSIX backend: BSD sockets, poll, POSIX threads, localtime_r, strerror_r.
+// POSIX backend: BSD sockets, poll, POSIX threads, localtime_r, strerror_r,
+// open and access.
 #include "platform/platform.h"
 
 #include <arpa/inet.h>
@@ -7,7 +8,9 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -266,6 +269,12 @@ int platformSystemText(int code, char* buffer, std::size_t size)
     return length < 0 ? -1 : length;
 }
 
+bool platformIsRegularFile(std::FILE* file)
+{
+    struct stat status {};
+    return fstat(fileno(file), &status) == 0 && S_ISREG(status.st_mode);
+}
+
 int platformDrainSocket(PlatformSocket sock, PlatformEvent*)
 {
     // poll looks at the socket itself: there is no event state to reset.
@@ -350,4 +359,35 @@ bool platformInterrupted()
 bool platformStdoutIsTerminal()
 {
     return isatty(1) == 1;
+}
+
+std::FILE* platformCreateNewFile(const char* path)
+{
+    int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        noteFailure(errno);
+        return nullptr;
+    }
+    std::FILE* file = fdopen(fd, "wb");
+    if (!file) {
+        noteFailure(errno);
+        close(fd);
+        unlink(path);
+    }
+    return file;
+}
+
+bool platformFileWritable(const char* path)
+{
+    struct stat info {};
+    if (stat(path, &info) != 0 || access(path, W_OK) != 0) {
+        noteFailure(errno);
+        return false;
+    }
+    // access() grants root everything; the write bits say what was meant.
+    if ((info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+        noteFailure(EACCES);
+        return false;
+    }
+    return true;
 }

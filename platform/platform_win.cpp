@@ -1,10 +1,16 @@
-// Windows backend: Windows Sockets 2, Win32 threads, events and error text.
+// Windows backend: Windows Sockets 2, Win32 threads, events, error text and
+// file creation.
 #include "platform/platform.h"
 
 #include <winsock2.h>
 #include <windows.h>
 #include <mstcpip.h>
 #include <ws2tcpip.h>
+#include <sys/stat.h>
+
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <cstring>
@@ -229,6 +235,12 @@ int platformSystemText(int code, char* buffer, std::size_t size)
     return result;
 }
 
+bool platformIsRegularFile(std::FILE* file)
+{
+    struct _stat64 status {};
+    return _fstat64(_fileno(file), &status) == 0 && (status.st_mode & _S_IFMT) == _S_IFREG;
+}
+
 namespace {
 bool datagramQueued(SOCKET s)
 {
@@ -312,4 +324,33 @@ bool platformStdoutIsTerminal()
 {
     DWORD mode = 0;
     return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+}
+
+std::FILE* platformCreateNewFile(const char* path)
+{
+    int fd = _open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
+                   _S_IREAD | _S_IWRITE);
+    if (fd < 0)
+        return nullptr;
+    std::FILE* file = _fdopen(fd, "wb");
+    if (!file) {
+        _close(fd);
+        _unlink(path);
+    }
+    return file;
+}
+
+bool platformFileWritable(const char* path)
+{
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES ||
+        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0)
+        return false;
+    // The access rights say the rest: open for writing without changing it.
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(file);
+    return true;
 }

@@ -482,3 +482,68 @@ TEST(TransferEndToEnd, SoakUnderQuickFaults)
         EXPECT_EQ(t.received, expected) << t.sim.output;
     }
 }
+
+// A directory is no input: the loaders refuse it as a file they cannot
+// open, in package mode and before a transfer sends anything.
+TEST(TransferEndToEnd, DirectoryAsInputIsRefused)
+{
+    struct Case {
+        std::vector<std::string> args;
+        bool transfer;
+        std::string says;
+    };
+    const Case cases[] = {
+        {{"-NE", "-T", "J", "-f", "folder", "-K", key}, false,
+         "Reading in the Java file to encrypt\nCould not open: folder"},
+        {{"-NE", "-T", "M", "-f", "folder", "-K", key}, false, "Could not open: folder"},
+        {{"-P", password, "-f", "folder"}, true, "Could not open: folder"},
+        {{"-P", password, "-NE", "-T", "L", "-f", "folder"}, true, "Could not open: folder"},
+        {{"-P", password, "-NE", "-T", "M", "-f", "folder"}, true, "Could not open: folder"},
+    };
+    const std::string dir = makeTempDir();
+    ASSERT_EQ(system(("mkdir " + dir + "/folder").c_str()), 0);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[c.args.size() - (c.transfer ? 1 : 3)] + (c.transfer ? " sent" : " packaged"));
+        ProgramResult loader;
+        if (c.transfer) {
+            Transfer t = runTransfer(dir, c.args, {"--idle-ms", "1000"});
+            loader = t.loader;
+            EXPECT_EQ(t.sim.output.find("code update"), std::string::npos) << t.sim.output;
+            EXPECT_TRUE(t.received.empty());
+        } else {
+            loader = runProgram("VNloader", c.args, startupMs(), dir);
+        }
+        EXPECT_EQ(loader.status, 1) << loader.output;
+        EXPECT_NE(withoutDebugLines(loader.output).find(c.says), std::string::npos) << loader.output;
+        EXPECT_EQ(loader.output.find("Sending"), std::string::npos) << loader.output;
+    }
+}
+
+// HEX files as common tools write them from a binary over 64 KiB arrive
+// byte for byte: the upper addresses come in segment (02) or extended
+// linear address (04) records.
+void sendToolchainHex(const char* tool, const std::string& command)
+{
+    if (system(("command -v " + std::string(tool) + " >/dev/null 2>&1").c_str()) != 0)
+        GTEST_SKIP() << tool << " is not installed (scripts/install-deps.sh installs it)";
+    const std::string dir = makeTempDir();
+    const Bytes binary = randomBytes(100000, 31);
+    writeFile(dir + "/image.bin", binary);
+    ASSERT_EQ(system(("cd " + dir + " && " + command).c_str()), 0) << command;
+    Transfer t = runTransfer(dir, {"-P", password, "-NE", "-T", "M", "-f", "image.hex"},
+                             {"-P", password});
+    EXPECT_EQ(t.loader.status, 1) << t.loader.output;
+    EXPECT_EQ(withoutDebugLines(t.loader.output), cleanRun(0, static_cast<unsigned>(pagesOf(binary.size()))));
+    EXPECT_EQ(t.sim.status, 0) << t.sim.output;
+    EXPECT_EQ(t.received, padded(binary, pagesOf(binary.size())));
+}
+
+TEST(TransferEndToEnd, ObjcopyHexArrivesByteForByte)
+{
+    sendToolchainHex("objcopy", "objcopy -I binary -O ihex image.bin image.hex");
+}
+
+TEST(TransferEndToEnd, SrecCatHexArrivesByteForByte)
+{
+    sendToolchainHex("srec_cat", "srec_cat image.bin -binary -o image.hex -intel");
+}

@@ -3,14 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
-#include <set>
 #include <vector>
 
 #include "programs.h"
 
 namespace {
-using Names = std::set<std::string>;
-
 std::string sourceFile(const std::string& relative)
 {
     std::string here = __FILE__;
@@ -42,8 +39,13 @@ std::vector<std::string> linesOf(const std::string& text)
     return lines;
 }
 
+bool digitAt(const std::string& line, std::size_t at)
+{
+    return line.size() > at && std::isdigit(static_cast<unsigned char>(line[at]));
+}
+
 // Words of `text` that start with a dash: option names, "\-" read as "-".
-void addOptionNames(std::string text, Names* names)
+void addOptionNames(std::string text, std::set<std::string>* names)
 {
     for (std::size_t at; (at = text.find("\\-")) != std::string::npos;)
         text.replace(at, 2, "-");
@@ -59,43 +61,56 @@ void addOptionNames(std::string text, Names* names)
 }
 }  // namespace
 
-void expectDocsListTheOptionsAndStatusesOfHelp(const std::string& program,
-                                               const std::string& readmeHeading,
-                                               const std::string& manual)
+ListedNames namesInHelp(const std::string& help)
 {
-    ProgramResult help = runProgram(program, {"--help"}, programsUnderWine() ? 30000 : 5000);
-    Names options, statuses;
+    ListedNames names;
     bool inStatuses = false;
-    for (const std::string& line : linesOf(help.output)) {
+    for (const std::string& line : linesOf(help)) {
         inStatuses = inStatuses || line == "Exit status:";
-        if (inStatuses && line.size() > 3 && std::isdigit(static_cast<unsigned char>(line[2])))
-            statuses.insert(line.substr(2, line.find(' ', 2) - 2));
+        if (inStatuses && digitAt(line, 2))
+            names.statuses.insert(line.substr(2, line.find(' ', 2) - 2));
         else if (line.rfind("  -", 0) == 0)
-            addOptionNames(" " + line.substr(0, line.find("  ", 2)), &options);
+            addOptionNames(" " + line.substr(0, line.find("  ", 2)), &names.options);
     }
-    ASSERT_FALSE(options.empty() || statuses.empty()) << help.output;
+    return names;
+}
 
-    std::string readme = section(sourceFile("README.md"), readmeHeading, "## ");
-    Names readmeOptions, readmeStatuses;
-    for (const std::string& line : linesOf(readme)) {
+ListedNames namesInReadme(const std::string& heading)
+{
+    ListedNames names;
+    for (const std::string& line : linesOf(section(sourceFile("README.md"), heading, "## "))) {
         if (line.rfind("| `-", 0) == 0)
-            addOptionNames(" " + line.substr(1, line.find('|', 1) - 1), &readmeOptions);
-        else if (line.size() > 2 && line[0] == '|' && std::isdigit(static_cast<unsigned char>(line[2])))
-            readmeStatuses.insert(line.substr(2, line.find(' ', 2) - 2));
+            addOptionNames(" " + line.substr(1, line.find('|', 1) - 1), &names.options);
+        else if (line[0] == '|' && digitAt(line, 2))
+            names.statuses.insert(line.substr(2, line.find(' ', 2) - 2));
     }
-    EXPECT_EQ(readmeOptions, options);
-    EXPECT_EQ(readmeStatuses, statuses);
+    return names;
+}
 
-    std::string page = sourceFile(manual);
-    Names manOptions, manStatuses;
-    std::vector<std::string> optionLines = linesOf(section(page, ".SH OPTIONS", ".SH "));
+ListedNames namesInManual(const std::string& page)
+{
+    ListedNames names;
+    const std::string manual = sourceFile(page);
+    std::vector<std::string> optionLines = linesOf(section(manual, ".SH OPTIONS", ".SH "));
     for (std::size_t i = 1; i < optionLines.size(); ++i)
         if (optionLines[i - 1] == ".TP")
-            addOptionNames(optionLines[i], &manOptions);
-    std::vector<std::string> statusLines = linesOf(section(page, ".SH \"EXIT STATUS\"", ".SH "));
+            addOptionNames(optionLines[i], &names.options);
+    std::vector<std::string> statusLines = linesOf(section(manual, ".SH \"EXIT STATUS\"", ".SH "));
     for (std::size_t i = 1; i < statusLines.size(); ++i)
         if (statusLines[i - 1] == ".TP" && statusLines[i].rfind(".B ", 0) == 0)
-            manStatuses.insert(statusLines[i].substr(3));
-    EXPECT_EQ(manOptions, options);
-    EXPECT_EQ(manStatuses, statuses);
+            names.statuses.insert(statusLines[i].substr(3));
+    return names;
+}
+
+void expectDocsListWhatHelpLists(const std::string& help, const std::string& readmeHeading,
+                                 const std::string& manualPage)
+{
+    const ListedNames listed = namesInHelp(help);
+    ASSERT_FALSE(listed.options.empty() || listed.statuses.empty()) << help;
+    const ListedNames readme = namesInReadme(readmeHeading);
+    EXPECT_EQ(readme.options, listed.options);
+    EXPECT_EQ(readme.statuses, listed.statuses);
+    const ListedNames manual = namesInManual(manualPage);
+    EXPECT_EQ(manual.options, listed.options);
+    EXPECT_EQ(manual.statuses, listed.statuses);
 }

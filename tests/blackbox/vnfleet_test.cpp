@@ -247,7 +247,8 @@ TEST(VNfleet, InterruptStopsAtOnceAndReportsTheDevicesInFlight)
 
 TEST(VNfleet, ReadmeAndManualListTheOptionsAndStatusesOfHelp)
 {
-    expectDocsListTheOptionsAndStatusesOfHelp("VNfleet", "## Updating a fleet", "man/VNfleet.1");
+    expectDocsListWhatHelpLists(runProgram("VNfleet", {"--help"}, startupMs()).output,
+                                "## Updating a fleet", "man/VNfleet.1");
 }
 
 TEST(VNfleet, FiftyDevicesThroughLossAndDuplicatesEachGetTheImageExactly)

@@ -12,6 +12,7 @@
 #include "image/crc16.h"
 #include "hex_text.h"
 #include "programs.h"
+#include "usage_docs.h"
 
 namespace {
 using Bytes = std::vector<std::uint8_t>;
@@ -354,9 +355,53 @@ TEST_F(VNinfoTest, Usage)
     for (const Case& c : cases) {
         ProgramResult r = info(c.args);
         EXPECT_EQ(r.status, c.status) << r.output;
+        // Usage errors on standard error, the asked-for usage on standard output.
         if (c.status == 1) {
+            EXPECT_TRUE(has(r.errors, "usage: VNinfo [options] <file>\n")) << r.errors;
+            EXPECT_EQ(r.output, "");
+        }
+        if (c.status == 0) {
             EXPECT_TRUE(has(r.output, "usage: VNinfo [options] <file>\n")) << r.output;
         }
+        // The report is the output; an unfit file also says so in one line.
+        if (c.status == 2) {
+            EXPECT_TRUE(has(r.output, "Result: 2, ")) << r.output;
+            EXPECT_TRUE(has(r.errors, "VNinfo: missing.enc: status 2, cannot be read")) << r.errors;
+        }
+    }
+}
+
+TEST_F(VNinfoTest, ReadmeAndManualListTheOptionsAndStatusesOfHelp)
+{
+    expectDocsListWhatHelpLists(info({"--help"}).output, "## Checking a package before sending it",
+                                "man/VNinfo.1");
+}
+
+TEST_F(VNinfoTest, HexRecordReport)
+{
+    const std::string good = hexRecord(0, 0x10, {1, 2, 3, 4});
+    const std::string end = ":00000001FF\r\n";
+    struct Case {
+        const char* what;
+        std::string text;
+        int status;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"wrong checksum", good + ":0400140001020304E3\r\n" + end, 8,
+         "bad checksums        line 2: 0xe3, the record needs 0xde"},
+        {"overlap", good + hexRecord(0, 0x12, {5, 6}) + end, 9,
+         "overlapping data     line 2: 0x12 to 0x13 (2 bytes) over earlier data"},
+        {"data after the end", good + end + hexRecord(0, 0x20, {7}), 0,
+         "1 data record after the end-of-file record on line 2; VNloader loads such records all the same"},
+        {"start address", good + hexRecord(3, 0, {0, 0, 1, 0}) + end, 0,
+         "1 start address record (type 03 or 05), the first on line 2; VNloader ignores them"},
+    };
+    for (const Case& c : cases) {
+        writeTextFile(*dir + "/records.hex", c.text);
+        ProgramResult r = info({"-NE", "-T", "M", "records.hex"});
+        EXPECT_EQ(r.status, c.status) << c.what << "\n" << r.output;
+        EXPECT_TRUE(has(r.output, c.says)) << c.what << "\n" << r.output;
     }
 }
 }  // namespace

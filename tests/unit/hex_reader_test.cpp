@@ -14,6 +14,7 @@
 #include "app/settings.h"
 #include "console_capture.h"
 #include "image/image_buffer.h"
+#include "unreadable_input.h"
 
 namespace {
 using Bytes = std::vector<std::uint8_t>;
@@ -111,8 +112,9 @@ TEST_F(HexReaderTest, RecordTypesSegmentsAndOrder)
     check({
         {"word segment 0x0100", D, rec(0, 2, {0x01, 0x00}) + rec(0, 0, {0x12, 0x34}), 1, "", 0x2000, 0x2001,
          {{0x4000, {0x00, 0x20, 0x01, 0x20, 0x34, 0x12}}}},
-        {"linear address ignored", M, rec(0, 2, {0x00, 0x10}) + rec(0, 4, {0xFF, 0xFF}) + rec(0x20, 0, {0x77}), 1,
-         "", 0x120, 0x121, {{0x120, {0x77}}}},
+        {"linear address replaces the segment", M,
+         rec(0, 2, {0x00, 0x10}) + rec(0, 4, {0x00, 0x00}) + rec(0x20, 0, {0x77}), 1, "", 0x20, 0x21,
+         {{0x20, {0x77}}}},
         {"mark and first type digit ignored", M, "X0100200077FF\r\n:01003010880F\r\n", 1, "", 0x20, 0x31,
          {{0x20, {0x77}}, {0x30, {0x88}}}},
         {"after EOF, out of order, overwritten", M,
@@ -170,6 +172,39 @@ TEST_F(HexReaderTest, MalformedLinesFailInsteadOfReusingEarlierFields)
         {"over-long line, garbage continues", M, longLine + "XYZ\r\n", 0, FORMAT},
         {"over-long line, blanks continue", M, longLine + "    \r\n", 1, "", 0x20, 0x21, {{0x20, {0x77}}}},
     });
+}
+
+TEST_F(HexReaderTest, LinearAddressesEndMarksAndShortLines)
+{
+    const std::string linear1 = rec(0, 4, {0x00, 0x01});
+    check({
+        {"linear base in bytes", M, linear1 + rec(0x10, 0, {0xAB}), 1, "", 0x10010, 0x10011,
+         {{0x10010, {0xAB}}}},
+        {"linear base in words", D, linear1 + rec(0, 0, {0x12, 0x34}), 1, "", 0x10000, 0x10001,
+         {{0x20000, {0x00, 0x00, 0x01, 0x00, 0x34, 0x12}}}},
+        {"a later segment replaces it", M, linear1 + rec(0, 2, {0x00, 0x10}) + rec(0x20, 0, {5}), 1, "",
+         0x120, 0x121, {{0x120, {5}}}},
+        {"linear base past the main limit", M, rec(0, 4, {0x00, 0x03}) + rec(0, 0, {1}), 0,
+         "Input file address out of bounds:0x30000"},
+        {"linear base past the buffer in words", D, rec(0, 4, {0x80, 0x00}) + rec(0, 0, {1}), 0,
+         "Input file address out of bounds:0x100000000Word image too large for the image buffer: %s"},
+        {"linear field empty", M, ":00000004\r\n", 0, FORMAT},
+        {"DOS end-of-file marks", M, rec(0x20, 0, {5}) + "\x1a\x1a \r\n\x1a", 1, "", 0x20, 0x21, {{0x20, {5}}}},
+        {"record cut in its first fields", M, rec(0x20, 0, {5}) + ":0100300\r\n", 0, FORMAT},
+        {"eight characters at the file end", M, rec(0x20, 0, {5}) + ":0000000", 0, FORMAT},
+    });
+}
+
+TEST_F(HexReaderTest, UnreadableInputsFail)
+{
+    EXPECT_EQ(readHexFile(dir.string().c_str(), M), 0);
+    EXPECT_EQ(ConsoleCapture::text(), "Could not open: " + dir.string());
+    const std::string failing = failingReadPath();
+    if (failing.empty())
+        GTEST_SKIP() << "no file whose read fails here";
+    ConsoleCapture::text().clear();
+    EXPECT_EQ(readHexFile(failing.c_str(), M), 0);
+    EXPECT_EQ(ConsoleCapture::text(), "Could not read: " + failing);
 }
 
 TEST_F(HexReaderTest, MissingFileResetsTheBounds)

@@ -417,23 +417,19 @@ TEST_F(PackageWriterTest, FailedWriteKeepsTheOldPackageSuccessReplacesIt)
     EXPECT_EQ(packageFiles(), 1);
 }
 
-TEST_F(PackageWriterTest, OutputThatCannotBeMadeLeavesTheOldOneAlone)
+TEST_F(PackageWriterTest, TemporaryTakesANameNobodyUses)
 {
-    // The temporary's name taken by a directory: it cannot be created.
-    writeFile("logo.enc", pattern(50));
-    fs::create_directory(std::string("logo.enc") + PACKAGE_TEMP_SUFFIX);
+    // The user's files under the names a temporary could take stay as they are.
+    writeFile("logo.enc.tmp", pattern(50));
+    fs::create_directory(std::string("logo.enc.1") + PACKAGE_TEMP_SUFFIX);
+    writeFile(std::string("logo.enc.2") + PACKAGE_TEMP_SUFFIX, pattern(60));
     Package p = raw(TYPE_LOGO, pattern(10), "logo.enc");
-    EXPECT_EQ(p.result, 0);
-    EXPECT_EQ(p.output, "Reading in the Logo file to encrypt\nCould not open: logo.enc");
-    EXPECT_EQ(p.file, pattern(50));
-
-    // The output's name taken by a directory: the rename fails.
-    fs::create_directories("html.enc/inside");
-    p = raw(TYPE_HTML, pattern(10), "html.enc");
-    EXPECT_EQ(p.result, 0);
-    EXPECT_EQ(p.output, "Reading in the html file to encrypt\nCould not write: html.enc");
-    EXPECT_TRUE(fs::is_directory("html.enc/inside"));
-    EXPECT_FALSE(fs::exists(std::string("html.enc") + PACKAGE_TEMP_SUFFIX));
+    EXPECT_EQ(p.result, 1);
+    EXPECT_EQ(p.file.size(), 12u + 264u);
+    EXPECT_EQ(readFile("logo.enc.tmp"), pattern(50));
+    EXPECT_TRUE(fs::is_directory(std::string("logo.enc.1") + PACKAGE_TEMP_SUFFIX));
+    EXPECT_EQ(readFile(std::string("logo.enc.2") + PACKAGE_TEMP_SUFFIX), pattern(60));
+    EXPECT_EQ(std::distance(fs::directory_iterator("."), fs::directory_iterator()), 5);
 }
 
 TEST_F(PackageWriterTest, WorkingDirectoryGone)

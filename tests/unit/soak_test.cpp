@@ -25,6 +25,7 @@
 #include "image/crc16.h"
 #include "image/image_buffer.h"
 #include "link/packets.h"
+#include "protocol_model.h"
 #include "app/update_transfer.h"
 
 namespace {
@@ -215,13 +216,6 @@ struct Queued {
     int due;  // the first wait that sees it
 };
 
-enum class Next { First, Same, Following, Nothing };
-
-struct Outcome {
-    int result, status;
-    std::string lastLine;
-};
-
 struct Soak {
     Rng* rng = nullptr;
     const Image* image = nullptr;
@@ -241,14 +235,7 @@ struct Soak {
     enum { None, Datagram, TooLong } pending = None;
 
     // The protocol followed beside the transfer.
-    Next next = Next::First;
-    Bytes last;
-    int outstanding = 0;
-    int pageCount = 0;
-    bool finishSent = false;
-    bool behind = false;  // a packet was sent again
-    bool ended = false;
-    Outcome expected{};
+    ProtocolModel* model = nullptr;
     std::string violation;  // the first thing the transfer did wrong
 };
 
@@ -258,15 +245,6 @@ void violate(const std::string& what)
 {
     if (soak->violation.empty())
         soak->violation = what + " (send " + std::to_string(soak->sends) + ")";
-}
-
-Bytes replyOf(std::uint8_t code, std::uint8_t reason, int page)
-{
-    Bytes d(REPLY_LENGTH, 0);
-    d[OFF_REPLY_CODE] = code;
-    d[OFF_NACK_REASON] = reason;
-    putU16(d.data() + OFF_REPLY_PAGE, static_cast<std::uint16_t>(page));
-    return d;
 }
 
 // The device takes a packet in and answers it; a fault-free answer is an
@@ -291,7 +269,7 @@ Bytes deviceReceives(const std::uint8_t* d, int length)
         }
         for (int i = 0; i < count && i < 4; ++i)
             soak->stored[start + i].assign(pages + i * PAGE_SIZE, pages + (i + 1) * PAGE_SIZE);
-        return replyOf(TFTP_ACK, 0, start);
+        return replyDatagram(TFTP_ACK, 0, start);
     }
     // Finish: every page there and the CRC right, else a bad-CRC refusal.
     Bytes span = image.packaged ? soak->storedHeader : Bytes{};
@@ -299,7 +277,7 @@ Bytes deviceReceives(const std::uint8_t* d, int length)
         auto at = soak->stored.find(page);
         if (at == soak->stored.end()) {
             soak->deviceFault = "finish with page " + std::to_string(page) + " missing";
-            return replyOf(TFTP_NACK, NACK_BAD_CRC, 0);
+            return replyDatagram(TFTP_NACK, NACK_BAD_CRC, 0);
         }
         span.insert(span.end(), at->second.begin(), at->second.end());
     }
@@ -308,9 +286,9 @@ Bytes deviceReceives(const std::uint8_t* d, int length)
         getU16(d + OFF_END_PAGE) != image.endPage ||
         getU16(d + OFF_IMAGE_CRC) != updateCrc16(span.data(), static_cast<std::uint32_t>(span.size()))) {
         soak->deviceFault = "finish packet does not match the pages";
-        return replyOf(TFTP_NACK, NACK_BAD_CRC, 0);
+        return replyDatagram(TFTP_NACK, NACK_BAD_CRC, 0);
     }
-    return replyOf(TFTP_ACK, 0, 0);
+    return replyDatagram(TFTP_ACK, 0, 0);
 }
 
 // A garbled answer: never an acknowledgement the transfer may take, now or
@@ -322,17 +300,18 @@ Bytes garbage()
     const double total = garbledRate(f);
     double pick = rng.between(0, 1000000) / 1000000.0 * total;
     if ((pick -= f.wrongPage) < 0) {
-        const bool behind = soak->outstanding > 0 && rng.chance(0.5);
-        const int page = behind ? static_cast<int>(rng.between(0, soak->outstanding - 1))
+        const int outstanding = soak->model->outstanding();
+        const bool behind = outstanding > 0 && rng.chance(0.5);
+        const int page = behind ? static_cast<int>(rng.between(0, outstanding - 1))
                                 : static_cast<int>(rng.between(soak->image->endPage + 1, 0xFFFF));
-        return replyOf(TFTP_ACK, 0, page);
+        return replyDatagram(TFTP_ACK, 0, page);
     }
     if ((pick -= f.nack) < 0) {
         std::uint8_t reason;
         do
             reason = static_cast<std::uint8_t>(rng.between(0, 255));
         while (reason == NACK_WRONG_PASSWORD || reason == NACK_BAD_CRC || reason == NACK_BAD_VERSION);
-        return replyOf(TFTP_NACK, reason, soak->outstanding);
+        return replyDatagram(TFTP_NACK, reason, soak->model->outstanding());
     }
     if ((pick -= f.otherCode) < 0) {
         std::uint8_t code;
@@ -340,12 +319,12 @@ Bytes garbage()
             code = static_cast<std::uint8_t>(rng.between(0, 255));
         while (code == TFTP_ACK || code == TFTP_NACK);
         // To a finish packet any 23-byte answer but a NACK completes the run.
-        return replyOf(code, static_cast<std::uint8_t>(rng.between(0, 255)), soak->outstanding);
+        return replyDatagram(code, static_cast<std::uint8_t>(rng.between(0, 255)), soak->model->outstanding());
     }
     // Short and long datagrams: noise, or the awaited acknowledgement cut
     // short or padded, which is still no reply.
     const bool noise = rng.chance(0.5);
-    Bytes d = noise ? Bytes{} : replyOf(TFTP_ACK, 0, soak->outstanding);
+    Bytes d = noise ? Bytes{} : replyDatagram(TFTP_ACK, 0, soak->model->outstanding());
     const std::uint32_t length = (pick -= f.shortDatagram) < 0
                                      ? rng.between(0, REPLY_LENGTH - 1)
                                      : rng.between(REPLY_LENGTH + 1, PACKET_BUFFER_SIZE + 50);
@@ -375,7 +354,7 @@ void network(const std::uint8_t* data, int length)
     Bytes answer = deviceReceives(data, length);
     if (sendIndex == soak->faults.fatalAtSend) {
         const std::uint8_t fatal[] = {NACK_WRONG_PASSWORD, NACK_BAD_CRC, NACK_BAD_VERSION};
-        answer = replyOf(TFTP_NACK, fatal[rng.between(0, 2)], soak->outstanding);
+        answer = replyDatagram(TFTP_NACK, fatal[rng.between(0, 2)], soak->model->outstanding());
         ++faultCount.fatal;
     }
     if (rng.chance(garbledRate(f))) {
@@ -400,34 +379,6 @@ void network(const std::uint8_t* data, int length)
     queueAnswer(answer, delay);
 }
 
-// --- The transfer's side of the checks ---------------------------------------
-
-void checkNewPacket(const std::uint8_t* d, int length)
-{
-    const Image& image = *soak->image;
-    const int start = soak->next == Next::First ? image.firstPage : soak->outstanding + soak->pageCount;
-    if (start == image.endPage) {
-        if (d[OFF_OPCODE] != TFTP_FINISH || length != FINISH_PACKET_SIZE)
-            return violate("no finish packet after the last page");
-        if (d[OFF_COUNT_OR_TYPE] != image.fileType + 7 ||
-            d[OFF_FLAGS] != (image.packaged ? FLAG_ENCRYPTED : 0))
-            return violate("finish type or flags");
-        soak->finishSent = true;
-        soak->outstanding = 0;
-        return;
-    }
-    if (d[OFF_OPCODE] != TFTP_CODE_UPDATE || getU16(d + OFF_START_PAGE) != start)
-        return violate("packet out of order: wanted page " + std::to_string(start));
-    const bool first = start == image.firstPage;
-    std::uint8_t flags = 0;
-    if (image.packaged)
-        flags = first ? FLAG_PAGE_HEADER | FLAG_ENCRYPTED : (image.partialEncrypt ? 0 : FLAG_ENCRYPTED);
-    if (d[OFF_FLAGS] != flags)
-        violate("flags of page " + std::to_string(start));
-    soak->outstanding = start;
-    soak->pageCount = std::min(4, image.endPage - start);
-}
-
 int soakSend(void*, const std::uint8_t* data, int length)
 {
     ++soak->sends;
@@ -435,65 +386,11 @@ int soakSend(void*, const std::uint8_t* data, int length)
         violate("runaway: no end after " + std::to_string(soak->sendLimit) + " sends");
         return -1;
     }
-    if (soak->ended)
-        violate("sent after the answer that ends the transfer");
-    if (soak->next == Next::Nothing)
-        violate("sent again without waiting for an answer");
-    else if (soak->next == Next::Same) {
-        soak->behind = true;
-        if (Bytes(data, data + length) != soak->last)
-            violate("moved on without an acknowledgement, or a resend that differs");
-    } else {
-        checkNewPacket(data, length);
-        soak->last.assign(data, data + length);
-    }
-    soak->next = Next::Nothing;
+    const std::string wrong = soak->model->checkSend(data, length);
+    if (!wrong.empty())
+        violate(wrong);
     network(data, length);
     return length;
-}
-
-// What the answer just given must make of the outstanding packet.
-void judge(const Bytes* datagram, int receivedLength)
-{
-    const bool usable = datagram != nullptr && datagram->size() == REPLY_LENGTH;
-    const ReplyFields reply = usable ? readReply(datagram->data()) : ReplyFields{0, 0, 0};
-    const bool nack = usable && reply.replyCode == TFTP_NACK;
-    if (nack && reply.nackReason == NACK_WRONG_PASSWORD) {
-        soak->ended = true;
-        soak->expected = {TRANSFER_REFUSED, -1, "You entered the wrong Set Password\n"};
-        return;
-    }
-    if (nack && (reply.nackReason == NACK_BAD_CRC || reply.nackReason == NACK_BAD_VERSION)) {
-        soak->ended = true;
-        soak->expected = {TRANSFER_REFUSED, 0,
-                          reply.nackReason == NACK_BAD_CRC ? "Received bad CRC, exiting\n"
-                                                           : "Received bad version, exiting\n"};
-        return;
-    }
-    if (soak->finishSent) {
-        // After a resend, a late ACK of a code-update packet (but page 0,
-        // the finish packet's own) is dropped and the wait goes on.
-        const Image& image = *soak->image;
-        if (usable && soak->behind && reply.replyCode == TFTP_ACK && reply.replyPage != 0 &&
-            reply.replyPage >= image.firstPage && reply.replyPage < image.endPage &&
-            (reply.replyPage - image.firstPage) % 4 == 0)
-            return;
-        // The finish packet goes out once: its one answer ends the run.
-        soak->ended = true;
-        if (!usable)
-            soak->expected = {TRANSFER_REFUSED, 0,
-                              "Wrong receive length from Code Update Packet 0 wanted 23, got " +
-                                  std::to_string(receivedLength) + "\n"};
-        else if (nack)
-            soak->expected = {TRANSFER_REFUSED, 0,
-                              "Received a NACK from packet " + std::to_string(reply.replyPage) + "\n"};
-        else
-            soak->expected = {TRANSFER_COMPLETED, 1, "File Transfered\n"};
-        return;
-    }
-    soak->next = usable && reply.replyCode == TFTP_ACK && reply.replyPage == soak->outstanding
-                     ? Next::Following
-                     : Next::Same;
 }
 
 int soakWait(void*, int)
@@ -507,13 +404,16 @@ int soakWait(void*, int)
             return 1;
         }
     }
-    judge(nullptr, 0);
+    soak->model->judge(nullptr, 0);
     return 0;
 }
 
 // Answers already at the socket before the finish packet are dropped.
 int soakDrain(void*)
 {
+    const std::string wrong = soak->model->checkDrain();
+    if (!wrong.empty())
+        violate(wrong);
     int dropped = 0;
     for (auto at = soak->queue.begin(); at != soak->queue.end();) {
         if (at->due <= soak->waits) {
@@ -532,12 +432,11 @@ int soakReceive(void*, std::uint8_t* buffer, int size)
     const std::size_t copied = std::min(d.size(), static_cast<std::size_t>(size));
     std::copy(d.begin(), d.begin() + static_cast<std::ptrdiff_t>(copied), buffer);
     if (soak->pending == Soak::TooLong) {
-        judge(nullptr, 0);  // a failed receive on every platform
+        soak->model->judge(nullptr, 0);  // a failed receive on every platform
         return -1;
     }
-    const int length = static_cast<int>(d.size());
-    judge(&d, length < REPLY_LENGTH ? 0 : length);
-    return length;
+    soak->model->judge(d.data(), d.size());
+    return static_cast<int>(d.size());
 }
 
 int noPendingError()
@@ -576,7 +475,10 @@ void soakOne(std::uint32_t seed, Tally& tally)
     Rng rng(seed);
     const Image image = randomImage(rng);
     const int packets = (image.endPage - image.firstPage + 3) / 4;
+    ProtocolModel model(ModelImage{image.packaged, image.partialEncrypt, image.fileType,
+                                   image.firstPage, image.endPage, PASSWORD});
     Soak state;
+    state.model = &model;
     state.rng = &rng;
     state.image = &image;
     state.faults = randomFaults(rng, packets);
@@ -608,10 +510,10 @@ void soakOne(std::uint32_t seed, Tally& tally)
         std::max(tally.worstSendsPerPacket, state.sends / static_cast<double>(packets + 1));
 
     ASSERT_EQ(state.violation, "");
-    ASSERT_TRUE(state.ended) << "the transfer ended without an answer that ends it";
-    EXPECT_EQ(got.result, state.expected.result);
-    EXPECT_EQ(got.exitStatus, state.expected.status);
-    EXPECT_EQ(lastLine(ConsoleCapture::text()), state.expected.lastLine);
+    ASSERT_TRUE(model.ended()) << "the transfer ended without an answer that ends it";
+    EXPECT_EQ(got.result, model.end().result);
+    EXPECT_EQ(got.exitStatus, model.end().status);
+    EXPECT_EQ(lastLine(ConsoleCapture::text()), model.end().lastLine);
     // A fault-free device never refuses: every page it was sent is right.
     EXPECT_EQ(state.deviceFault, "");
     for (const auto& [page, bytes] : state.stored) {
@@ -627,7 +529,7 @@ void soakOne(std::uint32_t seed, Tally& tally)
         ++tally.completed;
         EXPECT_EQ(state.stored.size(), static_cast<std::size_t>(image.endPage - image.firstPage));
         EXPECT_EQ(state.storedHeader, image.pageHeader);
-    } else if (state.finishSent) {
+    } else if (model.finishSent()) {
         ++tally.refusedFinish;
     } else {
         ++tally.fatal;

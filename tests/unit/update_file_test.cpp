@@ -1,4 +1,4 @@
-#include "image/update_file.h"
+#include "app/loaders.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +14,7 @@
 #include "console_capture.h"
 #include "image/crc16.h"
 #include "image/image_buffer.h"
+#include "unreadable_input.h"
 
 namespace {
 using Bytes = std::vector<std::uint8_t>;
@@ -193,5 +194,23 @@ TEST_F(UpdateFileTest, RawFilesLoadBehindTheirLengthPrefix)
     path = (dir / "absent.enc").string();
     EXPECT_EQ(readUpdateFile(path.c_str()), 0u);
     EXPECT_EQ(ConsoleCapture::text(), message("Could not open: %s"));
+}
+TEST_F(UpdateFileTest, UnreadableInputsFailInBothModes)
+{
+    const std::string failing = failingReadPath();
+    for (std::uint32_t packaged : {1u, 0u}) {
+        SCOPED_TRACE(packaged);
+        settings.packagedInput = packaged;
+        settings.fileType = TYPE_JAVA;
+        ConsoleCapture::text().clear();
+        EXPECT_EQ(readUpdateFile(dir.string().c_str()), 0u);
+        EXPECT_EQ(ConsoleCapture::text(), "Could not open: " + dir.string());
+        if (failing.empty())
+            continue;
+        ConsoleCapture::text().clear();
+        EXPECT_EQ(readUpdateFile(failing.c_str()), 0u);
+        EXPECT_EQ(ConsoleCapture::text(), "Could not read: " + failing);
+        EXPECT_TRUE(bufferIs({}));
+    }
 }
 }  // namespace

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "app/settings.h"
 #include "app/transfer_words.h"
 #include "diag/console.h"
 #include "image/hex_reader.h"
@@ -32,21 +31,18 @@ std::string withoutLineEnd(std::string text)
 bool loadLikeVNloader(const std::string& file, char typeLetter, FleetImage* image,
                       std::string* message)
 {
-    resetSettings();
     const ImageKind* kind = imageKindOfLetter(typeLetter);
-    settings.packagedInput = typeLetter == 0 ? 1 : 0;
-    settings.fileType = kind ? kind->fileType : 0;
-    std::snprintf(settings.fileName, sizeof settings.fileName, "%s", file.c_str());
+    std::uint8_t fileType = kind ? kind->fileType : 0;
     captured.clear();
     setConsoleSink(capture);
     std::uint32_t loaded = 0;
-    if (kind && (kind->fileType == TYPE_MAIN_HEX || kind->fileType == TYPE_DSP_HEX))
-        loaded = static_cast<std::uint32_t>(readHexFile(settings.fileName, kind->fileType));
+    if (fileType == TYPE_MAIN_HEX || fileType == TYPE_DSP_HEX)
+        loaded = static_cast<std::uint32_t>(readHexFile(file.c_str(), fileType));
     else
-        loaded = readUpdateFile(settings.fileName);
+        loaded = loadUpdateFile(file.c_str(), typeLetter == 0, fileType);  // a package names its type
     setConsoleSink(nullptr);
     *message = withoutLineEnd(captured);
-    image->fileType = settings.fileType;  // a package names its own
+    image->fileType = fileType;
     image->minAddress = nMinHexAddress;
     image->maxAddress = nMaxHexAddress;
     return loaded != 0;

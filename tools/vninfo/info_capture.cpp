@@ -5,7 +5,7 @@
 namespace {
 std::string captured;
 
-void keep(const char* text, std::size_t length)
+void holdBack(const char* text, std::size_t length)
 {
     captured.append(text, length);
 }
@@ -14,7 +14,7 @@ void keep(const char* text, std::size_t length)
 void startCapture()
 {
     captured.clear();
-    setConsoleSink(keep);
+    setConsoleSink(holdBack);
 }
 
 std::string stopCapture()

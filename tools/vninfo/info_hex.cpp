@@ -2,77 +2,113 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
+#include <map>
 
 #include "app/settings.h"
 #include "image/hex_reader.h"
+#include "image/hex_records.h"
 #include "image/image_buffer.h"
 #include "image/image_geometry.h"
 #include "info_capture.h"
 
 namespace {
-// The reader's view of a line: at most 255 characters up to a line feed,
-// the length in positions 1-2, the address in 3-6, the type's second digit
-// in 8 and the data from 9.
-constexpr std::size_t LINE_CAPACITY = 255;
 constexpr std::uint32_t WORD_IMAGE_SHOWN = 16;
 
-bool readLine(std::FILE* file, std::string& line)
+constexpr int END_OF_FILE_TYPE = 1;
+constexpr int START_SEGMENT_TYPE = 3;
+constexpr int START_LINEAR_TYPE = 5;
+
+// Buffer bytes that earlier data records stored, as [start, end) ranges
+// keyed by start, touching ranges joined.
+using StoredBytes = std::map<std::uint32_t, std::uint32_t>;
+
+// Adds [start, end); true when part of it was stored before.
+bool storeOver(StoredBytes& stored, std::uint32_t start, std::uint32_t end)
 {
-    line.clear();
-    int c;
-    while (line.size() < LINE_CAPACITY && (c = std::fgetc(file)) != EOF) {
-        line += static_cast<char>(c);
-        if (c == '\n')
-            break;
+    bool over = false;
+    auto at = stored.upper_bound(start);
+    if (at != stored.begin() && std::prev(at)->second >= start)
+        --at;
+    while (at != stored.end() && at->first <= end) {
+        over = over || (at->first < end && at->second > start);
+        start = std::min(start, at->first);
+        end = std::max(end, at->second);
+        at = stored.erase(at);
     }
-    return !line.empty();
-}
-
-// As the reader converts a field: white space, then hex digits.
-std::uint32_t fieldValue(const std::string& line, std::size_t pos, std::size_t width)
-{
-    std::size_t end = std::min(pos + width, line.size());
-    std::size_t i = pos;
-    while (i < end && isHexSpace(line[i]))
-        ++i;
-    std::uint32_t value = 0;
-    for (; i < end && hexDigitValue(line[i]) >= 0; ++i)
-        value = (value << 4) | static_cast<std::uint32_t>(hexDigitValue(line[i]));
-    return value;
-}
-
-bool isBlank(const std::string& line)
-{
-    return std::all_of(line.begin(), line.end(), isHexSpace);
+    stored.emplace(start, end);
+    return over;
 }
 
 // Walks the records the reader has already taken, for what it does not
-// keep: where each data record lies.
+// keep: where each data record lies, and the faults it does not look for.
 void scanRecords(const char* path, HexView& view, std::vector<HexRun>& records)
 {
-    std::FILE* file = std::fopen(path, "rb");
-    if (!file)
-        return;
-    std::uint32_t segmentBase = 0;
-    std::string line;
-    while (readLine(file, line)) {
-        if (isBlank(line))
-            continue;
-        const std::uint32_t length = fieldValue(line, 1, 2);
-        const std::uint32_t address = fieldValue(line, 3, 4) + segmentBase;
-        const char type = line.size() > 8 ? line[8] : '\0';
-        if (type == '0') {
+    std::uint32_t addressBase = 0;
+    StoredBytes stored;
+    auto take = [&](const HexRecord& record) {
+        if (!record.checksumRight)
+            view.checksumFaults.push_back(HexChecksumFault{record.lineNumber, record.checksumPresent,
+                                                           record.checksum, record.checksumWanted});
+        const std::uint32_t address = record.address + addressBase;
+        if (record.typeDigit == '0') {
             ++view.dataRecords;
-            const std::uint32_t units = view.wordMode ? length / 2 : length;
+            // As the reader stores them: length bytes from the record's offset.
+            const std::uint32_t offset = view.wordMode ? 2 * address : address;
+            const std::uint32_t units = view.wordMode ? record.length / 2 : record.length;
+            const HexRun where{address, address + (view.wordMode ? (record.length + 1) / 2 : record.length)};
             if (units != 0)
                 records.push_back(HexRun{address, address + units});
-        } else if (type == '2') {
-            segmentBase = fieldValue(line, 9, 2 * length) * (view.wordMode ? 32u : 16u);
+            if (record.length != 0 && storeOver(stored, offset, offset + record.length))
+                view.overlapping.push_back(HexOverlap{record.lineNumber, where});
+            if (view.endOfFileLine != 0)
+                view.dataAfterEnd.push_back(record.lineNumber);
+        } else if (record.typeDigit == '2' || record.typeDigit == '4') {
+            hexAddressBase(record, view.wordMode, addressBase);
         } else {
             ++view.otherRecords;
+            if (record.type == END_OF_FILE_TYPE && view.endOfFileLine == 0)
+                view.endOfFileLine = record.lineNumber;
+            if (record.type == START_SEGMENT_TYPE || record.type == START_LINEAR_TYPE)
+                view.ignored.push_back(HexIgnored{record.lineNumber, record.type});
         }
-    }
-    std::fclose(file);
+        return true;
+    };
+    scanHexFile(path, take);
+    view.overlaps = static_cast<std::uint32_t>(view.overlapping.size());
+}
+
+// "1 data record", "2 data records".
+std::string counted(std::size_t count, const char* noun)
+{
+    return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
+// What the record walk found: damage and overlaps make the file unfit; the
+// rest VNloader takes in its stride.
+void reportRecords(InfoReport& report)
+{
+    const HexView& view = report.hex;
+    if (!view.checksumFaults.empty())
+        addProblem(report, INFO_HEX_CHECKSUM,
+                   "%s with a wrong or missing checksum, the first on line %u: the file is damaged "
+                   "(VNloader does not check checksums and would send what it read)",
+                   counted(view.checksumFaults.size(), "record").c_str(),
+                   static_cast<unsigned>(view.checksumFaults[0].line));
+    if (!view.overlapping.empty())
+        addProblem(report, INFO_HEX_OVERLAP,
+                   "%s write over earlier ones, the first on line %u; the later bytes count",
+                   counted(view.overlapping.size(), "data record").c_str(),
+                   static_cast<unsigned>(view.overlapping[0].line));
+    if (!view.dataAfterEnd.empty())
+        addNote(report, "%s after the end-of-file record on line %u; VNloader loads such records "
+                        "all the same",
+                counted(view.dataAfterEnd.size(), "data record").c_str(),
+                static_cast<unsigned>(view.endOfFileLine));
+    if (!view.ignored.empty())
+        addNote(report, "%s (type 03 or 05), the first on line %u; VNloader ignores them",
+                counted(view.ignored.size(), "start address record").c_str(),
+                static_cast<unsigned>(view.ignored[0].line));
 }
 
 // Joins touching records into runs; the holes between the bounds are gaps.
@@ -82,8 +118,6 @@ void findRunsAndGaps(std::vector<HexRun> records, HexView& view)
                      [](const HexRun& a, const HexRun& b) { return a.start < b.start; });
     for (const HexRun& record : records) {
         if (!view.runs.empty() && record.start <= view.runs.back().end) {
-            if (record.start < view.runs.back().end)
-                ++view.overlaps;
             view.runs.back().end = std::max(view.runs.back().end, record.end);
         } else {
             view.runs.push_back(record);
@@ -139,11 +173,9 @@ void inspectHex(InfoReport& report, std::uint8_t fileType)
     std::vector<HexRun> records;
     scanRecords(report.path.c_str(), view, records);
     findRunsAndGaps(records, view);
+    reportRecords(report);
     if (view.dataRecords == 0)
         return;  // the transfer says what follows
-    if (view.overlaps != 0)
-        addNote(report, "%u data records write over earlier ones; the later bytes count",
-                static_cast<unsigned>(view.overlaps));
     if (view.wordMode) {
         describeWordImage(view);
         if (view.maxBound > 0xFFFFu)

@@ -139,6 +139,48 @@ void pageHeader(const PageHeaderView& view)
     close('}');
 }
 
+// A list of objects, each written by writeOne.
+template <typename Entry, typename Write>
+void objects(const char* key, const std::vector<Entry>& entries, Write writeOne)
+{
+    open(key, '[');
+    for (const Entry& entry : entries) {
+        open(nullptr, '{');
+        writeOne(entry);
+        close('}');
+    }
+    close(']');
+}
+
+// The record report: each named record by its line.
+void records(const HexView& view)
+{
+    open("records", '{');
+    objects("badChecksums", view.checksumFaults, [](const HexChecksumFault& fault) {
+        number("line", fault.line);
+        if (fault.present)
+            number("stored", fault.stored);
+        number("wanted", fault.wanted);
+    });
+    objects("overlapping", view.overlapping, [](const HexOverlap& overlap) {
+        number("line", overlap.line);
+        number("start", overlap.where.start);
+        number("end", overlap.where.end);
+    });
+    number("endOfFileLine", view.endOfFileLine);
+    open("dataAfterEndOfFile", '[');
+    for (std::uint32_t line : view.dataAfterEnd) {
+        member(nullptr);
+        json.out += std::to_string(line);
+    }
+    close(']');
+    objects("ignored", view.ignored, [](const HexIgnored& record) {
+        number("line", record.line);
+        number("type", record.type);
+    });
+    close('}');
+}
+
 void hex(const HexView& view, bool loaded)
 {
     open("hex", '{');
@@ -151,6 +193,7 @@ void hex(const HexView& view, bool loaded)
         number("overlaps", view.overlaps);
         runs("data", view.runs);
         runs("gaps", view.gaps);
+        records(view);
         if (view.wordMode && view.dataRecords != 0) {
             number("wordImageOffset", view.wordImageOffset);
             number("wordImageLength", view.wordImageLength);
@@ -218,14 +261,10 @@ void printJson(const InfoReport& report)
         raw(report.raw);
     if (report.transfer.planned || report.transfer.refused)
         transfer(report.transfer);
-    open("problems", '[');
-    for (const Finding& problem : report.problems) {
-        open(nullptr, '{');
+    objects("problems", report.problems, [](const Finding& problem) {
         number("status", problem.status);
         text("text", problem.text);
-        close('}');
-    }
-    close(']');
+    });
     open("notes", '[');
     for (const std::string& note : report.notes) {
         member(nullptr);

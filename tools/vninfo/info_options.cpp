@@ -7,6 +7,7 @@
 #include "app/command_line.h"
 #include "app/settings.h"
 #include "diag/console.h"
+#include "info_usage.h"
 
 InfoOptions infoOptions;
 
@@ -20,20 +21,7 @@ const char infoUsageText[] =
     "  -NE -T <type>  a plain file, as VNloader -NE -T: M main CPU HEX, D DSP HEX,\n"
     "                 L logo, J Java, H html\n"
     "  --json         print one JSON object instead of text\n"
-    "  -h, --help     print this text\n"
-    "Exit status:\n"
-    "  0  fit to send: every check passed\n"
-    "  1  usage error\n"
-    "  2  cannot be read, or VNloader's loader refuses it\n"
-    "  3  the package body does not match its CRC: corrupted or cut\n"
-    "  4  the deciphered page header does not check out: wrong key, wrong -EA,\n"
-    "     or corrupted\n"
-    "  5  VNloader's transfer would refuse the image (unknown type, DSP image\n"
-    "     over its allotment, no image data)\n"
-    "  6  the contents disagree with the headers or the file type\n"
-    "  7  part of the image would not be sent, or would land in another\n"
-    "     type's pages\n"
-    "With several problems the lowest number is the status.\n";
+    "  -h, --help     print this text\n";
 
 namespace {
 // Options start with '-' or '/' and compare as VNloader's do.
@@ -42,16 +30,17 @@ bool isOption(const char* arg, const char* name, bool ignoreCase)
     return (arg[0] == '-' || arg[0] == '/') && sameOptionName(arg + 1, name, ignoreCase);
 }
 
-int bad(const char* format, ...) VN_PRINTF(1, 2);
+int usageError(const char* format, ...) VN_PRINTF(1, 2);
 
-int bad(const char* format, ...)
+// Says what is wrong with the command line, on standard error.
+int usageError(const char* format, ...)
 {
     char text[512];
     va_list args;
     va_start(args, format);
     std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
-    consolePrint("VNinfo: %s\n", text);
+    infoError("VNinfo: %s\n", text);
     return INFO_ARGS_BAD;
 }
 }  // namespace
@@ -80,11 +69,11 @@ int parseInfoOptions(int argc, const char* const* argv)
             isOption(arg, "K", true) || isOption(arg, "T", false) || isOption(arg, "f", false);
         if (takesValue) {
             if (i + 1 >= argc)
-                return bad("%s needs a value", arg);
+                return usageError("%s needs a value", arg);
             const char* value = argv[++i];
             if (isOption(arg, "K", true)) {
                 if (*value == '\0')
-                    return bad("%s needs a key that is not empty", arg);
+                    return usageError("%s needs a key that is not empty", arg);
                 std::memset(infoOptions.key, 0, sizeof infoOptions.key);
                 std::strncpy(reinterpret_cast<char*>(infoOptions.key), value, INFO_KEY_SIZE);
                 infoOptions.keyGiven = true;
@@ -92,25 +81,25 @@ int parseInfoOptions(int argc, const char* const* argv)
                 typeText = value;
             } else {
                 if (!infoOptions.path.empty())
-                    return bad("more than one file: %s", value);
+                    return usageError("more than one file: %s", value);
                 infoOptions.path = value;
             }
             continue;
         }
         if (arg[0] == '-' && arg[1] != '\0')
-            return bad("unknown option: %s", arg);
+            return usageError("unknown option: %s", arg);
         if (!infoOptions.path.empty())
-            return bad("more than one file: %s", arg);
+            return usageError("more than one file: %s", arg);
         infoOptions.path = arg;
     }
     if (infoOptions.path.empty())
-        return bad("no file given");
+        return usageError("no file given");
     infoOptions.typeIgnored = typeText != nullptr && !infoOptions.plain;
     if (infoOptions.plain) {
         if (typeText == nullptr)
-            return bad("-NE needs -T with M, D, L, J or H");
+            return usageError("-NE needs -T with M, D, L, J or H");
         if (!mapTypeLetter(static_cast<std::uint8_t>(typeText[0]), &infoOptions.fileType))
-            return bad("unknown file type: %s (M, D, L, J or H)", typeText);
+            return usageError("unknown file type: %s (M, D, L, J or H)", typeText);
     }
     return INFO_ARGS_RUN;
 }

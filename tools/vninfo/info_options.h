@@ -18,7 +18,7 @@ struct InfoOptions {
 };
 
 extern InfoOptions infoOptions;
-extern const char infoUsageText[];
+extern const char infoUsageText[];  // the options; info_usage.h adds the exit statuses
 
 constexpr int INFO_ARGS_BAD = 0;   // a message has been printed
 constexpr int INFO_ARGS_RUN = 1;

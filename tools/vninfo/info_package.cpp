@@ -7,7 +7,7 @@
 #include "image/crc16.h"
 #include "image/image_buffer.h"
 #include "image/image_geometry.h"
-#include "image/update_file.h"
+#include "app/loaders.h"
 #include "info_capture.h"
 #include "info_options.h"
 #include "link/packets.h"

@@ -1,8 +1,8 @@
 #include "info_raw.h"
 
+#include "app/loaders.h"
 #include "app/settings.h"
 #include "image/image_buffer.h"
-#include "image/update_file.h"
 #include "info_capture.h"
 #include "info_package.h"
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "image/image_kinds.h"
+#include "info_usage.h"
 
 namespace {
 std::string formatText(const char* format, va_list args)
@@ -55,19 +56,10 @@ int reportStatus(const InfoReport& report)
 
 const char* statusMeaning(int status)
 {
-    switch (status) {
-    case INFO_FIT: return "fit to send: every check passed";
-    case INFO_USAGE: return "usage error";
-    case INFO_UNREADABLE: return "cannot be read, or VNloader's loader refuses it";
-    case INFO_PACKAGE_CRC: return "the package body does not match its CRC: corrupted or cut";
-    case INFO_PAGE_HEADER:
-        return "the deciphered page header does not check out: wrong key, wrong -EA, or corrupted";
-    case INFO_REFUSED: return "VNloader's transfer would refuse the image";
-    case INFO_MISMATCH: return "the contents disagree with the headers or the file type";
-    case INFO_OUT_OF_RANGE:
-        return "part of the image would not be sent, or would land in another type's pages";
-    default: return "unknown";
-    }
+    for (int i = 0; i < infoExitStatusCount; ++i)
+        if (infoExitStatuses[i].status == status)
+            return infoExitStatuses[i].meaning;
+    return "unknown";
 }
 
 const char* typeName(int fileType)

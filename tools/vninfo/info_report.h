@@ -18,6 +18,8 @@ constexpr int INFO_PAGE_HEADER = 4;    // deciphered page header does not check 
 constexpr int INFO_REFUSED = 5;        // the transfer would refuse the image
 constexpr int INFO_MISMATCH = 6;       // contents disagree with the headers or the type
 constexpr int INFO_OUT_OF_RANGE = 7;   // part of the image would not arrive where it belongs
+constexpr int INFO_HEX_CHECKSUM = 8;   // a HEX record's checksum is wrong or missing
+constexpr int INFO_HEX_OVERLAP = 9;    // HEX data records write over earlier ones
 
 struct Finding {
     int status;
@@ -64,14 +66,37 @@ struct HexRun {
     std::uint32_t end;
 };
 
+// Records of a HEX file that the record report names, by line.
+struct HexChecksumFault {
+    std::uint32_t line;
+    bool present;
+    std::uint8_t stored;
+    std::uint8_t wanted;
+};
+
+struct HexOverlap {
+    std::uint32_t line;
+    HexRun where;
+};
+
+struct HexIgnored {
+    std::uint32_t line;
+    int type;
+};
+
 struct HexView {
     bool present;
     bool wordMode;
     std::uint32_t minBound;
     std::uint32_t maxBound;
     std::uint32_t dataRecords;
-    std::uint32_t otherRecords;   // skipped: end-of-file, linear address, ...
+    std::uint32_t otherRecords;   // skipped: end-of-file, start address, ...
     std::uint32_t overlaps;       // records that write over an earlier one
+    std::vector<HexChecksumFault> checksumFaults;
+    std::vector<HexOverlap> overlapping;
+    std::uint32_t endOfFileLine;  // the first end-of-file record, 0 when none
+    std::vector<std::uint32_t> dataAfterEnd;  // lines of data records after it
+    std::vector<HexIgnored> ignored;          // start address records (03, 05)
     std::vector<HexRun> runs;     // data, adjacent records joined
     std::vector<HexRun> gaps;     // holes between the bounds, sent as zeros
     std::uint32_t wordImageOffset;  // DSP: where the word image starts in the buffer

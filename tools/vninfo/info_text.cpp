@@ -116,6 +116,46 @@ void printRuns(const char* name, const std::vector<HexRun>& runs, bool words)
         item("", "and %u more", u(static_cast<std::uint32_t>(runs.size() - RUNS_SHOWN)));
 }
 
+// One line per named record, the first RUNS_SHOWN of a list.
+template <typename Entry, typename Describe>
+void printRecordList(const char* name, const std::vector<Entry>& list, Describe describe)
+{
+    for (std::size_t i = 0; i < list.size() && i < RUNS_SHOWN; ++i)
+        item(i == 0 ? name : "", "%s", describe(list[i]).c_str());
+    if (list.size() > RUNS_SHOWN)
+        item("", "and %u more", u(static_cast<std::uint32_t>(list.size() - RUNS_SHOWN)));
+}
+
+std::string lineText(std::uint32_t line, const char* format, ...) VN_PRINTF(2, 3);
+
+std::string lineText(std::uint32_t line, const char* format, ...)
+{
+    char text[160];
+    int used = std::snprintf(text, sizeof text, "line %u: ", u(line));
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text + used, sizeof text - static_cast<std::size_t>(used), format, args);
+    va_end(args);
+    return text;
+}
+
+void printRecordReport(const HexView& hex)
+{
+    printRecordList("bad checksums", hex.checksumFaults, [](const HexChecksumFault& fault) {
+        return fault.present ? lineText(fault.line, "0x%02x, the record needs 0x%02x", fault.stored, fault.wanted)
+                             : lineText(fault.line, "missing, the record needs 0x%02x", fault.wanted);
+    });
+    printRecordList("overlapping data", hex.overlapping, [&](const HexOverlap& overlap) {
+        return lineText(overlap.line, "%s over earlier data", runText(overlap.where, hex.wordMode).c_str());
+    });
+    printRecordList("after end of file", hex.dataAfterEnd, [&](std::uint32_t line) {
+        return lineText(line, "data after the end-of-file record on line %u", u(hex.endOfFileLine));
+    });
+    printRecordList("ignored records", hex.ignored, [](const HexIgnored& record) {
+        return lineText(record.line, "type %02x, start address", static_cast<unsigned>(record.type));
+    });
+}
+
 void printHex(const InfoReport& report)
 {
     const HexView& hex = report.hex;
@@ -132,6 +172,7 @@ void printHex(const InfoReport& report)
     item("records", "%u data, %u other", u(hex.dataRecords), u(hex.otherRecords));
     printRuns("data", hex.runs, hex.wordMode);
     printRuns("gaps (sent as 0)", hex.gaps, hex.wordMode);
+    printRecordReport(hex);
     if (hex.wordMode && hex.dataRecords != 0)
         item("word image", "%u bytes at buffer offset 0x%x: %s%s", u(hex.wordImageLength),
              u(hex.wordImageOffset),

@@ -4,6 +4,7 @@
 
 #include "app/settings.h"
 #include "app/transfer_words.h"
+#include "app/update_transfer.h"
 #include "image/image_buffer.h"
 #include "image/image_geometry.h"
 #include "image/image_kinds.h"
@@ -109,11 +110,7 @@ void planTransfer(InfoReport& report, int fileType)
 {
     TransferView& plan = report.transfer;
     const bool packaged = settings.packagedInput != 0;
-    const TransferSetup setup{imageBuffer,   IMAGE_BUFFER_SIZE,
-                              nMinHexAddress, nMaxHexAddress,
-                              fileType,      packaged,
-                              settings.partialEncrypt != 0, settings.setPassword,
-                              ReplyPolicy::ONE_PER_WAIT, false};
+    const TransferSetup setup = loaderTransferSetup(fileType);
     DryRun dryRun{};
     const SessionOutcome outcome = dryRunTransfer(setup, dryRun);
 

@@ -13,6 +13,7 @@
 #include "info_report.h"
 #include "info_text.h"
 #include "info_transfer.h"
+#include "info_usage.h"
 
 namespace {
 const char* inputKindName(bool plain, std::uint8_t fileType)
@@ -57,7 +58,9 @@ int main(int argc, char** argv)
 {
     const int parsed = parseInfoOptions(argc, argv);
     if (parsed != INFO_ARGS_RUN) {
-        consolePrint("%s", infoUsageText);
+        // Asked for, the usage text is the output; after a usage error, it
+        // goes with the error to standard error.
+        writeInfoUsage(parsed == INFO_ARGS_HELP ? stdout : stderr);
         return parsed == INFO_ARGS_HELP ? INFO_FIT : INFO_USAGE;
     }
     InfoReport report{};
@@ -68,5 +71,10 @@ int main(int argc, char** argv)
         printJson(report);
     else
         printText(report);
-    return reportStatus(report);
+    // The report is the output; a file that is not fit is also a failure,
+    // said in one line where a script's redirected output does not hide it.
+    const int status = reportStatus(report);
+    if (status != INFO_FIT)
+        infoError("VNinfo: %s: status %d, %s\n", report.path.c_str(), status, statusMeaning(status));
+    return status;
 }
