@@ -65,3 +65,16 @@ make_largest_package() {
     cp java.enc image.enc
     printf '\002' | dd of=image.enc bs=1 seek=1 conv=notrunc status=none
 }
+
+# Moves into a new scratch folder, removed on exit together with the
+# background server whose process id the caller puts in server_pid.
+server_pid=
+enter_scratch_dir() {
+    work=$(mktemp -d)
+    trap leave_scratch_dir EXIT
+    cd "$work"
+}
+leave_scratch_dir() {
+    [[ -n $server_pid ]] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
+    rm -rf "$work"
+}

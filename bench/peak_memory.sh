@@ -26,14 +26,7 @@ done
 
 [[ -n ${VN_IN_NETNS:-} ]] || enter_private_network "$bin" "$runs" -- time atftp atftpd openssl
 
-work=$(mktemp -d)
-server_pid=
-cleanup() {
-    [[ -n $server_pid ]] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-cd "$work"
+enter_scratch_dir
 chmod 755 .
 
 # Peak resident kilobytes of one run; the command's own output goes to
