@@ -11,7 +11,8 @@ TEST(PlatformDrain, DropsWhatIsQueuedAndLeavesTheEventQuiet)
     PlatformSocket sock = platformUdpOpen();
     ASSERT_NE(sock, PLATFORM_NO_SOCKET);
     ASSERT_TRUE(platformUdpBind(sock, loopback, 0));
-    PlatformEvent* event = platformCreateEvent();
+    // Events live until the process ends.
+    static PlatformEvent* const event = platformCreateEvent();
     ASSERT_TRUE(platformSelectRead(sock, event));
     const PlatformAddress self{loopback, platformLocalPort(sock)};
 

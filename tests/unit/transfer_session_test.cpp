@@ -208,6 +208,9 @@ TEST(TransferSession, ManySessionsSideBySide)
             }
         }
     }
+    // On a clean line the fleet's policy sends VNloader's bytes.
+    SessionOutcome outcome{};
+    EXPECT_EQ(drive(mainImage(9, ReplyPolicy::ONE_PER_WAIT), {}, &outcome).sent, alone[0].sent);
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(together[i].sent, alone[i].sent) << "session " << i;
         EXPECT_EQ(sessions[static_cast<std::size_t>(i)].outcome().reason, SessionReason::COMPLETED);
