@@ -26,14 +26,7 @@ done
 
 [[ -n ${VN_IN_NETNS:-} ]] || enter_private_network "$bin" -- time
 
-work=$(mktemp -d)
-sim_pid=
-cleanup() {
-    [[ -n $sim_pid ]] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-cd "$work"
+enter_scratch_dir
 
 make_largest_package "$bin" || exit 2
 { printf '\376\376'; cat app.jar; } > expected.bin
@@ -60,16 +53,16 @@ run() {
     tail -n +2 list.csv > addresses
     "$bin/VNsim" --devices "$(address 0)-$(address $((devices - 1)))" --loss "$loss" \
         --ack-delay-ms 1 -P pw -K "$bench_key" -o images --idle-ms 120000 > sim.out 2>&1 &
-    sim_pid=$!
+    server_pid=$!
     for ((t = 0; t < 500; t++)); do
         grep -qs 'listening on' sim.out && break
         sleep 0.01
     done
     grep -q 'listening on' sim.out || fail "$name: VNsim did not start: $(cat sim.out)"
     /usr/bin/time -f '%e %U %S %M' -o time.out "$@" < addresses > run.out 2>&1 || true
-    kill -INT "$sim_pid" 2>/dev/null || true
-    wait "$sim_pid" 2>/dev/null || true
-    sim_pid=
+    kill -INT "$server_pid" 2>/dev/null || true
+    wait "$server_pid" 2>/dev/null || true
+    server_pid=
     local good=0 i
     for ((i = 0; i < devices; i++)); do
         [[ -f images/$(address "$i").bin ]] &&
