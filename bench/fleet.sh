@@ -26,14 +26,7 @@ done
 
 [[ -n ${VN_IN_NETNS:-} ]] || enter_private_network "$bin" -- time
 
-work=$(mktemp -d)
-sim_pid=
-cleanup() {
-    [[ -n $sim_pid ]] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-cd "$work"
+enter_scratch_dir
 
 make_largest_package "$bin" || exit 2
 { printf '\376\376'; cat app.jar; } > expected.bin
@@ -55,21 +48,21 @@ fail() {
 run() {
     local name=$1 devices=$2 loss=$3
     shift 3
-    rm -rf images && mkdir images
+    rm -rf images sim.out && mkdir images
     { echo address; for ((i = 0; i < devices; i++)); do address "$i"; done; } > list.csv
     tail -n +2 list.csv > addresses
     "$bin/VNsim" --devices "$(address 0)-$(address $((devices - 1)))" --loss "$loss" \
         --ack-delay-ms 1 -P pw -K "$bench_key" -o images --idle-ms 120000 > sim.out 2>&1 &
-    sim_pid=$!
+    server_pid=$!
     for ((t = 0; t < 500; t++)); do
-        grep -q 'listening on' sim.out && break
+        grep -qs 'listening on' sim.out && break
         sleep 0.01
     done
     grep -q 'listening on' sim.out || fail "$name: VNsim did not start: $(cat sim.out)"
-    /usr/bin/time -f '%e %U %S %M' -o time.out "$@" > run.out 2>&1 || true
-    kill -INT "$sim_pid" 2>/dev/null || true
-    wait "$sim_pid" 2>/dev/null || true
-    sim_pid=
+    /usr/bin/time -f '%e %U %S %M' -o time.out "$@" < addresses > run.out 2>&1 || true
+    kill -INT "$server_pid" 2>/dev/null || true
+    wait "$server_pid" 2>/dev/null || true
+    server_pid=
     local good=0 i
     for ((i = 0; i < devices; i++)); do
         [[ -f images/$(address "$i").bin ]] &&
@@ -77,24 +70,21 @@ run() {
     done
     ((good == devices)) ||
         fail "$name: $good of $devices images exact; $(tail -n 2 run.out) / $(tail -n 1 sim.out)"
-    read -r wall user sys peak < time.out
+    # A command that ends with a non-zero status gets a line of its own first.
+    read -r wall user sys peak < <(tail -n 1 time.out)
     echo "$name $wall $(awk -v u="$user" -v s="$sys" 'BEGIN { print u + s }') $peak"
 }
 
-fleet() {
-    "$bin/VNfleet" -j 64 -P pw -f image.enc list.csv
-}
+fleet=("$bin/VNfleet" -j 64 -P pw -f image.enc list.csv)
+# What an operator does today: one VNloader per address read from standard input.
+loaders=(xargs -P 64 -I '{}' "$bin/VNloader" -IP '{}' -P pw -f image.enc)
 
-loaders() {
-    xargs -P 64 -I '{}' "$bin/VNloader" -IP '{}' -P pw -f image.enc < addresses
-}
-
-run "VNfleet-64" 64 0 fleet >> results
-run "xargs-VNloader-64" 64 0 loaders >> results
-run "VNfleet-64-loss" 64 0.01 fleet >> results
-run "xargs-VNloader-64-loss" 64 0.01 loaders >> results
-run "VNfleet-1000" 1000 0 fleet >> results
-run "VNfleet-1000-loss" 1000 0.01 fleet >> results
+run "VNfleet-64" 64 0 "${fleet[@]}" >> results
+run "xargs-VNloader-64" 64 0 "${loaders[@]}" >> results
+run "VNfleet-64-loss" 64 0.01 "${fleet[@]}" >> results
+run "xargs-VNloader-64-loss" 64 0.01 "${loaders[@]}" >> results
+run "VNfleet-1000" 1000 0 "${fleet[@]}" >> results
+run "VNfleet-1000-loss" 1000 0.01 "${fleet[@]}" >> results
 
 awk '
     { order[NR] = $1; wall[$1] = $2; cpu[$1] = $3; peak[$1] = $4 }

@@ -200,7 +200,7 @@ TEST(VNfleet, ResumeSkipsWhatAReportListsAsUpdated)
     ASSERT_TRUE(waitForOutput(sim, "listening on 127.0.0.3:69", startupMs())) << sim.output;
     ProgramResult fleet = runProgram("VNfleet", {"-P", "pw", "-f", "java.enc", "--resume",
                                                  "before.jsonl", "--report", "after.jsonl",
-                                                 "list.csv"},
+                                                 "--debug-log", "debug.log", "list.csv"},
                                      startupMs() * 2, dir);
     ProgramResult device = finishProgram(sim, startupMs());
     EXPECT_EQ(fleet.status, 0) << fleet.output;
@@ -215,6 +215,10 @@ TEST(VNfleet, ResumeSkipsWhatAReportListsAsUpdated)
                         "\"reason\":\"\",\"pages\":20,"),
               std::string::npos)
         << text;
+    std::vector<unsigned char> log = readFile(dir + "/debug.log");
+    // The sender is the device (Wine names it 127.0.0.1, whatever it bound).
+    EXPECT_NE(std::string(log.begin(), log.end()).find(": update started\n"), std::string::npos)
+        << fleet.errors;
     // A resumed run's report resumes in turn: nothing is left to send.
     ProgramResult again = runProgram("VNfleet", {"-P", "pw", "-f", "java.enc", "--resume",
                                                  "after.jsonl", "--dry-run", "list.csv"},

@@ -3,9 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "app/settings.h"
 #include "app/transfer_words.h"
-#include "diag/console.h"
+#include "diag/console_capture.h"
 #include "image/hex_reader.h"
 #include "image/image_buffer.h"
 #include "image/image_geometry.h"
@@ -13,13 +12,6 @@
 #include "image/update_file.h"
 
 namespace {
-std::string captured;
-
-void capture(const char* text, std::size_t length)
-{
-    captured.append(text, length);
-}
-
 std::string withoutLineEnd(std::string text)
 {
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
@@ -32,21 +24,18 @@ std::string withoutLineEnd(std::string text)
 bool loadLikeVNloader(const std::string& file, char typeLetter, FleetImage* image,
                       std::string* message)
 {
-    resetSettings();
     const ImageKind* kind = imageKindOfLetter(typeLetter);
-    settings.packagedInput = typeLetter == 0 ? 1 : 0;
-    settings.fileType = kind ? kind->fileType : 0;
-    std::snprintf(settings.fileName, sizeof settings.fileName, "%s", file.c_str());
-    captured.clear();
-    setConsoleSink(capture);
+    std::uint8_t fileType = kind ? kind->fileType : 0;
     std::uint32_t loaded = 0;
-    if (kind && (kind->fileType == TYPE_MAIN_HEX || kind->fileType == TYPE_DSP_HEX))
-        loaded = static_cast<std::uint32_t>(readHexFile(settings.fileName, kind->fileType));
-    else
-        loaded = loadUpdateFile(settings.fileName, settings.packagedInput != 0, settings.fileType);
-    setConsoleSink(nullptr);
-    *message = withoutLineEnd(captured);
-    image->fileType = settings.fileType;  // a package names its own
+    {
+        ConsoleCapture loaderWords;
+        if (fileType == TYPE_MAIN_HEX || fileType == TYPE_DSP_HEX)
+            loaded = static_cast<std::uint32_t>(readHexFile(file.c_str(), fileType));
+        else
+            loaded = loadUpdateFile(file.c_str(), typeLetter == 0, fileType);  // a package names its type
+        *message = withoutLineEnd(ConsoleCapture::text());
+    }
+    image->fileType = fileType;
     image->minAddress = nMinHexAddress;
     image->maxAddress = nMaxHexAddress;
     return loaded != 0;

@@ -53,10 +53,10 @@ void refreshProgress(const FleetTally& t, std::uint64_t nowMs)
             static_cast<double>(t.pagesToSend - t.pagesDone) / rate);
         std::snprintf(left, sizeof left, "%llu:%02llu", remaining / 60, remaining % 60);
     }
-    char line[LINE_WIDTH + 1];
+    char line[2 * LINE_WIDTH];
     std::snprintf(line, sizeof line, "%u/%u done, %u failed, %u in flight, %.0f pages/s, %s left",
                   t.updated + t.skipped + t.failed, t.devices, t.failed, t.inFlight, rate, left);
-    std::printf("\r%-*s", LINE_WIDTH, line);
+    std::printf("\r%-*.*s", LINE_WIDTH, LINE_WIDTH, line);
     std::fflush(stdout);
     lineShown = true;
 }
