@@ -75,6 +75,9 @@ enter_scratch_dir() {
     cd "$work"
 }
 leave_scratch_dir() {
-    [[ -n $server_pid ]] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
+    # The server ends by our signal: its status must not become the script's.
+    if [[ -n $server_pid ]]; then
+        kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null || true
+    fi
     rm -rf "$work"
 }

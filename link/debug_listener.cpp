@@ -84,22 +84,29 @@ void DbgMsgThread(void*)
     }
     // Room for a burst: the device may send faster than the console takes it.
     platformSetReceiveBuffer(sock, DEBUG_RECEIVE_BUFFER);
-    char text[DEBUG_DATAGRAM_SIZE + 1];
     char line[DEBUG_LINE_SIZE];
     for (;;) {
-        PlatformAddress from{};
-        int got = platformRecvFrom(sock, text, DEBUG_DATAGRAM_SIZE, &from);
-        if (got < 0) {
+        int length = receiveDebugLine(sock, line, sizeof line);
+        if (length < 0) {
             // Nothing meaningful arrived: no Dbg> line from stale bytes.
             logMessage("recvfrom:");
             continue;
         }
-        text[got] = '\0';
-        PlatformTime now{};
-        platformLocalTime(&now);
-        char sender[32];
-        bool named = platformFormatIPv4(from.ip, sender, sizeof sender);
-        std::size_t length = formatDebugLine(line, sizeof line, now, named ? sender : nullptr, text);
-        consoleWrite(line, length);
+        consoleWrite(line, static_cast<std::size_t>(length));
     }
+}
+
+int receiveDebugLine(PlatformSocket sock, char* line, std::size_t size)
+{
+    char text[DEBUG_DATAGRAM_SIZE + 1];
+    PlatformAddress from{};
+    int got = platformRecvFrom(sock, text, DEBUG_DATAGRAM_SIZE, &from);
+    if (got < 0)
+        return -1;
+    text[got] = '\0';
+    PlatformTime now{};
+    platformLocalTime(&now);
+    char sender[32];
+    bool named = platformFormatIPv4(from.ip, sender, sizeof sender);
+    return static_cast<int>(formatDebugLine(line, size, now, named ? sender : nullptr, text));
 }

@@ -20,3 +20,7 @@ void DbgMsgThread(void* unused);
 // out. Returns the line's length.
 std::size_t formatDebugLine(char* out, std::size_t size, const PlatformTime& when,
                             const char* senderText, const char* text);
+
+// Receives one datagram on sock and makes its Dbg> line, stamped now.
+// Returns the line's length, or -1 when the receive failed.
+int receiveDebugLine(PlatformSocket sock, char* line, std::size_t size);

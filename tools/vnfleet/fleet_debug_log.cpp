@@ -29,19 +29,11 @@ DebugLog openDebugLog(std::FILE* file)
 
 void copyDebugLine(DebugLog* log)
 {
-    char text[DEBUG_DATAGRAM_SIZE + 1];
-    PlatformAddress from{};
-    int got = platformRecvFrom(log->sock, text, DEBUG_DATAGRAM_SIZE, &from);
-    if (got < 0)
-        return;
-    text[got] = '\0';
-    PlatformTime now{};
-    platformLocalTime(&now);
-    char sender[32];
-    bool named = platformFormatIPv4(from.ip, sender, sizeof sender);
     char line[DEBUG_LINE_SIZE];
-    std::size_t length = formatDebugLine(line, sizeof line, now, named ? sender : nullptr, text);
-    std::fwrite(line, 1, length, log->file);
+    int length = receiveDebugLine(log->sock, line, sizeof line);
+    if (length < 0)
+        return;
+    std::fwrite(line, 1, static_cast<std::size_t>(length), log->file);
     std::fflush(log->file);
 }
 
