@@ -24,6 +24,10 @@ Bytes javaImage(const Bytes& content)
 
 TEST(VNsimFleet, EachDeviceTakesItsOwnTransferThroughLossAndDuplicates)
 {
+    // Wine binds port 69 on one loopback address only (the second bind
+    // fails with WSAEADDRINUSE); Windows itself takes each 127.x address.
+    if (programsUnderWine())
+        GTEST_SKIP() << "Wine cannot bind one port on several loopback addresses";
     const int startMs = programsUnderWine() ? 30000 : 5000;
     const std::string dir = makeTempDir();
     const int loaders = 3;
