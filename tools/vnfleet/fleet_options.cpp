@@ -1,10 +1,13 @@
 #include "fleet_options.h"
 
+#include "companion_cli.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "companion_cli.h"
 #include "image/image_kinds.h"
 
 namespace {
@@ -30,12 +33,7 @@ constexpr OptionRow optionRows[] = {
     {"-h, --help", nullptr, "print this text"},
 };
 
-struct ExitRow {
-    int status;
-    const char* meaning;
-};
-
-constexpr ExitRow exitRows[] = {
+constexpr ExitStatusRow exitStatuses[] = {
     {FLEET_EXIT_UPDATED, "every device updated (or skipped by --resume)"},
     {FLEET_EXIT_USAGE, "usage"},
     {FLEET_EXIT_BAD_INPUT, "bad input: a bad list, file or report; nothing sent"},
@@ -45,12 +43,8 @@ constexpr ExitRow exitRows[] = {
 
 bool parseCount(const char* text, long low, long high, int* value)
 {
-    if (!text || *text < '0' || *text > '9')
-        return false;
-    errno = 0;
-    char* end = nullptr;
-    long parsed = std::strtol(text, &end, 10);
-    if (errno != 0 || *end != '\0' || parsed < low || parsed > high)
+    long parsed = 0;
+    if (!parseWholeNumber(text, low, high, &parsed))
         return false;
     *value = static_cast<int>(parsed);
     return true;
@@ -95,7 +89,7 @@ bool takeValue(const char* name, const char* value, FleetOptions* options)
     return true;
 }
 
-FleetArgs bad(const std::string& why)
+FleetArgs usageError(const std::string& why)
 {
     std::fprintf(stderr, "VNfleet: %s\n%s", why.c_str(), fleetUsageText().c_str());
     return FLEET_ARGS_BAD;
@@ -115,12 +109,7 @@ std::string fleetUsageText()
                       row.meaning);
         text += line;
     }
-    text += "Exit status:\n";
-    for (const ExitRow& row : exitRows) {
-        std::snprintf(line, sizeof line, "  %d  %s\n", row.status, row.meaning);
-        text += line;
-    }
-    return text;
+    return text + exitStatusText(exitStatuses);
 }
 
 FleetArgs parseFleetOptions(int argc, const char* const* argv, FleetOptions* options)
@@ -131,7 +120,7 @@ FleetArgs parseFleetOptions(int argc, const char* const* argv, FleetOptions* opt
             return FLEET_ARGS_HELP;
         if (name[0] != '-' || name[1] == '\0') {
             if (i != argc - 1)
-                return bad(std::string("the device list must come last: ") + name);
+                return usageError(std::string("the device list must come last: ") + name);
             options->listPath = name;
             break;
         }
@@ -148,19 +137,19 @@ FleetArgs parseFleetOptions(int argc, const char* const* argv, FleetOptions* opt
             continue;
         }
         if (!known(name) || !takesValue(name))
-            return bad(std::string("unknown option: ") + name);
+            return usageError(std::string("unknown option: ") + name);
         if (i + 1 >= argc)
-            return bad(std::string(name) + " needs a value");
+            return usageError(std::string(name) + " needs a value");
         const char* value = argv[++i];
         if (!takeValue(name, value, options))
-            return bad(std::string("bad value for ") + name + ": " + value);
+            return usageError(std::string("bad value for ") + name + ": " + value);
     }
     if (options->listPath.empty())
-        return bad("no device list given");
+        return usageError("no device list given");
     if (options->plain != (options->typeLetter != 0))
-        return bad("-NE and -T go together");
+        return usageError("-NE and -T go together");
     if (options->plain && !imageKindOfLetter(options->typeLetter))
-        return bad(std::string("You have chosen an unavailable file type:") +
+        return usageError(std::string("You have chosen an unavailable file type:") +
                    options->typeLetter);
     return FLEET_ARGS_RUN;
 }

@@ -40,7 +40,7 @@ int usageError(const char* format, ...)
     va_start(args, format);
     std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
-    infoError("VNinfo: %s\n", text);
+    companionError("VNinfo: %s\n", text);
     return INFO_ARGS_BAD;
 }
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <iterator>
 
 #include "image/image_kinds.h"
 #include "info_usage.h"
@@ -56,10 +57,7 @@ int reportStatus(const InfoReport& report)
 
 const char* statusMeaning(int status)
 {
-    for (int i = 0; i < infoExitStatusCount; ++i)
-        if (infoExitStatuses[i].status == status)
-            return infoExitStatuses[i].meaning;
-    return "unknown";
+    return exitStatusMeaning(infoExitStatuses, std::size(infoExitStatuses), status);
 }
 
 const char* typeName(int fileType)

@@ -3,18 +3,9 @@
 
 #include <cstdio>
 
-#include "diag/console.h"
+#include "companion_cli.h"
 
-struct InfoExitStatus {
-    int status;
-    const char* meaning;
-};
-
-extern const InfoExitStatus infoExitStatuses[];
-extern const int infoExitStatusCount;
+extern const ExitStatusRow infoExitStatuses[10];
 
 // The options (infoUsageText), then the exit statuses.
 void writeInfoUsage(std::FILE* to);
-
-// A usage error or a failure, on standard error.
-void infoError(const char* format, ...) VN_PRINTF(1, 2);

@@ -75,6 +75,6 @@ int main(int argc, char** argv)
     // said in one line where a script's redirected output does not hide it.
     const int status = reportStatus(report);
     if (status != INFO_FIT)
-        infoError("VNinfo: %s: status %d, %s\n", report.path.c_str(), status, statusMeaning(status));
+        companionError("VNinfo: %s: status %d, %s\n", report.path.c_str(), status, statusMeaning(status));
     return status;
 }

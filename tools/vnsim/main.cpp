@@ -42,7 +42,7 @@ void reportBindFailure()
     std::size_t length = std::strlen(text);
     while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r'))
         text[--length] = '\0';
-    simError("VNsim: cannot bind %s:%d: %s\n", simOptions.bindText, SIM_UPDATE_PORT, text);
+    companionError("VNsim: cannot bind %s:%d: %s\n", simOptions.bindText, SIM_UPDATE_PORT, text);
 }
 
 bool openLink(SimLink* link)
@@ -57,7 +57,7 @@ bool openLink(SimLink* link)
     platformIgnoreConnReset(link->updateSocket);
     link->ready = platformCreateEvent();
     if (!link->ready || !platformSelectRead(link->updateSocket, link->ready)) {
-        simError("VNsim: cannot wait for packets\n");
+        companionError("VNsim: cannot wait for packets\n");
         return false;
     }
     link->debugSocket = platformUdpOpen();
@@ -94,7 +94,7 @@ void answerLoader(const SimLink& link, PlatformAddress loader, const SimAnswer& 
     int length = buildReply(&answer, reply, static_cast<int>(sizeof reply));
     for (int i = 0; i < answer.copies; ++i)
         if (platformSendTo(link.updateSocket, reply, length, loader) < 0)
-            simError("VNsim: reply not sent\n");
+            companionError("VNsim: reply not sent\n");
 }
 }  // namespace
 
@@ -106,7 +106,7 @@ int main(int argc, char** argv)
         platformExit(parsed == SIM_ARGS_HELP ? SIM_EXIT_OK : SIM_EXIT_USAGE);
     }
     if (!platformNetStart()) {
-        simError("VNsim: cannot start sockets\n");
+        companionError("VNsim: cannot start sockets\n");
         platformExit(SIM_EXIT_NO_BIND);
     }
     if (simOptions.deviceCount != 0)
@@ -130,7 +130,7 @@ int main(int argc, char** argv)
         }
         int ready = platformWaitEvent(link.ready, static_cast<int>(waitMs));
         if (ready < 0) {
-            simError("VNsim: waiting for packets failed\n");
+            companionError("VNsim: waiting for packets failed\n");
             stop("wait failed");
         }
         if (ready == 0)

@@ -63,7 +63,7 @@ void serve(Device& device)
 bool openDevices(std::vector<Device>& devices)
 {
     if (!platformRaiseOpenFileLimit(static_cast<int>(devices.size()) + FILES_BESIDE_THE_DEVICES))
-        simError("VNsim: cannot raise the open-file limit for %d devices\n",
+        companionError("VNsim: cannot raise the open-file limit for %d devices\n",
                  static_cast<int>(devices.size()));
     for (std::size_t i = 0; i < devices.size(); ++i) {
         Device& device = devices[i];
@@ -83,7 +83,7 @@ bool openDevices(std::vector<Device>& devices)
             int code = platformPendingError();
             if (platformSystemText(code, text, sizeof text) < 0)
                 std::snprintf(text, sizeof text, "error %d\n", code);
-            simError("VNsim: cannot bind %s:%d: %s", device.address, UPDATE_PORT, text);
+            companionError("VNsim: cannot bind %s:%d: %s", device.address, UPDATE_PORT, text);
             return false;
         }
         platformIgnoreConnReset(device.sock);
@@ -96,7 +96,7 @@ void sendReplyNow(Device& device, const SimAnswer& answer, PlatformAddress to)
     int length = buildReply(&answer, reply, static_cast<int>(sizeof reply));
     for (int i = 0; i < answer.copies; ++i)
         if (platformSendTo(device.sock, reply, length, to) < 0)
-            simError("VNsim %s: reply not sent\n", device.address);
+            companionError("VNsim %s: reply not sent\n", device.address);
 }
 
 // The device's summary line, its image file, and its pages let go: a fleet
@@ -292,7 +292,7 @@ int runFleet()
         int waitMs = next == NEVER ? -1 : static_cast<int>(next > now ? next - now : 0);
         int count = platformPoll(socks.data(), static_cast<int>(socks.size()), ready.data(), waitMs);
         if (count < 0) {
-            simError("VNsim: waiting for packets failed\n");
+            companionError("VNsim: waiting for packets failed\n");
             return endFleet(fleet, "wait failed");
         }
         now = platformMonotonicMs();

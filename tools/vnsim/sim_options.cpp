@@ -37,19 +37,6 @@ const char simUsageText[] =
     "  --seed <n>                 seed of the random losses and duplicates (default 1)\n";
 
 namespace {
-bool parseNumber(const char* text, long low, long high, long* value)
-{
-    if (!text || *text < '0' || *text > '9')
-        return false;
-    errno = 0;
-    char* end = nullptr;
-    long parsed = std::strtol(text, &end, 10);
-    if (errno != 0 || *end != '\0' || parsed < low || parsed > high)
-        return false;
-    *value = parsed;
-    return true;
-}
-
 bool parseTarget(const char* text, int* target)
 {
     if (std::strcmp(text, "finish") == 0) {
@@ -57,7 +44,7 @@ bool parseTarget(const char* text, int* target)
         return true;
     }
     long page = 0;
-    if (!parseNumber(text, 0, 0xFFFF, &page))
+    if (!parseWholeNumber(text, 0, 0xFFFF, &page))
         return false;
     *target = static_cast<int>(page);
     return true;
@@ -136,9 +123,9 @@ bool takeFleetOption(const char* name, const char* value, long* valid)
     else if (std::strcmp(name, "--dup") == 0)
         good = parseFraction(value, &simOptions.dup);
     else if (std::strcmp(name, "--ack-delay-ms") == 0)
-        good = parseNumber(value, 0, 60000, &simOptions.ackDelayMs);
+        good = parseWholeNumber(value, 0, 60000, &simOptions.ackDelayMs);
     else if (std::strcmp(name, "--seed") == 0) {
-        good = parseNumber(value, 0, 0x7FFFFFFF, &number);
+        good = parseWholeNumber(value, 0, 0x7FFFFFFF, &number);
         simOptions.seed = static_cast<unsigned long>(number);
     } else {
         return false;
@@ -187,11 +174,11 @@ bool takeOption(const char* name, const char* value)
         return true;
     }
     if (std::strcmp(name, "-n") == 0)
-        return parseNumber(value, 1, 0x7FFFFFFF, &simOptions.packetLimit);
+        return parseWholeNumber(value, 1, 0x7FFFFFFF, &simOptions.packetLimit);
     if (std::strcmp(name, "--idle-ms") == 0)
-        return parseNumber(value, 1, 0x7FFFFFFF, &simOptions.idleMs);
+        return parseWholeNumber(value, 1, 0x7FFFFFFF, &simOptions.idleMs);
     if (std::strcmp(name, "--drop") == 0)
-        return parseNumber(value, 0, 0x7FFFFFFF, &simOptions.dropReplies);
+        return parseWholeNumber(value, 0, 0x7FFFFFFF, &simOptions.dropReplies);
     if (takeFleetOption(name, value, &number))
         return number != 0;
     if (std::strcmp(name, "--dup-at") == 0)
@@ -200,10 +187,10 @@ bool takeOption(const char* name, const char* value)
         return parseTarget(value, &target) && addFault(FAULT_WRONG_PAGE, target, 0);
     if (std::strcmp(name, "--nack-at") == 0)
         return splitPair(value, ':', left, sizeof left, &right) && parseTarget(left, &target) &&
-               parseNumber(right, 0, 255, &number) && addFault(FAULT_NACK, target, number);
+               parseWholeNumber(right, 0, 255, &number) && addFault(FAULT_NACK, target, number);
     if (std::strcmp(name, "--reply-length") == 0)
         return splitPair(value, '@', left, sizeof left, &right) &&
-               parseNumber(left, 0, SIM_MAX_REPLY_LENGTH, &number) &&
+               parseWholeNumber(left, 0, SIM_MAX_REPLY_LENGTH, &number) &&
                parseTarget(right, &target) && addFault(FAULT_REPLY_LENGTH, target, number);
     return false;
 }
@@ -236,26 +223,26 @@ int parseSimOptions(int argc, char** argv)
         if (std::strcmp(name, "-h") == 0 || std::strcmp(name, "--help") == 0)
             return SIM_ARGS_HELP;
         if (!knownOption(name)) {
-            simError("VNsim: unknown option: %s\n", name);
+            companionError("VNsim: unknown option: %s\n", name);
             return SIM_ARGS_BAD;
         }
         if (i + 1 >= argc) {
-            simError("VNsim: %s needs a value\n", name);
+            companionError("VNsim: %s needs a value\n", name);
             return SIM_ARGS_BAD;
         }
         const char* value = argv[++i];
         if (!takeOption(name, value)) {
-            simError("VNsim: bad argument: %s %s\n", name, value);
+            companionError("VNsim: bad argument: %s %s\n", name, value);
             return SIM_ARGS_BAD;
         }
     }
     if (simOptions.deviceCount != 0 && (simOptions.bindGiven || simOptions.packetLimit != 0)) {
-        simError("VNsim: --devices cannot go with -a or -n\n");
+        companionError("VNsim: --devices cannot go with -a or -n\n");
         return SIM_ARGS_BAD;
     }
     bool fleetOnly = simOptions.loss != 0 || simOptions.dup != 0 || simOptions.ackDelayMs != 0;
     if (simOptions.deviceCount == 0 && fleetOnly) {
-        simError("VNsim: --loss, --dup and --ack-delay-ms need --devices\n");
+        companionError("VNsim: --loss, --dup and --ack-delay-ms need --devices\n");
         return SIM_ARGS_BAD;
     }
     return SIM_ARGS_RUN;

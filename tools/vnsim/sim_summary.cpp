@@ -12,9 +12,9 @@
 namespace {
 char summary[1024];
 
-void add(const char* format, ...) VN_PRINTF(1, 2);
+void appendSummary(const char* format, ...) VN_PRINTF(1, 2);
 
-void add(const char* format, ...)
+void appendSummary(const char* format, ...)
 {
     std::size_t used = std::strlen(summary);
     if (used + 1 >= sizeof summary)
@@ -30,42 +30,42 @@ void add(const char* format, ...)
 int summarizeDevice(const char* prefix, const char* stopReason, const char* outputPath)
 {
     summary[0] = '\0';
-    add("%s", prefix);
+    appendSummary("%s", prefix);
     std::size_t count = simState->pages.size();
     if (count == 0)
-        add("no pages received");
+        appendSummary("no pages received");
     else
-        add("%d page%s received (%d to %d)", static_cast<int>(count), count == 1 ? "" : "s",
+        appendSummary("%d page%s received (%d to %d)", static_cast<int>(count), count == 1 ? "" : "s",
             simState->pages.begin()->first, simState->pages.rbegin()->first);
 
     if (simState->finishSeen) {
         if (simState->missingPages != 0)
-            add(", %d page%s missing", simState->missingPages,
+            appendSummary(", %d page%s missing", simState->missingPages,
                 simState->missingPages == 1 ? "" : "s");
         else
-            add(", crc %s", simState->crcOk ? "ok" : "bad");
-        add("%s", headerCheckText(simState->headerCheck));
+            appendSummary(", crc %s", simState->crcOk ? "ok" : "bad");
+        appendSummary("%s", headerCheckText(simState->headerCheck));
     } else if (simState->finishArrived) {
-        add(", finish packet refused");
+        appendSummary(", finish packet refused");
     } else {
-        add(", no finish packet");
+        appendSummary(", no finish packet");
         if (stopReason)
-            add(" (%s)", stopReason);
+            appendSummary(" (%s)", stopReason);
     }
 
     bool writeFailed = false;
     if (outputPath[0] != '\0') {
         if (!simState->finishSeen) {
-            add(", no image written");
+            appendSummary(", no image written");
         } else if (writeImageFile(outputPath, simState->image)) {
-            add(", image written to %s", outputPath);
+            appendSummary(", image written to %s", outputPath);
         } else {
-            add(", cannot write %s", outputPath);
+            appendSummary(", cannot write %s", outputPath);
             writeFailed = true;
         }
     }
     if (simState->checksFailed != 0)
-        add(", %d check%s failed (first: %s)", simState->checksFailed,
+        appendSummary(", %d check%s failed (first: %s)", simState->checksFailed,
             simState->checksFailed == 1 ? "" : "s", simState->firstFailure);
 
     if (simState->checksFailed != 0 || writeFailed)

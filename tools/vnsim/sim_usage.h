@@ -3,18 +3,9 @@
 
 #include <cstdio>
 
-#include "diag/console.h"
+#include "companion_cli.h"
 
-struct SimExitStatus {
-    int status;
-    const char* meaning;
-};
-
-extern const SimExitStatus simExitStatuses[];
-extern const int simExitStatusCount;
+extern const ExitStatusRow simExitStatuses[5];
 
 // The options (simUsageText), then one line per exit status.
 void writeUsage(std::FILE* to);
-
-// A usage error or a failure, on standard error.
-void simError(const char* format, ...) VN_PRINTF(1, 2);

@@ -1,0 +1,67 @@
+#include "companion_cli.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+constexpr std::size_t USAGE_WIDTH = 78;
+constexpr std::size_t MEANING_COLUMN = 5;  // after "  N  "
+}  // namespace
+
+std::string exitStatusText(const ExitStatusRow* rows, std::size_t count)
+{
+    std::string text = "Exit status:\n";
+    for (std::size_t i = 0; i < count; ++i) {
+        char number[16];
+        std::snprintf(number, sizeof number, "  %d ", rows[i].status);
+        text += number;
+        std::size_t column = std::strlen(number);
+        for (const char* word = rows[i].meaning; *word != '\0';) {
+            const std::size_t length = std::strcspn(word, " ");
+            if (column + 1 + length > USAGE_WIDTH && column > MEANING_COLUMN) {
+                text += "\n" + std::string(MEANING_COLUMN - 1, ' ');
+                column = MEANING_COLUMN - 1;
+            }
+            text += ' ';
+            text.append(word, length);
+            column += 1 + length;
+            word += length;
+            word += std::strspn(word, " ");
+        }
+        text += '\n';
+    }
+    return text;
+}
+
+const char* exitStatusMeaning(const ExitStatusRow* rows, std::size_t count, int status)
+{
+    for (std::size_t i = 0; i < count; ++i)
+        if (rows[i].status == status)
+            return rows[i].meaning;
+    return "unknown";
+}
+
+void companionError(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(stderr, format, args);
+    va_end(args);
+    std::fflush(stderr);
+}
+
+bool parseWholeNumber(const char* text, long low, long high, long* value)
+{
+    if (text == nullptr || *text < '0' || *text > '9')
+        return false;
+    errno = 0;
+    char* end = nullptr;
+    const long parsed = std::strtol(text, &end, 10);
+    if (errno != 0 || *end != '\0' || parsed < low || parsed > high)
+        return false;
+    *value = parsed;
+    return true;
+}
