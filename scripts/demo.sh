@@ -5,7 +5,7 @@
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 sh "$root/scripts/install-deps.sh" --native
-cmake -S "$root" -B "$root/build/native" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S "$root" -B "$root/build/native" >/dev/null  # optimised unless the folder says otherwise
 cmake --build "$root/build/native" -j"$(nproc)" --target VNloader VNsim >/dev/null
 bin="$root/build/native/bin"
 work=$(mktemp -d)

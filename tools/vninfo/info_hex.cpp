@@ -6,11 +6,11 @@
 #include <map>
 
 #include "app/settings.h"
-#include "diag/console_capture.h"
 #include "image/hex_reader.h"
 #include "image/hex_records.h"
 #include "image/image_buffer.h"
 #include "image/image_geometry.h"
+#include "info_load.h"
 
 namespace {
 constexpr std::uint32_t WORD_IMAGE_SHOWN = 16;
@@ -151,16 +151,8 @@ void inspectHex(InfoReport& report, std::uint8_t fileType)
     HexView& view = report.hex;
     view.present = true;
     view.wordMode = fileType == TYPE_DSP_HEX;
-    settings.packagedInput = 0;
-    settings.fileType = fileType;
 
-    int loaded = 0;
-    {
-        ConsoleCapture loaderWords;
-        loaded = readHexFile(report.path.c_str(), fileType);
-        report.loaderMessage = ConsoleCapture::text();
-    }
-    report.loaderAccepted = loaded != 0;
+    const std::uint32_t loaded = loadLikeVNloader(report, false, fileType);
     view.minBound = nMinHexAddress;
     view.maxBound = nMaxHexAddress;
     if (!loaded) {

@@ -4,11 +4,10 @@
 #include <cstring>
 
 #include "app/settings.h"
-#include "diag/console_capture.h"
 #include "image/crc16.h"
 #include "image/image_buffer.h"
 #include "image/image_geometry.h"
-#include "app/loaders.h"
+#include "info_load.h"
 #include "info_options.h"
 #include "link/packets.h"
 #include "package/cbc.h"
@@ -264,14 +263,7 @@ void inspectPackage(InfoReport& report)
     const bool opened = readFileBytes(report.path.c_str(), FILE_LIMIT, &file, &fileLength);
 
     // The loader's own verdict, in its own words.
-    settings.packagedInput = 1;
-    std::uint32_t loaded = 0;
-    {
-        ConsoleCapture loaderWords;
-        loaded = readUpdateFile(report.path.c_str());
-        report.loaderMessage = ConsoleCapture::text();
-    }
-    report.loaderAccepted = loaded != 0;
+    loadLikeVNloader(report, true, 0);
     if (!opened) {
         addProblem(report, INFO_UNREADABLE, "VNloader would stop: \"%s\"",
                    report.loaderMessage.c_str());

@@ -1,25 +1,16 @@
 #include "info_raw.h"
 
-#include "app/loaders.h"
 #include "app/settings.h"
-#include "diag/console_capture.h"
 #include "image/image_buffer.h"
+#include "info_load.h"
 #include "info_package.h"
 
 void inspectRaw(InfoReport& report, std::uint8_t fileType)
 {
     RawView& view = report.raw;
     view.present = true;
-    settings.packagedInput = 0;
-    settings.fileType = fileType;
 
-    std::uint32_t loaded = 0;
-    {
-        ConsoleCapture loaderWords;
-        loaded = readUpdateFile(report.path.c_str());
-        report.loaderMessage = ConsoleCapture::text();
-    }
-    report.loaderAccepted = loaded != 0;
+    const std::uint32_t loaded = loadLikeVNloader(report, false, fileType);
     if (!loaded) {
         addProblem(report, INFO_UNREADABLE, "VNloader would stop: \"%s\"",
                    report.loaderMessage.c_str());
