@@ -90,7 +90,8 @@ int platformSystemText(int code, char* buffer, std::size_t size);
 // Waits until at least one of the count sockets has a datagram to read (or
 // an error to report), at most timeoutMs (negative: no limit). Sets ready[i]
 // to 1 for each such socket and 0 for the others. Returns how many are
-// ready, 0 after the time-out, -1 when the wait itself failed.
+// ready, 0 after the time-out, -1 when the wait itself failed. With no
+// sockets it only waits.
 int platformPoll(const PlatformSocket* socks, int count, unsigned char* ready, int timeoutMs);
 // Lets the process hold at least `count` open files and sockets, raising
 // its limit as far as the system allows; false when it stays below count.

@@ -26,16 +26,20 @@ TEST(VNsimFleet, EachDeviceTakesItsOwnTransferThroughLossAndDuplicates)
 {
     const int startMs = programsUnderWine() ? 30000 : 5000;
     const std::string dir = makeTempDir();
-    const int loaders = 3;
+    // Wine binds a UDP socket bound to an interface's address to the whole
+    // interface, so only one device of a fleet can hold port 69 on loopback.
+    const int loaders = programsUnderWine() ? 1 : 3;
+    const std::string last = "127.0.1." + std::to_string(loaders);
+    const std::string devices = std::to_string(loaders) + (loaders == 1 ? " device" : " devices");
     // With this seed some datagrams are lost and some replies come twice, but
     // no finish packet or finish reply is lost (VNloader sends it once), and
     // each loss is followed by a duplicate that makes the loader send again
     // at once instead of after its 10-second wait.
     RunningProgram sim =
-        startProgram("VNsim", {"--devices", "127.0.1.1-127.0.1.3", "--loss", "0.04", "--dup",
+        startProgram("VNsim", {"--devices", "127.0.1.1-" + last, "--loss", "0.04", "--dup",
                                "0.15", "--seed", "5", "--ack-delay-ms", "1", "--idle-ms", "30000",
                                "-P", "pw", "-o", dir});
-    ASSERT_TRUE(waitForOutput(sim, "VNsim: listening on 127.0.1.1-127.0.1.3:69, 3 devices\n", startMs))
+    ASSERT_TRUE(waitForOutput(sim, "VNsim: listening on 127.0.1.1-" + last + ":69, " + devices + "\n", startMs))
         << sim.output;
 
     std::vector<Bytes> contents;
@@ -54,15 +58,17 @@ TEST(VNsimFleet, EachDeviceTakesItsOwnTransferThroughLossAndDuplicates)
     }
     ProgramResult r = finishProgram(sim, startMs + 3000);
     EXPECT_EQ(r.status, 0) << r.output;
-    EXPECT_NE(r.output.find("lost on the way in (random)\n"), std::string::npos) << r.output;
-    EXPECT_NE(r.output.find(" lost (random)"), std::string::npos) << r.output;
-    EXPECT_NE(r.output.find(", sent twice (random)"), std::string::npos) << r.output;
+    if (loaders == 3) {
+        EXPECT_NE(r.output.find("lost on the way in (random)\n"), std::string::npos) << r.output;
+        EXPECT_NE(r.output.find(" lost (random)"), std::string::npos) << r.output;
+        EXPECT_NE(r.output.find(", sent twice (random)"), std::string::npos) << r.output;
+    }
     for (int i = 0; i < loaders; ++i) {
         std::string address = "127.0.1." + std::to_string(i + 1);
         EXPECT_EQ(readFile(dir + "/" + address + ".bin"), javaImage(contents[static_cast<std::size_t>(i)]))
             << address;
         EXPECT_NE(r.output.find("\nVNsim " + address + ": "), std::string::npos) << r.output;
     }
-    EXPECT_EQ(lastLine(r.output), "VNsim: 3 devices: 3 passed every check, 0 failed a check, 0 "
-                                  "without a finish packet");
+    EXPECT_EQ(lastLine(r.output), "VNsim: " + devices + ": " + std::to_string(loaders) +
+                                      " passed every check, 0 failed a check, 0 without a finish packet");
 }

@@ -238,9 +238,9 @@ int endFleet(Fleet& fleet, const char* stopReason)
         failed += device.status == SIM_EXIT_CHECK_FAILED ? 1 : 0;
     }
     int total = static_cast<int>(fleet.devices.size());
-    consolePrint("VNsim: %d devices: %d passed every check, %d failed a check, %d without a "
+    consolePrint("VNsim: %d device%s: %d passed every check, %d failed a check, %d without a "
                  "finish packet\n",
-                 total, updated, failed, total - updated - failed);
+                 total, total == 1 ? "" : "s", updated, failed, total - updated - failed);
     return fleet.worst;
 }
 }  // namespace
@@ -251,8 +251,9 @@ int runFleet()
     fleet.devices.resize(static_cast<std::size_t>(simOptions.deviceCount));
     if (!openDevices(fleet.devices))
         return SIM_EXIT_NO_BIND;
-    consolePrint("VNsim: listening on %s-%s:%d, %d devices\n", fleet.devices.front().address,
-                 fleet.devices.back().address, UPDATE_PORT, simOptions.deviceCount);
+    consolePrint("VNsim: listening on %s-%s:%d, %d device%s\n", fleet.devices.front().address,
+                 fleet.devices.back().address, UPDATE_PORT, simOptions.deviceCount,
+                 simOptions.deviceCount == 1 ? "" : "s");
 
     std::vector<PlatformSocket> socks;
     std::vector<Device*> polled;
