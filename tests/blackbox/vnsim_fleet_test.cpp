@@ -72,3 +72,27 @@ TEST(VNsimFleet, EachDeviceTakesItsOwnTransferThroughLossAndDuplicates)
     EXPECT_EQ(lastLine(r.output), "VNsim: " + devices + ": " + std::to_string(loaders) +
                                       " passed every check, 0 failed a check, 0 without a finish packet");
 }
+
+TEST(VNsimFleet, ADeviceTakesASecondUpdateAfterItsVerdict)
+{
+    if (programsUnderWine())
+        GTEST_SKIP() << "the second transfer must start within a second of the first one's end";
+    const std::string dir = makeTempDir();
+    RunningProgram sim = startProgram("VNsim", {"--devices", "127.0.1.9-127.0.1.9", "--idle-ms",
+                                                "10000", "-o", dir});
+    ASSERT_TRUE(waitForOutput(sim, "127.0.1.9:69, 1 device\n", 5000)) << sim.output;
+    Bytes second;
+    for (unsigned seed : {50u, 51u}) {
+        second = randomBytes(3000, seed);
+        writeFile(dir + "/app.jar", second);
+        ProgramResult loader =
+            runProgram("VNloader", {"-IP", "127.0.1.9", "-NE", "-T", "J", "-f", "app.jar"}, 10000, dir);
+        EXPECT_EQ(loader.status, 1) << loader.output;
+    }
+    ProgramResult r = finishProgram(sim, 5000);
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(readFile(dir + "/127.0.1.9.bin"), javaImage(second));
+    EXPECT_EQ(r.output.find("\n127.0.1.9: finish again"), std::string::npos) << r.output;
+    EXPECT_EQ(lastLine(r.output),
+              "VNsim: 1 device: 1 passed every check, 0 failed a check, 0 without a finish packet");
+}

@@ -39,6 +39,7 @@ struct Device {
     std::uint8_t finishCode = 0;
     std::uint8_t finishReason = 0;
     char stopReason[32] = "";
+    int firstStart = -1;  // first packet of the update that got the verdict
 };
 
 std::uint8_t datagram[RECEIVE_SIZE];
@@ -114,6 +115,8 @@ void summarize(Device& device, const char* stopReason, int* worst)
     consolePrint("%s\n", deviceSummary());
     if (device.status == SIM_EXIT_CHECK_FAILED || *worst == SIM_EXIT_OK)
         *worst = device.status;
+    if (!device.state.packetsByStart.empty())
+        device.firstStart = device.state.packetsByStart.begin()->first;
     std::map<int, SimPage>().swap(device.state.pages);
     std::map<int, SimPacket>().swap(device.state.packetsByStart);
     std::vector<std::uint8_t>().swap(device.state.image);
@@ -164,6 +167,17 @@ void handle(Fleet& fleet, Device& device, int length, PlatformAddress from, std:
     if (draw(device) < simOptions.loss) {
         consolePrint("%s: datagram of %d bytes lost on the way in (random)\n", device.address, length);
         return;
+    }
+    // After a verdict, the first packet of that update again is a new
+    // update: a late copy of it cannot come once later packets were answered.
+    bool restart = device.summarized && length >= PACKET_HEADER_SIZE &&
+                   datagram[OFF_OPCODE] == TFTP_CODE_UPDATE &&
+                   getU16(datagram + OFF_START_PAGE) == device.firstStart;
+    if (restart) {
+        device.state = SimState{};
+        device.done = false;
+        device.summarized = false;
+        --fleet.doneCount;
     }
     serve(device);
     bool isFinish = length >= PACKET_HEADER_SIZE && datagram[OFF_OPCODE] == TFTP_FINISH;
