@@ -114,7 +114,8 @@ bool platformFileWritable(const char* path);
 // an error to report), at most timeoutMs (negative: no limit). Sets ready[i]
 // to 1 for each such socket and 0 for the others. Returns how many are
 // ready; 0 after the time-out or when a caught signal (platformCatchInterrupt)
-// cut the wait short; -1 when the wait itself failed.
+// cut the wait short; -1 when the wait itself failed. With no sockets it
+// only waits.
 int platformPoll(const PlatformSocket* socks, int count, unsigned char* ready, int timeoutMs);
 // Lets the process hold at least `count` open files and sockets, raising
 // its limit as far as the system allows; false when it stays below count.

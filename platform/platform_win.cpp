@@ -309,6 +309,10 @@ bool platformFileWritable(const char* path)
 
 int platformPoll(const PlatformSocket* socks, int count, unsigned char* ready, int timeoutMs)
 {
+    if (count == 0) {  // WSAPoll refuses an empty set
+        Sleep(timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs));
+        return 0;
+    }
     std::vector<WSAPOLLFD> fds(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i)
         fds[static_cast<std::size_t>(i)] = WSAPOLLFD{static_cast<SOCKET>(socks[i]), POLLRDNORM, 0};

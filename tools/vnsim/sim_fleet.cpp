@@ -39,6 +39,7 @@ struct Device {
     std::uint8_t finishCode = 0;
     std::uint8_t finishReason = 0;
     char stopReason[32] = "";
+    int firstStart = -1;  // first packet of the update that got the verdict
 };
 
 std::uint8_t datagram[RECEIVE_SIZE];
@@ -114,6 +115,8 @@ void summarize(Device& device, const char* stopReason, int* worst)
     consolePrint("%s\n", deviceSummary());
     if (device.status == SIM_EXIT_CHECK_FAILED || *worst == SIM_EXIT_OK)
         *worst = device.status;
+    if (!device.state.packetsByStart.empty())
+        device.firstStart = device.state.packetsByStart.begin()->first;
     std::map<int, SimPage>().swap(device.state.pages);
     std::map<int, SimPacket>().swap(device.state.packetsByStart);
     std::vector<std::uint8_t>().swap(device.state.image);
@@ -164,6 +167,17 @@ void handle(Fleet& fleet, Device& device, int length, PlatformAddress from, std:
     if (draw(device) < simOptions.loss) {
         consolePrint("%s: datagram of %d bytes lost on the way in (random)\n", device.address, length);
         return;
+    }
+    // After a verdict, the first packet of that update again is a new
+    // update: a late copy of it cannot come once later packets were answered.
+    bool restart = device.summarized && length >= PACKET_HEADER_SIZE &&
+                   datagram[OFF_OPCODE] == TFTP_CODE_UPDATE &&
+                   getU16(datagram + OFF_START_PAGE) == device.firstStart;
+    if (restart) {
+        device.state = SimState{};
+        device.done = false;
+        device.summarized = false;
+        --fleet.doneCount;
     }
     serve(device);
     bool isFinish = length >= PACKET_HEADER_SIZE && datagram[OFF_OPCODE] == TFTP_FINISH;
@@ -238,9 +252,9 @@ int endFleet(Fleet& fleet, const char* stopReason)
         failed += device.status == SIM_EXIT_CHECK_FAILED ? 1 : 0;
     }
     int total = static_cast<int>(fleet.devices.size());
-    consolePrint("VNsim: %d devices: %d passed every check, %d failed a check, %d without a "
+    consolePrint("VNsim: %d device%s: %d passed every check, %d failed a check, %d without a "
                  "finish packet\n",
-                 total, updated, failed, total - updated - failed);
+                 total, total == 1 ? "" : "s", updated, failed, total - updated - failed);
     return fleet.worst;
 }
 }  // namespace
@@ -251,8 +265,9 @@ int runFleet()
     fleet.devices.resize(static_cast<std::size_t>(simOptions.deviceCount));
     if (!openDevices(fleet.devices))
         return SIM_EXIT_NO_BIND;
-    consolePrint("VNsim: listening on %s-%s:%d, %d devices\n", fleet.devices.front().address,
-                 fleet.devices.back().address, UPDATE_PORT, simOptions.deviceCount);
+    consolePrint("VNsim: listening on %s-%s:%d, %d device%s\n", fleet.devices.front().address,
+                 fleet.devices.back().address, UPDATE_PORT, simOptions.deviceCount,
+                 simOptions.deviceCount == 1 ? "" : "s");
 
     std::vector<PlatformSocket> socks;
     std::vector<Device*> polled;
