@@ -26,7 +26,7 @@ constexpr OptionRow optionRows[] = {
     {"-j", "<n>", "devices in flight at once (default 64)"},
     {"--min-wait-ms", "<ms>", "shortest wait for a reply (default 200)"},
     {"--tries", "<n>", "sends of one packet before a device fails (default 8)"},
-    {"--report", "<file>", "one JSON line per device as it ends"},
+    {"--report", "<file>", "append one JSON line per device as it ends"},
     {"--resume", "<file>", "skip the devices this report lists as updated"},
     {"--debug-log", "<file>", "write the devices' Dbg> lines (UDP port 9029)"},
     {"--dry-run", nullptr, "check everything and print the plan; send nothing"},
@@ -39,6 +39,7 @@ constexpr ExitStatusRow exitStatuses[] = {
     {FLEET_EXIT_BAD_INPUT, "bad input: a bad list, file or report; nothing sent"},
     {FLEET_EXIT_INTERRUPTED, "interrupted"},
     {FLEET_EXIT_SOME_FAILED, "some devices failed"},
+    {FLEET_EXIT_REPORT_FAILED, "the report could not be written: no device started after that"},
 };
 
 bool parseCount(const char* text, long low, long high, int* value)

@@ -23,6 +23,7 @@ struct Slot {
     std::uint64_t deadlineMs;
     bool lastWasTimeout;
     bool ended;
+    unsigned foreign;
 };
 
 struct Loop {
@@ -34,23 +35,33 @@ struct Loop {
 
 const char* const NO_REPLY = "no reply";
 
-void finish(Loop& loop, Slot& slot, const char* result, const std::string& reason)
+const FleetImage& imageOf(const Loop& loop, const DeviceEntry& device)
+{
+    return (*loop.run->images)[static_cast<std::size_t>(device.image)];
+}
+
+void record(Loop& loop, const DeviceResult& r)
+{
+    if (loop.run->report->file)
+        appendToLedger(loop.run->report, r);
+    showDeviceEnd(r);
+}
+
+void finish(Loop& loop, Slot& slot, FleetResult result, const std::string& reason)
 {
     slot.ended = true;
     if (slot.sock != PLATFORM_NO_SOCKET)
         platformClose(slot.sock);
     const SessionCounters& counters = slot.session->counters();
-    DeviceResult r{slot.device->address, slot.device->file, result, reason,
-                   counters.pagesAcknowledged, counters.datagramsSent, counters.resends,
-                   platformMonotonicMs() - slot.startedMs};
-    if (loop.run->report)
-        writeReportLine(loop.run->report, r);
-    showDeviceEnd(r);
-    if (result[0] == 'u') {
+    record(loop, DeviceResult{slot.device->address, slot.device->file, result, reason,
+                              counters.pagesAcknowledged, counters.datagramsSent,
+                              counters.resends, platformMonotonicMs() - slot.startedMs,
+                              slot.foreign, identityOf(imageOf(loop, *slot.device), *slot.device)});
+    if (result == FleetResult::UPDATED) {
         ++loop.tally.updated;
     } else {
         loop.tally.pagesToSend -= counters.totalPages - counters.pagesAcknowledged;
-        if (result[0] == 'f')
+        if (result == FleetResult::FAILED)
             ++loop.tally.failed;
         else
             ++loop.tally.interrupted;
@@ -62,7 +73,7 @@ void finishAsSessionSays(Loop& loop, Slot& slot)
 {
     const SessionOutcome& outcome = slot.session->outcome();
     if (outcome.reason == SessionReason::COMPLETED) {
-        finish(loop, slot, "updated", "");
+        finish(loop, slot, FleetResult::UPDATED, "");
         return;
     }
     char words[256];
@@ -70,7 +81,7 @@ void finishAsSessionSays(Loop& loop, Slot& slot)
     std::string reason = words;
     while (!reason.empty() && reason.back() == '\n')
         reason.pop_back();
-    finish(loop, slot, "failed", reason);
+    finish(loop, slot, FleetResult::FAILED, reason);
 }
 
 // Does what the session asks until it waits for a reply or is done.
@@ -82,7 +93,7 @@ void drive(Loop& loop, Slot& slot)
         case SessionAction::SEND: {
             if (session.counters().sendsOfPacket >=
                 static_cast<std::uint32_t>(loop.run->options->tries)) {
-                finish(loop, slot, "failed", slot.lastWasTimeout ? NO_REPLY : "no usable reply");
+                finish(loop, slot, FleetResult::FAILED, slot.lastWasTimeout ? NO_REPLY : "no usable reply");
                 return;
             }
             bool sent = platformSendTo(slot.sock, session.datagram(), session.datagramLength(),
@@ -149,7 +160,7 @@ void startDevice(Loop& loop, const DeviceEntry& device)
     slot->sock = platformUdpOpen();
     if (slot->sock == PLATFORM_NO_SOCKET ||
         !platformUdpBind(slot->sock, PLATFORM_ANY_ADDRESS, 0)) {
-        finish(loop, *slot, "failed", "no socket");
+        finish(loop, *slot, FleetResult::FAILED, "no socket");
         return;
     }
     platformIgnoreConnReset(slot->sock);
@@ -160,11 +171,9 @@ void startDevice(Loop& loop, const DeviceEntry& device)
 
 void skipDevice(Loop& loop, const DeviceEntry& device)
 {
-    const FleetImage& image = (*loop.run->images)[static_cast<std::size_t>(device.image)];
-    DeviceResult r{device.address, device.file, "skipped", SKIPPED_AS_UPDATED, 0, 0, 0, 0};
-    if (loop.run->report)
-        writeReportLine(loop.run->report, r);
-    showDeviceEnd(r);
+    const FleetImage& image = imageOf(loop, device);
+    record(loop, DeviceResult{device.address, device.file, FleetResult::SKIPPED,
+                              SKIPPED_AS_UPDATED, 0, 0, 0, 0, 0, identityOf(image, device)});
     ++loop.tally.skipped;
     loop.tally.pagesToSend -= static_cast<unsigned>(image.endPage - image.firstPage);
 }
@@ -193,6 +202,15 @@ int pollWaitMs(const Loop& loop, std::uint64_t now)
 }
 }  // namespace
 
+bool skippedByResume(const FleetRun& run, const DeviceEntry& device)
+{
+    auto found = run.earlier.find(device.address);
+    return found != run.earlier.end() &&
+           (found->second.result == FleetResult::UPDATED ||
+            (found->second.result == FleetResult::SKIPPED &&
+             found->second.reason == SKIPPED_AS_UPDATED));
+}
+
 int runFleet(const FleetRun& run)
 {
     Loop loop{&run, {}, {}, {}};
@@ -217,7 +235,7 @@ int runFleet(const FleetRun& run)
         while (loop.active.size() < static_cast<std::size_t>(run.options->inFlight) &&
                next < devices.size()) {
             const DeviceEntry& device = devices[next++];
-            if (run.updatedBefore.count(device.address))
+            if (skippedByResume(run, device))
                 skipDevice(loop, device);
             else
                 startDevice(loop, device);
@@ -252,14 +270,15 @@ int runFleet(const FleetRun& run)
             timeOut(loop, slot);
         }
         dropEnded(loop);
+        tickLedger(run.report, platformMonotonicMs());
         refreshProgress(loop.tally, platformMonotonicMs());
     }
     bool interrupted = platformInterrupted() && !waitFailed;
     for (auto& slot : loop.active)
         if (waitFailed)
-            finish(loop, *slot, "failed", "waiting for replies failed");
+            finish(loop, *slot, FleetResult::FAILED, "waiting for replies failed");
         else
-            finish(loop, *slot, "interrupted", "stopped by the operator");
+            finish(loop, *slot, FleetResult::INTERRUPTED, "stopped by the operator");
     loop.active.clear();
     closeDebugLog(&debug);
     printSummary(loop.tally, platformMonotonicMs());
