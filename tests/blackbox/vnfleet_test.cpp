@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "fleet_runs.h"
 #include "hex_text.h"
 #include "programs.h"
 #include "usage_docs.h"
@@ -191,7 +192,9 @@ TEST(VNfleet, ResumeSkipsWhatAReportListsAsUpdated)
     writeTextFile(dir + "/list.csv", "address\n127.0.0.2\n127.0.0.3\n");
     writeTextFile(dir + "/before.jsonl",
                   "{\"address\":\"127.0.0.2\",\"file\":\"java.enc\",\"result\":\"updated\","
-                  "\"reason\":\"\",\"pages\":20,\"datagrams\":6,\"resends\":0,\"milliseconds\":3}\n"
+                  "\"reason\":\"\",\"pages\":20,\"datagrams\":6,\"resends\":0,\"milliseconds\":3,"
+                  "\"sha256\":\"" + sha256sumOf(dir + "/java.enc") +
+                      "\",\"type\":\"J\",\"whole\":false}\n"
                   "{\"address\":\"127.0.0.3\",\"file\":\"java.enc\",\"result\":\"failed\","
                   "\"reason\":\"no reply\",\"pages\":0,\"datagrams\":8,\"resends\":7,"
                   "\"milliseconds\":9}\n");

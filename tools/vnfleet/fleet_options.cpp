@@ -27,7 +27,7 @@ constexpr OptionRow optionRows[] = {
     {"--min-wait-ms", "<ms>", "shortest wait for a reply (default 200)"},
     {"--tries", "<n>", "sends of one packet before a device fails (default 8)"},
     {"--report", "<file>", "append one JSON line per device as it ends"},
-    {"--resume", "<file>", "skip the devices this report lists as updated"},
+    {"--resume", "<file>", "skip devices whose last line there is this image updated"},
     {"--debug-log", "<file>", "write the devices' Dbg> lines (UDP port 9029)"},
     {"--dry-run", nullptr, "check everything and print the plan; send nothing"},
     {"-h, --help", nullptr, "print this text"},

@@ -172,8 +172,13 @@ void startDevice(Loop& loop, const DeviceEntry& device)
 void skipDevice(Loop& loop, const DeviceEntry& device)
 {
     const FleetImage& image = imageOf(loop, device);
-    record(loop, DeviceResult{device.address, device.file, FleetResult::SKIPPED,
-                              SKIPPED_AS_UPDATED, 0, 0, 0, 0, 0, identityOf(image, device)});
+    DeviceResult r{device.address, device.file, FleetResult::SKIPPED, SKIPPED_AS_UPDATED, 0, 0,
+                   0, 0, 0, identityOf(image, device)};
+    // A resume into its own report finds these lines already there.
+    if (!loop.run->reportIsResumed)
+        record(loop, r);
+    else
+        showDeviceEnd(r);
     ++loop.tally.skipped;
     loop.tally.pagesToSend -= static_cast<unsigned>(image.endPage - image.firstPage);
 }
@@ -206,9 +211,8 @@ bool skippedByResume(const FleetRun& run, const DeviceEntry& device)
 {
     auto found = run.earlier.find(device.address);
     return found != run.earlier.end() &&
-           (found->second.result == FleetResult::UPDATED ||
-            (found->second.result == FleetResult::SKIPPED &&
-             found->second.reason == SKIPPED_AS_UPDATED));
+           alreadyHolds(found->second,
+                        identityOf((*run.images)[static_cast<std::size_t>(device.image)], device));
 }
 
 int runFleet(const FleetRun& run)
@@ -227,6 +231,12 @@ int runFleet(const FleetRun& run)
     // A socket per device in flight, beside the standard files and the log.
     platformRaiseOpenFileLimit(run.options->inFlight + 16);
 
+    // Skipped devices go to the report before anything is sent, so a resume
+    // that is itself interrupted keeps every earlier record.
+    std::vector<bool> skipped(devices.size());
+    for (std::size_t i = 0; i < devices.size(); ++i)
+        if ((skipped[i] = skippedByResume(run, devices[i])))
+            skipDevice(loop, devices[i]);
     std::size_t next = 0;
     std::vector<PlatformSocket> socks;
     std::vector<unsigned char> ready;
@@ -234,10 +244,8 @@ int runFleet(const FleetRun& run)
     while (!platformInterrupted()) {
         while (loop.active.size() < static_cast<std::size_t>(run.options->inFlight) &&
                next < devices.size()) {
-            const DeviceEntry& device = devices[next++];
-            if (skippedByResume(run, device))
-                skipDevice(loop, device);
-            else
+            const DeviceEntry& device = devices[next];
+            if (!skipped[next++])
                 startDevice(loop, device);
         }
         if (loop.active.empty() && next == devices.size())

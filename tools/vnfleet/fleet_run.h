@@ -18,7 +18,8 @@ struct FleetRun {
     const std::vector<FleetImage>* images;
     std::map<std::string, LedgerEntry> earlier;  // from --resume
     Ledger* report;
-    std::FILE* debugLog;  // nullptr: none
+    bool reportIsResumed;  // --report names the --resume file
+    std::FILE* debugLog;   // nullptr: none
 };
 
 // Whether --resume skips the device: its last line says it holds this image.

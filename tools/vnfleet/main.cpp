@@ -9,6 +9,7 @@
 #include "fleet_plan.h"
 #include "fleet_resume.h"
 #include "fleet_run.h"
+#include "platform/ledger_files.h"
 #include "platform/platform.h"
 
 namespace {
@@ -37,7 +38,7 @@ int main(int argc, char** argv)
     std::vector<DeviceEntry> devices;
     std::vector<FleetImage> images;
     Ledger report{};
-    FleetRun run{&options, &devices, &images, {}, &report, nullptr};
+    FleetRun run{&options, &devices, &images, {}, &report, false, nullptr};
     if (!readDeviceList(options, &devices) || !loadImages(options.listPath, &devices, &images))
         return FLEET_EXIT_BAD_INPUT;
     if (!options.resumePath.empty() && !readLedger(options.resumePath, &run.earlier))
@@ -46,6 +47,8 @@ int main(int argc, char** argv)
         printPlan(run);
         return FLEET_EXIT_UPDATED;
     }
+    run.reportIsResumed = !options.resumePath.empty() && !options.reportPath.empty() &&
+                          platformSameFile(options.resumePath.c_str(), options.reportPath.c_str());
     if (!openLedger(options.reportPath, &report))
         return FLEET_EXIT_BAD_INPUT;
     run.debugLog = openOutput(options.debugLogPath, "debug log");
