@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <regex>
 
 #include "fleet_runs.h"
@@ -83,4 +85,36 @@ TEST(VNfleetLedger, InterruptedResumeKeepsTheSkippedDevicesRecord)
     EXPECT_EQ(finishProgram(fleet, 2000).status, 3);
     std::string after = readText(dir + "/after.jsonl");
     EXPECT_EQ(linesWith(after, {"127.0.3.6", "\"skipped\""}).size(), 1u) << after;
+}
+
+TEST(VNfleetLedger, FullDiskStopsTheRolloutWithWholeLines)
+{
+    if (programsUnderWine())
+        GTEST_SKIP() << "the small cases run under Wine";
+    std::string dir = fleetFolder();
+    std::string full = dir + "/full";
+    mkdir(full.c_str(), 0700);
+    // One page of tmpfs: room for about a dozen lines.
+    if (std::system(("mount -t tmpfs -o size=4k tmpfs " + full + " 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs here";
+    std::string list = "address\n";
+    for (int i = 1; i <= 40; ++i)
+        list += "127.0.4." + std::to_string(i) + "\n";
+    writeTextFile(dir + "/list.csv", list);
+    FleetAgainstSim r = runFleetAgainstSim(dir, "127.0.4.1-127.0.4.40",
+                                           {"-j", "2", "-P", "pw", "-f", "java.enc", "--report",
+                                            "full/r.jsonl", "list.csv"});
+    std::string report = readText(full + "/r.jsonl");
+    std::system(("umount " + full).c_str());
+    EXPECT_EQ(r.fleet.status, 5) << r.fleet.output;
+    EXPECT_EQ(r.fleet.errors,
+              "VNfleet: cannot write the report full/r.jsonl: No space left on device\n");
+    std::vector<std::string> lines = linesWith(report, {"{\"address\""});
+    EXPECT_GT(lines.size(), 5u);
+    EXPECT_EQ(report.size(), report.rfind("}\n") + 2) << "a half line: " << report;
+    // What ended after the failure is on standard output only; nothing more started.
+    std::size_t ended = linesWith(r.fleet.output, {" updated: "}).size();
+    EXPECT_LE(ended, lines.size() + 2);
+    EXPECT_NE(r.fleet.output.find(" not started"), std::string::npos);
+    EXPECT_EQ(r.fleet.output.find(" 0 not started"), std::string::npos) << r.fleet.output;
 }

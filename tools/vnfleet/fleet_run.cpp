@@ -242,13 +242,15 @@ int runFleet(const FleetRun& run)
     std::vector<unsigned char> ready;
     bool waitFailed = false;
     while (!platformInterrupted()) {
-        while (loop.active.size() < static_cast<std::size_t>(run.options->inFlight) &&
+        // A report that cannot be written records nothing more: start nothing.
+        while (!run.report->failed &&
+               loop.active.size() < static_cast<std::size_t>(run.options->inFlight) &&
                next < devices.size()) {
             const DeviceEntry& device = devices[next];
             if (!skipped[next++])
                 startDevice(loop, device);
         }
-        if (loop.active.empty() && next == devices.size())
+        if (loop.active.empty() && (next == devices.size() || run.report->failed))
             break;
         socks.clear();
         if (debug.sock != PLATFORM_NO_SOCKET)
