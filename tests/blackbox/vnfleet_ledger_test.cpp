@@ -118,3 +118,29 @@ TEST(VNfleetLedger, FullDiskStopsTheRolloutWithWholeLines)
     EXPECT_NE(r.fleet.output.find(" not started"), std::string::npos);
     EXPECT_EQ(r.fleet.output.find(" 0 not started"), std::string::npos) << r.fleet.output;
 }
+
+TEST(VNfleetLedger, AnOutputNamingAnInputOrAFolderIsRefused)
+{
+    std::string dir = fleetFolder();
+    writeTextFile(dir + "/list.csv", "address\n127.0.3.7\n");
+    writeTextFile(dir + "/debug.log", "kept\n");
+    const std::vector<std::vector<std::string>> cases = {
+        {"--report", "list.csv"},
+        {"--report", "./java.enc"},
+        {"--report", "debug.log", "--debug-log", "debug.log"},
+        {"--report", "."},
+        {"--debug-log", "list.csv"},
+    };
+    std::vector<unsigned char> list = readFile(dir + "/list.csv");
+    std::vector<unsigned char> image = readFile(dir + "/java.enc");
+    for (std::vector<std::string> args : cases) {
+        SCOPED_TRACE(args[1]);
+        for (const char* arg : {"-f", "java.enc", "list.csv"})
+            args.push_back(arg);
+        ProgramResult r = runProgram("VNfleet", args, fleetStartupMs(), dir);
+        EXPECT_EQ(r.status, 2) << r.errors;
+        EXPECT_NE(r.errors.find("VNfleet: the "), std::string::npos) << r.errors;
+        EXPECT_TRUE(readFile(dir + "/list.csv") == list && readFile(dir + "/java.enc") == image);
+        EXPECT_EQ(readText(dir + "/debug.log"), "kept\n");
+    }
+}

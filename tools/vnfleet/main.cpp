@@ -6,6 +6,7 @@
 #include "fleet_ledger.h"
 #include "fleet_list.h"
 #include "fleet_options.h"
+#include "fleet_outputs.h"
 #include "fleet_plan.h"
 #include "fleet_resume.h"
 #include "fleet_run.h"
@@ -41,7 +42,8 @@ int main(int argc, char** argv)
     FleetRun run{&options, &devices, &images, {}, &report, false, nullptr};
     if (!readDeviceList(options, &devices) || !loadImages(options.listPath, &devices, &images))
         return FLEET_EXIT_BAD_INPUT;
-    if (!options.resumePath.empty() && !readLedger(options.resumePath, &run.earlier))
+    if (!outputsAreSafe(options, images) ||
+        (!options.resumePath.empty() && !readLedger(options.resumePath, &run.earlier)))
         return FLEET_EXIT_BAD_INPUT;
     if (options.dryRun) {
         printPlan(run);
