@@ -124,6 +124,12 @@ void takeReply(Loop& loop, Slot& slot)
     int length = platformRecvFrom(slot.sock, loop.datagram, PACKET_BUFFER_SIZE, &from);
     if (length < 0)
         return;  // no datagram after all, or one too long for any reply
+    // Only the device answers for itself: another host's datagram is
+    // dropped and the wait goes on.
+    if (from.ip != slot.device->ip) {
+        ++slot.foreign;
+        return;
+    }
     TransferSession& session = *slot.session;
     const std::uint32_t sendsBefore = session.counters().sendsOfPacket;
     const std::uint32_t pagesBefore = session.counters().pagesAcknowledged;
