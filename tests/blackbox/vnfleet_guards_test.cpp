@@ -57,3 +57,31 @@ TEST(VNfleetGuards, AnotherHostsAckIsDroppedAndCounted)
               1u)
         << report;
 }
+
+TEST(VNfleetGuards, TheFinishPacketWaitsVNloadersWholeWaitBeforeItGoesAgain)
+{
+    std::string dir = fleetFolder();
+    writeTextFile(dir + "/list.csv", "address\n127.0.3.10\n");
+    int device = udpSocket("127.0.3.10", 69);
+    RunningProgram fleet = startProgram("VNfleet", {"--min-wait-ms", "100", "-f", "java.enc",
+                                                    "list.csv"},
+                                        dir);
+    // Every code-update packet is acknowledged, the finish packet never.
+    int finishes = 0;
+    pollfd wait{device, POLLIN, 0};
+    for (int waitMs = fleetStartupMs(); poll(&wait, 1, waitMs) > 0; waitMs = 2000) {
+        std::uint8_t packet[2048];
+        sockaddr_in from{};
+        socklen_t length = sizeof from;
+        ssize_t got = recvfrom(device, packet, sizeof packet, 0,
+                               reinterpret_cast<sockaddr*>(&from), &length);
+        std::uint8_t ack[23] = {1, 0, 0, packet[3], packet[4]};
+        if (got > 4 && packet[0] == 6)
+            ++finishes;
+        else if (got > 4)
+            sendto(device, ack, sizeof ack, 0, reinterpret_cast<sockaddr*>(&from), length);
+    }
+    stopProgram(fleet);
+    close(device);
+    EXPECT_EQ(finishes, 1);
+}

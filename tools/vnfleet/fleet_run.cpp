@@ -34,6 +34,7 @@ struct Loop {
 };
 
 const char* const NO_REPLY = "no reply";
+constexpr std::uint32_t FINISH_SENDS = 3;
 
 const FleetImage& imageOf(const Loop& loop, const DeviceEntry& device)
 {
@@ -91,15 +92,24 @@ void drive(Loop& loop, Slot& slot)
     for (;;) {
         switch (session.action()) {
         case SessionAction::SEND: {
-            if (session.counters().sendsOfPacket >=
-                static_cast<std::uint32_t>(loop.run->options->tries)) {
+            const bool finishing = session.finishSent();
+            if (finishing && session.counters().sendsOfPacket >= FINISH_SENDS) {
+                finish(loop, slot, FleetResult::FAILED, "no answer to the finish packet");
+                return;
+            }
+            if (!finishing && session.counters().sendsOfPacket >=
+                                  static_cast<std::uint32_t>(loop.run->options->tries)) {
                 finish(loop, slot, FleetResult::FAILED, slot.lastWasTimeout ? NO_REPLY : "no usable reply");
                 return;
             }
             bool sent = platformSendTo(slot.sock, session.datagram(), session.datagramLength(),
                                        PlatformAddress{slot.device->ip, UPDATE_PORT}) >= 0;
             slot.sentMs = platformMonotonicMs();
-            slot.deadlineMs = slot.sentMs + static_cast<std::uint64_t>(replyWaitMs(slot.timer));
+            // A device may write its image again on a second finish packet:
+            // it goes again only after VNloader's whole wait.
+            slot.deadlineMs = slot.sentMs + static_cast<std::uint64_t>(
+                                                finishing ? FLEET_REPLY_WAIT_LIMIT_MS
+                                                          : replyWaitMs(slot.timer));
             session.sendResult(sent);
             break;
         }
@@ -131,6 +141,10 @@ void takeReply(Loop& loop, Slot& slot)
         return;
     }
     TransferSession& session = *slot.session;
+    // Only a reply's length can answer the finish packet; anything else
+    // would send it again at once.
+    if (session.finishSent() && length != REPLY_LENGTH)
+        return;
     const std::uint32_t sendsBefore = session.counters().sendsOfPacket;
     const std::uint32_t pagesBefore = session.counters().pagesAcknowledged;
     session.reply(loop.datagram, length);
