@@ -5,10 +5,13 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdlib>
 
 #include "fleet_runs.h"
 
@@ -23,6 +26,18 @@ int udpSocket(const char* address, unsigned short port)
     if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0)
         ADD_FAILURE() << "cannot bind " << address;
     return fd;
+}
+
+// Runs a shell command in dir beside VNsim's devices (password pw), whose
+// packet lines go to a file, so they never wait on a full pipe; its status.
+int shellWithSim(const std::string& dir, const std::string& range, const std::string& command)
+{
+    int status = std::system(("cd " + dir + " && { " + programPath("VNsim") + " --devices " +
+                              range + " -P pw --idle-ms 20000 > sim.out & "
+                              "until grep -qs 'listening on' sim.out; do sleep 0.05; done; " +
+                              command + "; s=$?; kill $!; exit $s; }")
+                                 .c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 }  // namespace
 
@@ -84,4 +99,46 @@ TEST(VNfleetGuards, TheFinishPacketWaitsVNloadersWholeWaitBeforeItGoesAgain)
     stopProgram(fleet);
     close(device);
     EXPECT_EQ(finishes, 1);
+}
+
+TEST(VNfleetGuards, InFlightDevicesStayWithinTheOpenFileLimit)
+{
+    if (programsUnderWine())
+        GTEST_SKIP() << "Windows sets no open-file limit";
+    std::string dir = fleetFolder();
+    std::string list = "address\n";
+    for (int i = 1; i <= 200; ++i)
+        list += "127.0." + std::to_string(5 + i / 250) + "." + std::to_string(1 + i % 250) + "\n";
+    writeTextFile(dir + "/list.csv", list);
+    // A limit of 64 that not even root may raise.
+    int status = shellWithSim(dir, "127.0.5.1-127.0.5.250",
+                              "setpriv --bounding-set=-sys_resource prlimit --nofile=64:64 " +
+                                  programPath("VNfleet") +
+                                  " -j 200 -P pw -f java.enc list.csv > out 2> err");
+    EXPECT_EQ(status, 0) << readText(dir + "/out");
+    EXPECT_EQ(readText(dir + "/err"),
+              "VNfleet: at most 48 devices in flight: the open-file limit is 64\n");
+    EXPECT_NE(readText(dir + "/out").find("200 updated, 0 failed"), std::string::npos);
+}
+
+TEST(VNfleetGuards, HangUpEndsARunAsCtrlCAndAClosedOutputDoesNot)
+{
+    if (programsUnderWine())
+        GTEST_SKIP() << "a signal is no console event under Wine";
+    std::string dir = fleetFolder();
+    writeTextFile(dir + "/list.csv", "address\n127.0.3.11\n127.0.3.12\n");
+    RunningProgram fleet = startProgram("VNfleet", {"-j", "1", "-f", "java.enc", "list.csv"}, dir);
+    usleep(300 * 1000);
+    kill(fleet.pid, SIGHUP);
+    ProgramResult r = finishProgram(fleet, 2000);
+    EXPECT_EQ(r.status, 3) << r.output;
+    EXPECT_NE(r.output.find("1 interrupted, 0 skipped, 1 not started"), std::string::npos);
+    // Standard output closed at once: every device is still sent and recorded.
+    writeTextFile(dir + "/list.csv", "address\n127.0.5.1\n127.0.5.2\n");
+    int status = shellWithSim(dir, "127.0.5.1-127.0.5.9",
+                              "{ " + programPath("VNfleet") + " -P pw -f java.enc --report r.jsonl "
+                              "list.csv; echo $? > status; } | true");
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(readText(dir + "/status"), "0\n");
+    EXPECT_EQ(linesWith(readText(dir + "/r.jsonl"), {"\"updated\""}).size(), 2u);
 }

@@ -3,11 +3,13 @@
 #include <memory>
 
 #include "fleet_debug_log.h"
+#include "fleet_limits.h"
 #include "fleet_progress.h"
 #include "fleet_report.h"
 #include "app/transfer_words.h"
 #include "fleet_timer.h"
 #include "link/ports.h"
+#include "platform/ledger_files.h"
 #include "platform/platform.h"
 
 namespace {
@@ -168,25 +170,31 @@ void timeOut(Loop& loop, Slot& slot)
     drive(loop, slot);
 }
 
-void startDevice(Loop& loop, const DeviceEntry& device)
+// False when no socket is left for now: the device waits for one.
+bool startDevice(Loop& loop, const DeviceEntry& device)
 {
+    PlatformSocket sock = platformUdpOpen();
+    if (sock == PLATFORM_NO_SOCKET && !loop.active.empty() &&
+        platformOutOfDescriptors(platformPendingError()))
+        return false;
     auto slot = std::make_unique<Slot>();
     slot->device = &device;
-    const FleetImage& image = (*loop.run->images)[static_cast<std::size_t>(device.image)];
+    slot->sock = sock;
+    const FleetImage& image = imageOf(loop, device);
     slot->session = std::make_unique<TransferSession>(fleetSetup(image, device), nullptr, nullptr);
     slot->startedMs = platformMonotonicMs();
     startTimer(&slot->timer, loop.run->options->minWaitMs);
     ++loop.tally.inFlight;
-    slot->sock = platformUdpOpen();
     if (slot->sock == PLATFORM_NO_SOCKET ||
         !platformUdpBind(slot->sock, PLATFORM_ANY_ADDRESS, 0)) {
         finish(loop, *slot, FleetResult::FAILED, "no socket");
-        return;
+        return true;
     }
     platformIgnoreConnReset(slot->sock);
     drive(loop, *slot);
     if (!slot->ended)
         loop.active.push_back(std::move(slot));
+    return true;
 }
 
 void skipDevice(Loop& loop, const DeviceEntry& device)
@@ -248,8 +256,7 @@ int runFleet(const FleetRun& run)
     startProgress(platformStdoutIsTerminal());
     DebugLog debug = openDebugLog(run.debugLog);
     platformCatchInterrupt();
-    // A socket per device in flight, beside the standard files and the log.
-    platformRaiseOpenFileLimit(run.options->inFlight + 16);
+    const std::size_t inFlight = static_cast<std::size_t>(devicesInFlightAllowed(run.options->inFlight));
 
     // Skipped devices go to the report before anything is sent, so a resume
     // that is itself interrupted keeps every earlier record.
@@ -264,11 +271,10 @@ int runFleet(const FleetRun& run)
     while (!platformInterrupted()) {
         // A report that cannot be written records nothing more: start nothing.
         while (!run.report->failed &&
-               loop.active.size() < static_cast<std::size_t>(run.options->inFlight) &&
-               next < devices.size()) {
-            const DeviceEntry& device = devices[next];
-            if (!skipped[next++])
-                startDevice(loop, device);
+               loop.active.size() < inFlight && next < devices.size()) {
+            if (!skipped[next] && !startDevice(loop, devices[next]))
+                break;  // again when a device in flight has ended
+            ++next;
         }
         if (loop.active.empty() && (next == devices.size() || run.report->failed))
             break;
