@@ -7,10 +7,12 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 
 #include "fleet_runs.h"
@@ -141,4 +143,27 @@ TEST(VNfleetGuards, HangUpEndsARunAsCtrlCAndAClosedOutputDoesNot)
     EXPECT_EQ(status, 0);
     EXPECT_EQ(readText(dir + "/status"), "0\n");
     EXPECT_EQ(linesWith(readText(dir + "/r.jsonl"), {"\"updated\""}).size(), 2u);
+}
+
+TEST(VNfleetGuards, ListsAreReadAsSpreadsheetsWriteThem)
+{
+    std::string dir = fleetFolder();
+    mkdir((dir + "/site").c_str(), 0700);
+    writeFile(dir + "/site/java.enc", readFile(dir + "/java.enc"));
+    // A byte-order mark, semicolons, spaces, any case, an indented comment;
+    // the file cell is taken from the list's folder.
+    writeTextFile(dir + "/site/list.csv",
+                  "\xEF\xBB\xBF Address ; PASSWORD;File;Whole\r\n"
+                  "  # cabinet A\r\n"
+                  "127.0.3.13 ; pw ; java.enc ; FALSE\r\n"
+                  "127.0.3.14;\" pw \";java.enc;No\r\n");
+    std::remove((dir + "/java.enc").c_str());
+    FleetAgainstSim r = runFleetAgainstSim(dir, "127.0.3.13-127.0.3.14", {"site/list.csv"});
+    EXPECT_EQ(r.fleet.status, 4) << r.fleet.errors;
+    EXPECT_NE(r.fleet.output.find("127.0.3.13 updated: site/java.enc"), std::string::npos)
+        << r.fleet.output;
+    // A quoted password keeps its spaces.
+    EXPECT_NE(r.fleet.output.find("127.0.3.14 failed: site/java.enc: You entered the wrong Set "
+                                  "Password"),
+              std::string::npos);
 }

@@ -101,7 +101,9 @@ std::string fleetUsageText()
 {
     std::string text = "usage: VNfleet [options] devices.csv\n"
                        "Updates every device of a CSV list (columns address, password, file,\n"
-                       "type, whole) with VNloader's code-update protocol.\n";
+                       "type, whole; comma or semicolon) with VNloader's code-update protocol.\n"
+                       "A relative file cell is taken from the list's folder, -f from the\n"
+                       "current folder.\n";
     char line[160];
     for (const OptionRow& row : optionRows) {
         std::snprintf(line, sizeof line, "  %-24s %s\n",
