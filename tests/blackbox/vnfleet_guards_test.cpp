@@ -167,3 +167,38 @@ TEST(VNfleetGuards, ListsAreReadAsSpreadsheetsWriteThem)
                                   "Password"),
               std::string::npos);
 }
+
+TEST(VNfleetGuards, CanariesGoFirstAndFailuresStopTheRollout)
+{
+    struct Case {
+        std::vector<std::string> options;
+        std::string rows;  // the second column: each device's password
+        int status;
+        std::string summary;
+    };
+    const std::vector<Case> cases = {
+        {{"--canary", "2"}, "1,bad\n2,pw\n3,pw\n4,pw\n", 4,
+         "VNfleet: no further device started: not every canary device was updated (--canary)\n"
+         "VNfleet: 4 devices: 1 updated, 1 failed, 0 interrupted, 0 skipped, 2 not started"},
+        {{"--canary", "1"}, "1,pw\n2,pw\n3,pw\n", 0, "VNfleet: 3 devices: 3 updated, 0 failed"},
+        {{"-j", "1", "--max-failed", "1"}, "1,bad\n2,bad\n3,pw\n4,pw\n", 4,
+         "VNfleet: no further device started: more than 1 devices failed (--max-failed)\n"
+         "VNfleet: 4 devices: 0 updated, 2 failed, 0 interrupted, 0 skipped, 2 not started"},
+        {{"-j", "1", "--max-failed", "50%"}, "1,bad\n2,pw\n3,bad\n4,pw\n", 4,
+         "VNfleet: 4 devices: 2 updated, 2 failed"},
+    };
+    std::string dir = fleetFolder();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.rows);
+        std::string list = "address,password\n";
+        for (std::size_t at = 0; at < c.rows.size(); at = c.rows.find('\n', at) + 1)
+            list += "127.0.6." + c.rows.substr(at, c.rows.find('\n', at) + 1 - at);
+        writeTextFile(dir + "/list.csv", list);
+        std::vector<std::string> args = c.options;
+        for (const char* arg : {"-f", "java.enc", "list.csv"})
+            args.push_back(arg);
+        FleetAgainstSim r = runFleetAgainstSim(dir, "127.0.6.1-127.0.6.4", args);
+        EXPECT_EQ(r.fleet.status, c.status) << r.fleet.output;
+        EXPECT_NE(r.fleet.output.find(c.summary), std::string::npos) << r.fleet.output;
+    }
+}

@@ -29,6 +29,8 @@ constexpr OptionRow optionRows[] = {
     {"--report", "<file>", "append one JSON line per device as it ends"},
     {"--resume", "<file>", "skip devices whose last line there is this image updated"},
     {"--debug-log", "<file>", "write the devices' Dbg> lines (UDP port 9029)"},
+    {"--canary", "<n>", "update the first n devices first, alone; the rest only if all are"},
+    {"--max-failed", "<n or p%>", "start no further device once more than that failed"},
     {"--dry-run", nullptr, "check everything and print the plan; send nothing"},
     {"-h, --help", nullptr, "print this text"},
 };
@@ -48,6 +50,21 @@ bool parseCount(const char* text, long low, long high, int* value)
     if (!parseWholeNumber(text, low, high, &parsed))
         return false;
     *value = static_cast<int>(parsed);
+    return true;
+}
+
+// N devices, or P% of the devices to send.
+bool parseFailureLimit(const char* value, FleetOptions* options)
+{
+    std::string text = value;
+    if (!text.empty() && text.back() == '%') {
+        text.pop_back();
+        return parseCount(text.c_str(), 0, 100, &options->maxFailedPercent);
+    }
+    int count = 0;
+    if (!parseCount(value, 0, 1000000, &count))
+        return false;
+    options->maxFailed = count;
     return true;
 }
 
@@ -73,8 +90,10 @@ bool takeValue(const char* name, const char* value, FleetOptions* options)
         options->password = value;
     else if (std::strcmp(name, "-f") == 0)
         options->file = value;
-    else if (std::strcmp(name, "-T") == 0)
-        options->typeLetter = value[0] != '\0' && value[1] == '\0' ? value[0] : '?';
+    else if (std::strcmp(name, "-T") == 0) {
+        options->typeLetter = value[0];
+        return value[0] != '\0' && value[1] == '\0';
+    }
     else if (std::strcmp(name, "-j") == 0)
         return parseCount(value, 1, 4096, &options->inFlight);
     else if (std::strcmp(name, "--min-wait-ms") == 0)
@@ -87,6 +106,10 @@ bool takeValue(const char* name, const char* value, FleetOptions* options)
         options->resumePath = value;
     else if (std::strcmp(name, "--debug-log") == 0)
         options->debugLogPath = value;
+    else if (std::strcmp(name, "--canary") == 0)
+        return parseCount(value, 1, 1000000, &options->canary);
+    else if (std::strcmp(name, "--max-failed") == 0)
+        return parseFailureLimit(value, options);
     return true;
 }
 

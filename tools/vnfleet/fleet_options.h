@@ -27,6 +27,9 @@ struct FleetOptions {
     std::string resumePath;
     std::string debugLogPath;
     bool dryRun = false;
+    int canary = 0;             // --canary: devices updated first, alone
+    long maxFailed = -1;        // --max-failed N; -1: no limit
+    int maxFailedPercent = -1;  // --max-failed P%
 };
 
 enum FleetArgs { FLEET_ARGS_RUN, FLEET_ARGS_HELP, FLEET_ARGS_BAD };

@@ -6,6 +6,7 @@
 #include "fleet_limits.h"
 #include "fleet_progress.h"
 #include "fleet_report.h"
+#include "fleet_rollout.h"
 #include "app/transfer_words.h"
 #include "fleet_timer.h"
 #include "link/ports.h"
@@ -264,19 +265,25 @@ int runFleet(const FleetRun& run)
     for (std::size_t i = 0; i < devices.size(); ++i)
         if ((skipped[i] = skippedByResume(run, devices[i])))
             skipDevice(loop, devices[i]);
+    RolloutGuard guard = startRollout(*run.options, skipped);
     std::size_t next = 0;
     std::vector<PlatformSocket> socks;
     std::vector<unsigned char> ready;
     bool waitFailed = false;
     while (!platformInterrupted()) {
         // A report that cannot be written records nothing more: start nothing.
-        while (!run.report->failed &&
-               loop.active.size() < inFlight && next < devices.size()) {
-            if (!skipped[next] && !startDevice(loop, devices[next]))
+        while (!run.report->failed && loop.active.size() < inFlight && next < devices.size()) {
+            if (skipped[next]) {
+                ++next;
+                continue;
+            }
+            if (!mayStart(&guard, *run.options, next, loop.tally, loop.active.size()) ||
+                !startDevice(loop, devices[next]))
                 break;  // again when a device in flight has ended
             ++next;
         }
-        if (loop.active.empty() && (next == devices.size() || run.report->failed))
+        if (loop.active.empty() &&
+            (next == devices.size() || run.report->failed || !guard.stopped.empty()))
             break;
         socks.clear();
         if (debug.sock != PLATFORM_NO_SOCKET)
@@ -317,8 +324,11 @@ int runFleet(const FleetRun& run)
             finish(loop, *slot, FleetResult::INTERRUPTED, "stopped by the operator");
     loop.active.clear();
     closeDebugLog(&debug);
-    printSummary(loop.tally, platformMonotonicMs());
+    if (run.report->failed && next < devices.size())
+        guard.stopped = "the report cannot be written";
+    printSummary(loop.tally, platformMonotonicMs(), guard.stopped);
     if (interrupted)
         return FLEET_EXIT_INTERRUPTED;
-    return loop.tally.failed > 0 ? FLEET_EXIT_SOME_FAILED : FLEET_EXIT_UPDATED;
+    return loop.tally.failed > 0 || !guard.stopped.empty() ? FLEET_EXIT_SOME_FAILED
+                                                           : FLEET_EXIT_UPDATED;
 }
