@@ -202,3 +202,26 @@ TEST(VNfleetGuards, CanariesGoFirstAndFailuresStopTheRollout)
         EXPECT_NE(r.fleet.output.find(c.summary), std::string::npos) << r.fleet.output;
     }
 }
+
+TEST(VNfleetGuards, ThreeHundredFilesOfTheirOwnAreNotHeldAtOnce)
+{
+    if (programsUnderWine())
+        GTEST_SKIP() << "the address-space limit is a Linux one";
+    std::string dir = makeTempDir();
+    writeFile(dir + "/page.htm", randomBytes(100000, 41));
+    std::string list = "address,file\n";
+    for (int i = 0; i < 300; ++i) {
+        std::string name = "p" + std::to_string(i) + ".htm";
+        link((dir + "/page.htm").c_str(), (dir + "/" + name).c_str());
+        list += "127.0." + std::to_string(7 + i / 250) + "." + std::to_string(1 + i % 250) + "," +
+                name + "\n";
+    }
+    writeTextFile(dir + "/list.csv", list);
+    // 30 MB of files in 16 MiB of address space: checked one at a time.
+    int status = std::system(("cd " + dir + " && prlimit --as=16777216 " +
+                              programPath("VNfleet") +
+                              " -NE -T H --dry-run list.csv > out 2>&1").c_str());
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(readText(dir + "/out").rfind("VNfleet: plan: 300 devices, 300 files, 120000 pages", 0),
+              0u) << readText(dir + "/out");
+}

@@ -39,7 +39,7 @@ struct Loop {
 const char* const NO_REPLY = "no reply";
 constexpr std::uint32_t FINISH_SENDS = 3;
 
-const FleetImage& imageOf(const Loop& loop, const DeviceEntry& device)
+FleetImage& imageOf(const Loop& loop, const DeviceEntry& device)
 {
     return (*loop.run->images)[static_cast<std::size_t>(device.image)];
 }
@@ -57,10 +57,11 @@ void finish(Loop& loop, Slot& slot, FleetResult result, const std::string& reaso
     if (slot.sock != PLATFORM_NO_SOCKET)
         platformClose(slot.sock);
     const SessionCounters& counters = slot.session->counters();
+    FleetImage& image = imageOf(loop, *slot.device);
     record(loop, DeviceResult{slot.device->address, slot.device->file, result, reason,
                               counters.pagesAcknowledged, counters.datagramsSent,
                               counters.resends, platformMonotonicMs() - slot.startedMs,
-                              slot.foreign, identityOf(imageOf(loop, *slot.device), *slot.device)});
+                              slot.foreign, identityOf(image, *slot.device)});
     if (result == FleetResult::UPDATED) {
         ++loop.tally.updated;
     } else {
@@ -71,6 +72,8 @@ void finish(Loop& loop, Slot& slot, FleetResult result, const std::string& reaso
             ++loop.tally.interrupted;
     }
     --loop.tally.inFlight;
+    slot.session.reset();  // it reads the image's bytes
+    releaseImage(&image);
 }
 
 void finishAsSessionSays(Loop& loop, Slot& slot)
@@ -171,6 +174,16 @@ void timeOut(Loop& loop, Slot& slot)
     drive(loop, slot);
 }
 
+void failBeforeSending(Loop& loop, const DeviceEntry& device, const std::string& why)
+{
+    FleetImage& image = imageOf(loop, device);
+    record(loop, DeviceResult{device.address, device.file, FleetResult::FAILED, why, 0, 0, 0, 0, 0,
+                              identityOf(image, device)});
+    releaseImage(&image);
+    ++loop.tally.failed;
+    loop.tally.pagesToSend -= static_cast<unsigned>(image.endPage - image.firstPage);
+}
+
 // False when no socket is left for now: the device waits for one.
 bool startDevice(Loop& loop, const DeviceEntry& device)
 {
@@ -178,10 +191,17 @@ bool startDevice(Loop& loop, const DeviceEntry& device)
     if (sock == PLATFORM_NO_SOCKET && !loop.active.empty() &&
         platformOutOfDescriptors(platformPendingError()))
         return false;
+    FleetImage& image = imageOf(loop, device);
+    std::string why;
+    if (!acquireImage(&image, &why)) {
+        if (sock != PLATFORM_NO_SOCKET)
+            platformClose(sock);
+        failBeforeSending(loop, device, why);
+        return true;
+    }
     auto slot = std::make_unique<Slot>();
     slot->device = &device;
     slot->sock = sock;
-    const FleetImage& image = imageOf(loop, device);
     slot->session = std::make_unique<TransferSession>(fleetSetup(image, device), nullptr, nullptr);
     slot->startedMs = platformMonotonicMs();
     startTimer(&slot->timer, loop.run->options->minWaitMs);
@@ -262,9 +282,12 @@ int runFleet(const FleetRun& run)
     // Skipped devices go to the report before anything is sent, so a resume
     // that is itself interrupted keeps every earlier record.
     std::vector<bool> skipped(devices.size());
-    for (std::size_t i = 0; i < devices.size(); ++i)
+    for (std::size_t i = 0; i < devices.size(); ++i) {
         if ((skipped[i] = skippedByResume(run, devices[i])))
             skipDevice(loop, devices[i]);
+        else
+            ++imageOf(loop, devices[i]).waiting;
+    }
     RolloutGuard guard = startRollout(*run.options, skipped);
     std::size_t next = 0;
     std::vector<PlatformSocket> socks;
