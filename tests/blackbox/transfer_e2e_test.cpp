@@ -389,15 +389,15 @@ TEST(TransferEndToEnd, LoaderCopesWithTheDevicesFaults)
          {"--dup-at", "1427", "--nack-at", "finish:6"}, password, 0,
          {"Received ACK from wrong packet. Wanted packet 1431, got packet 1427\n",
           "Received bad CRC, exiting\n"},
-         resend1431, 0, true},
+         resend1431, 1, false},
         {"bad CRC at the finish", {"--nack-at", "finish:6"}, password, 0,
-         {"Sending Code Update pages 1435 to 1438\nReceived bad CRC, exiting\n"}, "", 0, true},
+         {"Sending Code Update pages 1435 to 1438\nReceived bad CRC, exiting\n"}, "", 1, false},
         // A refused finish packet is a failed update, whatever the reason.
         {"wrong password at the finish", {"--nack-at", "finish:4"}, password, 255,
-         {"Sending Code Update pages 1435 to 1438\nYou entered the wrong Set Password\n"}, "", 0,
-         true},
+         {"Sending Code Update pages 1435 to 1438\nYou entered the wrong Set Password\n"}, "", 1,
+         false},
         {"plain refusal of the finish", {"--nack-at", "finish:5"}, password, 0,
-         {"Sending Code Update pages 1435 to 1438\nReceived a NACK from packet 0\n"}, "", 0, true},
+         {"Sending Code Update pages 1435 to 1438\nReceived a NACK from packet 0\n"}, "", 1, false},
     };
     std::string dir = writeFirmware(java);
     for (const Case& c : cases) {
@@ -418,6 +418,34 @@ TEST(TransferEndToEnd, LoaderCopesWithTheDevicesFaults)
         }
         EXPECT_EQ(t.sim.status, c.simStatus) << t.sim.output;
         EXPECT_EQ(t.received, c.imageWritten ? java.plainReceived : Bytes()) << t.sim.output;
+    }
+}
+
+// Packet 0's first answer comes only just before the finish packet's, after
+// its resend was answered: that late ACK must not stand for the verdict.
+TEST(TransferEndToEnd, LateAckOfPacketZeroDoesNotHideTheFinishVerdict)
+{
+    const Bytes image = randomBytes(600, 16);
+    const std::string dir = makeTempDir();
+    writeTextFile(dir + "/small.hex", mainHex(image));
+    struct Case {
+        std::vector<std::string> simArgs;
+        int loaderStatus;
+        std::string end;
+        int simStatus;
+    } const cases[] = {
+        {{"--late-at", "0", "--nack-at", "finish:6"}, 0, "Received bad CRC, exiting\n", 1},
+        {{"--late-at", "0"}, 1, "pages 0 to 2\nFile Transfered\n" + powerWarning, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.end);
+        Transfer t = runTransfer(dir, {"-P", password, "-NE", "-T", "M", "-f", "small.hex"}, c.simArgs);
+        std::string said = withoutDebugLines(t.loader.output);
+        EXPECT_EQ(t.loader.status, c.loaderStatus) << said;
+        EXPECT_EQ(occurrences(said, "recv timeout"), 1) << said;
+        EXPECT_EQ(said.substr(said.size() - std::min(said.size(), c.end.size())), c.end) << said;
+        EXPECT_EQ(t.sim.status, c.simStatus) << t.sim.output;
+        EXPECT_EQ(t.received, c.simStatus == 0 ? padded(image, 3) : Bytes()) << t.sim.output;
     }
 }
 
