@@ -520,28 +520,6 @@ TEST_F(TransferTest, FinishAckOfACodePageCompletesACleanTransfer)
     EXPECT_EQ(device.sent.size(), 3u);
 }
 
-// Packet 0 sent twice: an ACK 0 at the finish may be its late copy, so the
-// wait goes on; a NACK in it decides, and its end is no time-out.
-TEST_F(TransferTest, LateAckOfPacketZeroWaitsOutTheFinishReply)
-{
-    const ReplyCase cases[] = {
-        {"nack 6", nack(6, 0), "Received bad CRC, exiting\n", {-1, 0}},
-        {"nothing more", timeout(), "File Transfered\n", {1, 1}},
-    };
-    link.replyTimeoutMs = 60000;  // not over while the script plays
-    for (const ReplyCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        device = FakeDevice{};
-        device.script = {timeout(), ack(0), ack(0), reply(TFTP_ACK, 0, 0, 10), c.answer};
-        console.text().clear();
-        load(false, 2, 0, 0x100);
-        EXPECT_EQ(pairOf(run()), pairOf(c.outcome));
-        EXPECT_EQ(console.text(), "Sending Code Update pages 0 to 0\nrecv timeout retransmitting "
-                                  "packet\n\nSending Code Update pages 0 to 0\nError recvfrom "
-                                  "length too short retransmitting packet\n" + std::string(c.message));
-    }
-}
-
 TEST_F(TransferTest, RepliesToFinishPacket)
 {
     const char* wrongLength24 =
