@@ -11,15 +11,18 @@ TEST(PlatformDrain, DropsWhatIsQueuedAndLeavesTheEventQuiet)
 {
     ASSERT_TRUE(platformNetStart());
     const std::uint32_t loopback = platformParseIPv4("127.0.0.1");
-    // Lengths of the datagrams queued before the drain.
-    for (const std::vector<int>& queued : {std::vector<int>{23, 23, 23}, std::vector<int>{0, 23}}) {
+    // Lengths of the datagrams queued before the drain. Events live until
+    // the process ends.
+    const std::vector<int> cases[] = {{23, 23, 23}, {0, 23}};
+    static PlatformEvent* const events[] = {platformCreateEvent(), platformCreateEvent()};
+    for (int i = 0; i < 2; ++i) {
+        const std::vector<int>& queued = cases[i];
+        PlatformEvent* const event = events[i];
         SCOPED_TRACE(queued.size());
         PlatformSocket sock = platformUdpOpen();
         ASSERT_NE(sock, PLATFORM_NO_SOCKET);
         ASSERT_TRUE(platformUdpBind(sock, loopback, 0));
         platformIgnoreConnReset(sock);
-        // Events live until the process ends.
-        PlatformEvent* const event = platformCreateEvent();
         ASSERT_TRUE(platformSelectRead(sock, event));
         const PlatformAddress self{loopback, platformLocalPort(sock)};
 
