@@ -49,8 +49,8 @@ void platformSetReceiveBuffer(PlatformSocket sock, int bytes);
 // Port the socket is bound to (host order), 0 when unknown.
 std::uint16_t platformLocalPort(PlatformSocket sock);
 
-// Stop Windows from turning an ICMP "port unreachable" into a failed
-// receive on a UDP socket. No-op elsewhere.
+// Stop Windows from turning an ICMP "port unreachable" or "TTL expired"
+// into a failed receive on a UDP socket. No-op elsewhere.
 void platformIgnoreConnReset(PlatformSocket sock);
 
 // Auto-reset event, initially not signalled.
