@@ -428,24 +428,19 @@ TEST(TransferEndToEnd, LateAckOfPacketZeroDoesNotHideTheFinishVerdict)
     const Bytes image = randomBytes(600, 16);
     const std::string dir = makeTempDir();
     writeTextFile(dir + "/small.hex", mainHex(image));
-    struct Case {
-        std::vector<std::string> simArgs;
-        int loaderStatus;
-        std::string end;
-        int simStatus;
-    } const cases[] = {
-        {{"--late-at", "0", "--nack-at", "finish:6"}, 0, "Received bad CRC, exiting\n", 1},
-        {{"--late-at", "0"}, 1, "pages 0 to 2\nFile Transfered\n" + powerWarning, 0},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.end);
-        Transfer t = runTransfer(dir, {"-P", password, "-NE", "-T", "M", "-f", "small.hex"}, c.simArgs);
-        std::string said = withoutDebugLines(t.loader.output);
-        EXPECT_EQ(t.loader.status, c.loaderStatus) << said;
-        EXPECT_EQ(occurrences(said, "recv timeout"), 1) << said;
-        EXPECT_EQ(said.substr(said.size() - std::min(said.size(), c.end.size())), c.end) << said;
-        EXPECT_EQ(t.sim.status, c.simStatus) << t.sim.output;
-        EXPECT_EQ(t.received, c.simStatus == 0 ? padded(image, 3) : Bytes()) << t.sim.output;
+    for (bool refused : {true, false}) {
+        std::vector<std::string> simArgs{"--late-at", "0"};
+        if (refused)
+            simArgs.insert(simArgs.end(), {"--nack-at", "finish:6"});
+        Transfer t = runTransfer(dir, {"-P", password, "-NE", "-T", "M", "-f", "small.hex"}, simArgs);
+        const std::string said = withoutDebugLines(t.loader.output);
+        const std::string end = refused ? "Received bad CRC, exiting\n"
+                                        : "pages 0 to 2\nFile Transfered\n" + powerWarning;
+        EXPECT_EQ(t.loader.status, refused ? 0 : 1) << said;
+        EXPECT_EQ(occurrences(said, "recv timeout"), 1) << said;  // none at the finish
+        EXPECT_EQ(said.substr(said.size() - std::min(said.size(), end.size())), end) << said;
+        EXPECT_EQ(t.sim.status, refused ? 1 : 0) << t.sim.output;
+        EXPECT_EQ(t.received, refused ? Bytes() : padded(image, 3)) << t.sim.output;
     }
 }
 
