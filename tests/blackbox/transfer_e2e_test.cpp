@@ -483,65 +483,48 @@ TEST(TransferEndToEnd, SoakUnderQuickFaults)
     }
 }
 
-struct RefusedInput {
-    std::vector<std::string> args;
-    bool transfer;
-    std::string says;
-};
-
-// The loader refuses the input in package mode, writing no package, or
-// before a transfer sends anything; status 1 either way.
-void expectRefused(const std::string& dir, const RefusedInput& c)
-{
-    SCOPED_TRACE(c.args[c.args.size() - (c.transfer ? 1 : 3)] + (c.transfer ? " sent" : " packaged"));
-    ProgramResult loader;
-    if (c.transfer) {
-        Transfer t = runTransfer(dir, c.args, {"--idle-ms", "1000"});
-        loader = t.loader;
-        EXPECT_EQ(t.sim.output.find("code update"), std::string::npos) << t.sim.output;
-        EXPECT_TRUE(t.received.empty());
-    } else {
-        loader = runProgram("VNloader", c.args, startupMs(), dir);
-        EXPECT_NE(system(("ls " + dir + "/*.enc >/dev/null 2>&1").c_str()), 0) << "a package was written";
-    }
-    EXPECT_EQ(loader.status, 1) << loader.output;
-    EXPECT_NE(withoutDebugLines(loader.output).find(c.says), std::string::npos) << loader.output;
-    EXPECT_EQ(loader.output.find("Sending"), std::string::npos) << loader.output;
-}
-
 // A directory is no input: the loaders refuse it as a file they cannot
-// open, in package mode and before a transfer sends anything.
-TEST(TransferEndToEnd, DirectoryAsInputIsRefused)
+// open, in package mode and before a transfer sends anything. So are two
+// HEX files joined without a line end, and DSP words past 0xFFFF.
+TEST(TransferEndToEnd, UnusableInputIsRefusedBeforeAnythingIsSent)
 {
-    const RefusedInput cases[] = {
+    struct Case {
+        std::vector<std::string> args;
+        bool transfer;
+        std::string says;
+    };
+    const Case cases[] = {
         {{"-NE", "-T", "J", "-f", "folder", "-K", key}, false,
          "Reading in the Java file to encrypt\nCould not open: folder"},
         {{"-NE", "-T", "M", "-f", "folder", "-K", key}, false, "Could not open: folder"},
         {{"-P", password, "-f", "folder"}, true, "Could not open: folder"},
         {{"-P", password, "-NE", "-T", "L", "-f", "folder"}, true, "Could not open: folder"},
         {{"-P", password, "-NE", "-T", "M", "-f", "folder"}, true, "Could not open: folder"},
-    };
-    const std::string dir = makeTempDir();
-    ASSERT_EQ(system(("mkdir " + dir + "/folder").c_str()), 0);
-    for (const RefusedInput& c : cases)
-        expectRefused(dir, c);
-}
-
-// Two HEX files joined without a line end, and a DSP file whose words lie
-// past the word image's 16-bit bounds.
-TEST(TransferEndToEnd, JoinedHexAndDspWordsPast0xFFFFAreRefused)
-{
-    const std::string dir = makeTempDir();
-    writeTextFile(dir + "/joined.hex", ":00000001FF:020000040001F9\r\n" + hexRecord(0, 0, {1}));
-    writeTextFile(dir + "/dsp.hex", hexRecord(2, 0, {0x08, 0x00}) + hexRecord(0, 0, {1, 2}));
-    const RefusedInput cases[] = {
         {{"-NE", "-T", "M", "-f", "joined.hex", "-K", key}, false, "Input file not Intel Hex format:joined.hex"},
         {{"-P", password, "-NE", "-T", "M", "-f", "joined.hex"}, true, "Input file not Intel Hex format:joined.hex"},
         {{"-NE", "-T", "D", "-f", "dsp.hex", "-K", key}, false, "DSP word address beyond 0xFFFF: dsp.hex"},
         {{"-P", password, "-NE", "-T", "D", "-f", "dsp.hex"}, true, "DSP word address beyond 0xFFFF: dsp.hex"},
     };
-    for (const RefusedInput& c : cases)
-        expectRefused(dir, c);
+    const std::string dir = makeTempDir();
+    ASSERT_EQ(system(("mkdir " + dir + "/folder").c_str()), 0);
+    writeTextFile(dir + "/joined.hex", ":00000001FF:020000040001F9\r\n" + hexRecord(0, 0, {1}));
+    writeTextFile(dir + "/dsp.hex", hexRecord(2, 0, {0x08, 0x00}) + hexRecord(0, 0, {1, 2}));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[c.args.size() - (c.transfer ? 1 : 3)] + (c.transfer ? " sent" : " packaged"));
+        ProgramResult loader;
+        if (c.transfer) {
+            Transfer t = runTransfer(dir, c.args, {"--idle-ms", "1000"});
+            loader = t.loader;
+            EXPECT_EQ(t.sim.output.find("code update"), std::string::npos) << t.sim.output;
+            EXPECT_TRUE(t.received.empty());
+        } else {
+            loader = runProgram("VNloader", c.args, startupMs(), dir);
+            EXPECT_NE(system(("ls " + dir + "/*.enc >/dev/null 2>&1").c_str()), 0) << "a package was written";
+        }
+        EXPECT_EQ(loader.status, 1) << loader.output;
+        EXPECT_NE(withoutDebugLines(loader.output).find(c.says), std::string::npos) << loader.output;
+        EXPECT_EQ(loader.output.find("Sending"), std::string::npos) << loader.output;
+    }
 }
 
 // HEX files as common tools write them from a binary over 64 KiB arrive
