@@ -109,11 +109,10 @@ void decode(const Line& line, unsigned lineNumber, HexRecord& record)
     record.text = line.text;
     record.textLength = line.length;
     record.mark = line.text[0];
-    record.length = 0;
+    const int length = pairAt(record, LENGTH_POS);
+    record.length = length < 0 ? 0 : static_cast<std::uint32_t>(length);
     record.address = 0;
-    record.wellFormed = pairAt(record, LENGTH_POS) >= 0 &&
-                        hexFieldValue(record, LENGTH_POS, 2, record.length) &&
-                        holdsOnlyItsRecord(line, record.length) &&
+    record.wellFormed = length >= 0 && holdsOnlyItsRecord(line, record.length) &&
                         hexFieldValue(record, ADDRESS_POS, 4, record.address);
     record.typeDigit = charAt(record, TYPE_POS + 1);
     record.type = pairAt(record, TYPE_POS);
