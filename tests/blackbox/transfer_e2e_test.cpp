@@ -507,8 +507,9 @@ TEST(TransferEndToEnd, SoakUnderQuickFaults)
 }
 
 // A directory is no input: the loaders refuse it as a file they cannot
-// open, in package mode and before a transfer sends anything.
-TEST(TransferEndToEnd, DirectoryAsInputIsRefused)
+// open, in package mode and before a transfer sends anything. So are two
+// HEX files joined without a line end, and DSP words past 0xFFFF.
+TEST(TransferEndToEnd, UnusableInputIsRefusedBeforeAnythingIsSent)
 {
     struct Case {
         std::vector<std::string> args;
@@ -522,9 +523,15 @@ TEST(TransferEndToEnd, DirectoryAsInputIsRefused)
         {{"-P", password, "-f", "folder"}, true, "Could not open: folder"},
         {{"-P", password, "-NE", "-T", "L", "-f", "folder"}, true, "Could not open: folder"},
         {{"-P", password, "-NE", "-T", "M", "-f", "folder"}, true, "Could not open: folder"},
+        {{"-NE", "-T", "M", "-f", "joined.hex", "-K", key}, false, "Input file not Intel Hex format:joined.hex"},
+        {{"-P", password, "-NE", "-T", "M", "-f", "joined.hex"}, true, "Input file not Intel Hex format:joined.hex"},
+        {{"-NE", "-T", "D", "-f", "dsp.hex", "-K", key}, false, "DSP word address beyond 0xFFFF: dsp.hex"},
+        {{"-P", password, "-NE", "-T", "D", "-f", "dsp.hex"}, true, "DSP word address beyond 0xFFFF: dsp.hex"},
     };
     const std::string dir = makeTempDir();
     ASSERT_EQ(system(("mkdir " + dir + "/folder").c_str()), 0);
+    writeTextFile(dir + "/joined.hex", ":00000001FF:020000040001F9\r\n" + hexRecord(0, 0, {1}));
+    writeTextFile(dir + "/dsp.hex", hexRecord(2, 0, {0x08, 0x00}) + hexRecord(0, 0, {1, 2}));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args[c.args.size() - (c.transfer ? 1 : 3)] + (c.transfer ? " sent" : " packaged"));
         ProgramResult loader;
@@ -535,6 +542,7 @@ TEST(TransferEndToEnd, DirectoryAsInputIsRefused)
             EXPECT_TRUE(t.received.empty());
         } else {
             loader = runProgram("VNloader", c.args, startupMs(), dir);
+            EXPECT_NE(system(("ls " + dir + "/*.enc >/dev/null 2>&1").c_str()), 0) << "a package was written";
         }
         EXPECT_EQ(loader.status, 1) << loader.output;
         EXPECT_NE(withoutDebugLines(loader.output).find(c.says), std::string::npos) << loader.output;

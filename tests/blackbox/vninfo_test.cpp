@@ -298,6 +298,14 @@ TEST_F(VNinfoTest, DspHexWordImageAndAllotment)
     r = info({"-NE", "-T", "D", "big-dsp.hex"});
     EXPECT_EQ(r.status, 5) << r.output;
     EXPECT_TRUE(has(r.output, "DSP code size exceeds allotment. dspLastPage:1672")) << r.output;
+
+    // Word bounds past 0xFFFF, as an older VNloader packaged them.
+    ASSERT_EQ(runProgram("VNloader", {"-NE", "-T", "D", "-f", "dsp.hex", "-K", key}, runMs(), *dir).status, 1);
+    Bytes high = readFile(*dir + "/dsp.enc");
+    high[4] = high[8] = 1;  // both word bounds 0x10000 higher
+    r = infoOn(high, {"-K", key});
+    EXPECT_EQ(r.status, 6) << r.output;
+    EXPECT_TRUE(has(r.output, "[6] the upper word bound 0x10014 does not fit")) << r.output;
 }
 
 TEST_F(VNinfoTest, RawFilesAndMistakenTypes)
@@ -329,6 +337,15 @@ TEST_F(VNinfoTest, RawFilesAndMistakenTypes)
     ProgramResult r = info({"-NE", "-T", "J", "main.enc"});
     EXPECT_EQ(r.status, 6) << r.output;
     EXPECT_TRUE(has(r.output, "send it without -NE")) << r.output;
+
+    // With the key, a Java package relabelled main has the shape of a Java image.
+    writeFile(*dir + "/raw.bin", Bytes(1000, 0x42));
+    ASSERT_EQ(runProgram("VNloader", {"-NE", "-T", "J", "-f", "raw.bin", "-K", key}, runMs(), *dir).status, 1);
+    Bytes relabelled = readFile(*dir + "/java.enc");
+    relabelled[1] = 2;
+    r = infoOn(relabelled, {"-K", key});
+    EXPECT_EQ(r.status, 6) << r.output;
+    EXPECT_TRUE(has(r.output, "the image has the shape of a Java or logo image")) << r.output;
 
     // A HEX file taken for a package.
     r = info({"main.hex"});
@@ -396,6 +413,8 @@ TEST_F(VNinfoTest, HexRecordReport)
          "1 data record after the end-of-file record on line 2; VNloader loads such records all the same"},
         {"start address", good + hexRecord(3, 0, {0, 0, 1, 0}) + end, 0,
          "1 start address record (type 03 or 05), the first on line 2; VNloader ignores them"},
+        {"no end-of-file record", good, 10, "[10] no end-of-file record (type 01): the file may be cut short"},
+        {"joined", good + ":00000001FF" + good, 2, "VNloader would stop: \"Input file not Intel Hex format:records.hex\""},
     };
     for (const Case& c : cases) {
         writeTextFile(*dir + "/records.hex", c.text);

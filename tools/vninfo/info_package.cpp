@@ -7,6 +7,7 @@
 #include "image/crc16.h"
 #include "image/image_buffer.h"
 #include "image/image_geometry.h"
+#include "info_findings.h"
 #include "info_load.h"
 #include "info_options.h"
 #include "link/packets.h"
@@ -129,6 +130,7 @@ void checkTypeAgainstImage(InfoReport& report, const std::vector<std::uint8_t>& 
     default: return;  // the transfer refuses it anyway
     }
     const char* type = typeName(pkg.fileType);
+    const std::size_t earlier = report.problems.size();
     if ((expected & 0xFFFFu) != view.sourceLength)
         addProblem(report, INFO_MISMATCH,
                    "the package header's bounds 0x%x and 0x%x make a %s image of %u bytes, but "
@@ -155,6 +157,12 @@ void checkTypeAgainstImage(InfoReport& report, const std::vector<std::uint8_t>& 
                        static_cast<unsigned>(pkg.minBound & 0xFFFFu),
                        static_cast<unsigned>(pkg.maxBound & 0xFFFFu), low, high);
     }
+    // The checks above say in their own words what does not fit.
+    if (report.problems.size() != earlier)
+        return;
+    const auto imageLength = static_cast<std::uint32_t>(plain.size() - PAGE_HEADER_SIZE);
+    if (auto finding = shapeFinding(pkg.fileType, imageShapeOf(image, imageLength, view.sourceLength)))
+        report.problems.push_back(*finding);
 }
 
 void inspectPageHeader(InfoReport& report, const std::uint8_t* body)
@@ -285,6 +293,8 @@ void inspectPackage(InfoReport& report)
 
     if (view.headerBytes < PACKAGE_HEADER_SIZE || view.magic != PACKAGE_MAGIC)
         return;
+    if (auto finding = wordBoundFinding(view.fileType, view.maxBound))
+        report.problems.push_back(*finding);
     if (infoOptions.keyGiven)
         inspectPageHeader(report, file.data() + PACKAGE_HEADER_SIZE);
     else

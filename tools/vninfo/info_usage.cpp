@@ -4,7 +4,7 @@
 #include "info_options.h"
 #include "info_report.h"
 
-const ExitStatusRow infoExitStatuses[10] = {
+const ExitStatusRow infoExitStatuses[11] = {
     {INFO_FIT, "fit to send: every check passed"},
     {INFO_USAGE, "usage error"},
     {INFO_UNREADABLE, "cannot be read, or VNloader's loader refuses it"},
@@ -18,6 +18,7 @@ const ExitStatusRow infoExitStatuses[10] = {
      "part of the image would not be sent, or would land in another type's pages"},
     {INFO_HEX_CHECKSUM, "a HEX record's checksum is wrong or missing: the file is damaged"},
     {INFO_HEX_OVERLAP, "HEX data records write over earlier ones"},
+    {INFO_HEX_NO_END, "a HEX file has no end-of-file record: it may be cut or still being written"},
 };
 
 void writeInfoUsage(std::FILE* to)
