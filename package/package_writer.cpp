@@ -195,6 +195,19 @@ int writePackage(const ImageKind& kind, std::uint32_t bodyLength)
     return 1;
 }
 
+// The transfer of the package would refuse an image that leaves its
+// kind's pages: say so as it would, and write nothing.
+bool packageFitsItsPages(const ImageKind& kind, std::uint32_t bodyLength)
+{
+    const PagePlan plan = planPages(kind, true, bodyLength);
+    if (plan.verdict == PagePlanVerdict::DSP_TOO_LARGE)
+        consolePrint(DSP_OVER_ALLOTMENT_TEXT, static_cast<int>(plan.endPage));
+    else if (plan.verdict == PagePlanVerdict::OVER_ALLOTMENT)
+        consolePrint(IMAGE_OVER_ALLOTMENT_TEXT, static_cast<int>(plan.imagePages),
+                     static_cast<int>(pageAllotment(kind)));
+    return plan.verdict == PagePlanVerdict::FITS;
+}
+
 }  // namespace
 
 PackageWriteFn packageWrite = standardWrite;
@@ -213,6 +226,8 @@ int writeUpdatePackage(const PackageRequest& request)
     if (!loadSource(request, offset, length))
         return 0;
     const std::uint32_t bodyLength = buildBody(offset, length);
+    if (!packageFitsItsPages(*kind, bodyLength))
+        return 0;
     encipherBody(request, bodyLength);
     return writePackage(*kind, bodyLength);
 }

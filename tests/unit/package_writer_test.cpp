@@ -54,6 +54,11 @@ Bytes pattern(std::size_t length, unsigned seed = 1)
     return b;
 }
 
+Bytes text(const std::string& line)
+{
+    return Bytes(line.begin(), line.end());
+}
+
 std::uint32_t u32At(const Bytes& b, std::size_t at)
 {
     return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (std::uint32_t{b[at + 3]} << 24);
@@ -256,7 +261,7 @@ TEST_F(PackageWriterTest, RawInputsArePaddedToPagesAndEnciphered)
         {TYPE_JAVA, 0, true, 264},      {TYPE_LOGO, 0, true, 264},      {TYPE_HTML, 1, true, 264},
         {TYPE_HTML, 256, true, 264},    {TYPE_HTML, 257, true, 520},    {TYPE_HTML, 1024, true, 1032},
         {TYPE_HTML, 1025, true, 1288},  {TYPE_HTML, 1025, false, 1288}, {TYPE_LOGO, 3000, true, 3080},
-        {TYPE_HTML, 196352, false, 196360},
+        {TYPE_HTML, 400 * 256, false, 400 * 256 + 8},
     };
     for (const Case& c : cases) {
         const Kind& kind = kindOf(c.type);
@@ -348,11 +353,16 @@ TEST_F(PackageWriterTest, RefusedInputsWriteNothing)
         Bytes content;
         const char* message;  // after the start message; nullptr: the reader's own
     } cases[] = {
-        {TYPE_MAIN_HEX, "nodata.hex", {':', '0', '0', '0', '0', '0', '0', '0', '1', 'F', 'F', '\n'},
-         "No data to encrypt in: nodata.hex"},
+        {TYPE_MAIN_HEX, "nodata.hex", text(":00000001FF\n"), "No data to encrypt in: nodata.hex"},
         {TYPE_HTML, "big.htm", pattern(196353), "Image too large to encrypt: big.htm"},
         {TYPE_JAVA, "big.jar", pattern(196351), "Image too large to encrypt: big.jar"},
         {TYPE_HTML, "empty.htm", {}, nullptr},
+        // One page more than the kind owns; a DSP package of 100 pages is sent up to 1672.
+        {TYPE_JAVA, "over.jar", pattern(128 * 256 - 1), "Image size exceeds allotment. pages:129 allotment:128\n"},
+        {TYPE_LOGO, "over.bmp", pattern(16 * 256 - 1), "Image size exceeds allotment. pages:17 allotment:16\n"},
+        {TYPE_HTML, "over.htm", pattern(400 * 256 + 1), "Image size exceeds allotment. pages:401 allotment:400\n"},
+        {TYPE_DSP_HEX, "over.hex", text(":020000001234B8\n:02317F00567880\n:00000001FF\n"),
+         "DSP code size exceeds allotment. dspLastPage:1672\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.input);
@@ -493,7 +503,7 @@ TEST_F(PackageWriterTest, OpensslDeciphersWhatWasWritten)
     } cases[] = {
         {TYPE_JAVA, 1000, "secret", true},
         {TYPE_HTML, 100, "K", true},  // DES key 00 00 00 4B 00 00 00 00
-        {TYPE_LOGO, 5000, "longer than sixteen", true},
+        {TYPE_LOGO, 4000, "longer than sixteen", true},
         {TYPE_HTML, 5000, "\x7F\x80\xFF" "abc", false},
     };
     for (const Case& c : cases) {
