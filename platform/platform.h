@@ -88,9 +88,10 @@ void platformSetPendingError(int code);
 int platformSystemText(int code, char* buffer, std::size_t size);
 
 // Input files.
-// True when an open stream reads a regular file: not a directory, device
-// or pipe, which a loader must refuse as it refuses a file it cannot open.
-bool platformIsRegularFile(std::FILE* file);
+// Opens a regular file for reading in binary mode; nullptr when it does not
+// open or is a directory, device, FIFO or socket, which a loader refuses as
+// a file it cannot open. Never waits for a writer on a FIFO.
+std::FILE* platformOpenRegularFile(const char* path);
 
 // --- The update transfer's drain ---
 // Reads and drops every datagram already queued on the socket, without

@@ -269,10 +269,25 @@ int platformSystemText(int code, char* buffer, std::size_t size)
     return length < 0 ? -1 : length;
 }
 
-bool platformIsRegularFile(std::FILE* file)
+std::FILE* platformOpenRegularFile(const char* path)
 {
+    // Opening a FIFO waits for a writer and a device may act on its open:
+    // look first, open without waiting, then judge what was opened, which
+    // may have been swapped in between.
     struct stat status {};
-    return fstat(fileno(file), &status) == 0 && S_ISREG(status.st_mode);
+    if (stat(path, &status) != 0 || !S_ISREG(status.st_mode))
+        return nullptr;
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    const int flags = fcntl(fd, F_GETFL);
+    std::FILE* file = nullptr;
+    if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && flags >= 0 &&
+        fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0)
+        file = fdopen(fd, "rb");
+    if (file == nullptr)
+        close(fd);
+    return file;
 }
 
 int platformDrainSocket(PlatformSocket sock, PlatformEvent*)

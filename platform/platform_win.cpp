@@ -235,10 +235,16 @@ int platformSystemText(int code, char* buffer, std::size_t size)
     return result;
 }
 
-bool platformIsRegularFile(std::FILE* file)
+std::FILE* platformOpenRegularFile(const char* path)
 {
+    std::FILE* file = std::fopen(path, "rb");
     struct _stat64 status {};
-    return _fstat64(_fileno(file), &status) == 0 && (status.st_mode & _S_IFMT) == _S_IFREG;
+    if (file != nullptr &&
+        (_fstat64(_fileno(file), &status) != 0 || (status.st_mode & _S_IFMT) != _S_IFREG)) {
+        std::fclose(file);
+        return nullptr;
+    }
+    return file;
 }
 
 namespace {
