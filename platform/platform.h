@@ -105,6 +105,11 @@ int platformDrainSocket(PlatformSocket sock, PlatformEvent* event);
 // Creates path as a new, empty file open for binary writing; nullptr when
 // it cannot, also when the name already exists (nothing is touched then).
 std::FILE* platformCreateNewFile(const char* path);
+// Where a file written under path lands: path itself, or the end of its
+// chain of symbolic links (an existing file, or the name a dangling link
+// names). False when the chain loops or the result does not fit in size.
+// Windows: path itself.
+bool platformLinkTarget(const char* path, char* target, std::size_t size);
 // Whether the existing file at path may be opened for writing. A file
 // without any write permission (read-only) is refused even to the
 // superuser, as a user who made it read-only expects.

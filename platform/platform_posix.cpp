@@ -18,6 +18,7 @@
 #include <cstring>
 #include <ctime>
 #include <new>
+#include <string>
 #include <vector>
 
 namespace {
@@ -319,6 +320,33 @@ std::FILE* platformCreateNewFile(const char* path)
         unlink(path);
     }
     return file;
+}
+
+bool platformLinkTarget(const char* path, char* target, std::size_t size)
+{
+    std::string at = path;
+    // As many links as the system itself follows before it gives up.
+    for (int hops = 0; hops <= 40; ++hops) {
+        struct stat info {};
+        if (lstat(at.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+            if (at.size() >= size)
+                return false;
+            std::memcpy(target, at.c_str(), at.size() + 1);
+            return true;
+        }
+        std::vector<char> link(static_cast<std::size_t>(info.st_size) + 1);
+        const ssize_t got = readlink(at.c_str(), link.data(), link.size());
+        if (got < 0 || static_cast<std::size_t>(got) >= link.size())
+            return false;
+        std::string next(link.data(), static_cast<std::size_t>(got));
+        // A relative target is taken from the link's own folder.
+        const std::size_t slash = at.rfind('/');
+        if ((next.empty() || next[0] != '/') && slash != std::string::npos)
+            next = at.substr(0, slash + 1) + next;
+        at = next;
+    }
+    noteFailure(ELOOP);
+    return false;
 }
 
 bool platformFileWritable(const char* path)

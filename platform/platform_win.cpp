@@ -235,6 +235,17 @@ int platformSystemText(int code, char* buffer, std::size_t size)
     return result;
 }
 
+bool platformLinkTarget(const char* path, char* target, std::size_t size)
+{
+    // Links are rare on Windows and need rights to make: the name is taken
+    // as it is, and a link there is replaced by the package.
+    const std::size_t length = std::strlen(path);
+    if (length >= size)
+        return false;
+    std::memcpy(target, path, length + 1);
+    return true;
+}
+
 std::FILE* platformOpenRegularFile(const char* path)
 {
     std::FILE* file = std::fopen(path, "rb");
