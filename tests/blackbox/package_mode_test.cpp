@@ -27,15 +27,6 @@ void oldPackage(const std::string& output, mode_t mode)
     chmod(output.c_str(), mode);
 }
 
-// The output name links to store/v1.enc, an old package or nothing yet.
-void linkIntoStore(const std::string& output, bool oldOne)
-{
-    const fs::path store = fs::path(output).parent_path() / "store";
-    fs::create_directory(store);
-    if (oldOne)
-        oldPackage((store / "v1.enc").string(), 0640);
-    fs::create_symlink("store/v1.enc", output);
-}
 }  // namespace
 
 // As creating the package itself would: refused, and nothing changes.
@@ -65,26 +56,24 @@ TEST(PackageMode, ReplacedPackageKeepsItsPermissionBits)
     fs::remove_all(dir);
 }
 
-// A link as the package's name stays; the package replaces what it points
-// at (keeping its mode), or creates it when it points at nothing yet.
+// A link as the package's name stays; its target is replaced, keeping its
+// mode, or created when the link dangles.
 TEST(PackageMode, LinkAsOutputNameWritesItsTarget)
 {
     if (programsUnderWine())
         GTEST_SKIP() << "the Windows build takes the name as it is";
-    const mode_t mask = umask(0);
-    umask(mask);
-    for (bool oldOne : {true, false}) {
-        SCOPED_TRACE(oldOne ? "link to an old package" : "dangling link");
+    for (bool old : {true, false}) {
         std::string dir;
-        ProgramResult r = packageOver(oldOne ? +[](const std::string& o) { linkIntoStore(o, true); }
-                                             : +[](const std::string& o) { linkIntoStore(o, false); },
-                                      dir);
+        ProgramResult r = packageOver(old ? +[](const std::string& out) { fs::create_directory(out + ".d");
+                                                oldPackage(out + ".d/v1", 0640); fs::create_symlink("html.enc.d/v1", out); }
+                                          : +[](const std::string& out) { fs::create_directory(out + ".d");
+                                                fs::create_symlink("html.enc.d/v1", out); }, dir);
         EXPECT_EQ(r.output, "Reading in the html file to encrypt\n");
-        EXPECT_EQ(fs::read_symlink(dir + "/html.enc"), "store/v1.enc");
-        EXPECT_EQ(readFile(dir + "/store/v1.enc").size(), 12u + 264u);
-        EXPECT_EQ(fs::status(dir + "/store/v1.enc").permissions(),
-                  fs::perms(oldOne ? 0640 : 0666 & ~mask));
-        EXPECT_EQ(std::distance(fs::directory_iterator(dir + "/store"), fs::directory_iterator()), 1);
+        EXPECT_EQ(fs::read_symlink(dir + "/html.enc"), "html.enc.d/v1");
+        EXPECT_EQ(readFile(dir + "/html.enc.d/v1").size(), 12u + 264u);
+        EXPECT_EQ(fs::status(dir + "/html.enc.d/v1").permissions(),  // a new file's, as page.htm's
+                  old ? fs::perms(0640) : fs::status(dir + "/page.htm").permissions());
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir + "/html.enc.d"), fs::directory_iterator()), 1);
         fs::remove_all(dir);
     }
 }

@@ -54,11 +54,6 @@ Bytes pattern(std::size_t length, unsigned seed = 1)
     return b;
 }
 
-Bytes text(const std::string& line)
-{
-    return Bytes(line.begin(), line.end());
-}
-
 std::uint32_t u32At(const Bytes& b, std::size_t at)
 {
     return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (std::uint32_t{b[at + 3]} << 24);
@@ -347,13 +342,15 @@ TEST_F(PackageWriterTest, HexImagesAboveZeroAreTakenFromTheirLowerBound)
 
 TEST_F(PackageWriterTest, RefusedInputsWriteNothing)
 {
+    const std::string dspOver = ":020000001234B8\n:02317F00567880\n:00000001FF\n";  // words 0 to 12671
     struct Case {
         std::uint8_t type;
         const char* input;
         Bytes content;
         const char* message;  // after the start message; nullptr: the reader's own
     } cases[] = {
-        {TYPE_MAIN_HEX, "nodata.hex", text(":00000001FF\n"), "No data to encrypt in: nodata.hex"},
+        {TYPE_MAIN_HEX, "nodata.hex", {':', '0', '0', '0', '0', '0', '0', '0', '1', 'F', 'F', '\n'},
+         "No data to encrypt in: nodata.hex"},
         {TYPE_HTML, "big.htm", pattern(196353), "Image too large to encrypt: big.htm"},
         {TYPE_JAVA, "big.jar", pattern(196351), "Image too large to encrypt: big.jar"},
         {TYPE_HTML, "empty.htm", {}, nullptr},
@@ -361,7 +358,7 @@ TEST_F(PackageWriterTest, RefusedInputsWriteNothing)
         {TYPE_JAVA, "over.jar", pattern(128 * 256 - 1), "Image size exceeds allotment. pages:129 allotment:128\n"},
         {TYPE_LOGO, "over.bmp", pattern(16 * 256 - 1), "Image size exceeds allotment. pages:17 allotment:16\n"},
         {TYPE_HTML, "over.htm", pattern(400 * 256 + 1), "Image size exceeds allotment. pages:401 allotment:400\n"},
-        {TYPE_DSP_HEX, "over.hex", text(":020000001234B8\n:02317F00567880\n:00000001FF\n"),
+        {TYPE_DSP_HEX, "over.hex", Bytes(dspOver.begin(), dspOver.end()),
          "DSP code size exceeds allotment. dspLastPage:1672\n"},
     };
     for (const Case& c : cases) {
