@@ -12,9 +12,9 @@
 # VNloader is. Runs in a private network namespace with only loopback up.
 #
 # The responder and both clients run on one CPU (taskset; VN_BENCH_CPU, by
-# default the last one): each exchange then hands the CPU from one side to
-# the other instead of waking a sleeping core, which is what made single
-# runs of the same client differ two-fold. The clients take turns, the one
+# default the last one; a list such as 0-1 leaves them free): each exchange
+# then hands the CPU from one side to the other instead of waking a sleeping
+# core, which is what made single runs of the same client differ two-fold. The clients take turns, the one
 # that goes first changing every round, after three rounds not counted.
 #
 # Prints the minimum, median and quartiles of each client's wall time
@@ -112,7 +112,7 @@ awk -v l="$(spread "${loader_times[@]}")" -v m="$(spread "${minimal_times[@]}")"
     split(l, L, " ")
     split(m, M, " ")
     printf "a package of %d pages (a main HEX image) sent to a responder that only acknowledges\n", pages
-    printf "loopback in a private network namespace, responder and clients on CPU %d; %d runs each,\n", cpu, n
+    printf "loopback in a private network namespace, responder and clients on CPU %s; %d runs each,\n", cpu, n
     printf "wall time of the whole client process in ms: minimum, quartiles (first, median, third), maximum\n"
     printf "every run of both clients: %s\n", x
     printf "VNloader -f image.enc:            %8.2f  %8.2f %8.2f %8.2f  %8.2f\n", L[1] / 1000, L[2] / 1000, L[3] / 1000, L[4] / 1000, L[5] / 1000
