@@ -31,14 +31,6 @@ const ImageKind* imageKindOfLetter(char letter)
     return nullptr;
 }
 
-const ImageKind* imageKindAtPage(std::uint32_t page)
-{
-    for (const ImageKind& kind : imageKinds)
-        if (page >= kind.firstPage && page < kind.pageLimit)
-            return &kind;
-    return nullptr;
-}
-
 PagePlan planPages(const ImageKind& kind, bool packaged, std::uint32_t size)
 {
     if (kind.pageRule == PageRule::DSP_WORDS) {

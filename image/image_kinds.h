@@ -40,7 +40,7 @@ constexpr std::uint32_t pageAllotment(const ImageKind& kind)
 enum class PagePlanVerdict : std::uint8_t {
     FITS,
     NO_IMAGE,        // a package body shorter than its page header
-    DSP_TOO_LARGE,   // lastPage: dspLastPage
+    DSP_TOO_LARGE,   // endPage: dspLastPage
     OVER_ALLOTMENT,  // more pages than the kind owns: imagePages
 };
 
@@ -58,5 +58,3 @@ PagePlan planPages(const ImageKind& kind, bool packaged, std::uint32_t size);
 // nullptr for a code or letter of no kind.
 const ImageKind* imageKindOf(int fileType);
 const ImageKind* imageKindOfLetter(char letter);
-// The kind whose area holds the page, nullptr when none does.
-const ImageKind* imageKindAtPage(std::uint32_t page);

@@ -14,8 +14,7 @@ const ExitStatusRow infoExitStatuses[10] = {
     {INFO_REFUSED, "VNloader's transfer would refuse the image (unknown type, image over its "
                    "page allotment, no image data)"},
     {INFO_MISMATCH, "the contents disagree with the headers or the file type"},
-    {INFO_OUT_OF_RANGE,
-     "part of the image would not be sent, or would land in another type's pages"},
+    {INFO_OUT_OF_RANGE, "part of the image would not be sent"},
     {INFO_HEX_CHECKSUM, "a HEX record's checksum is wrong or missing: the file is damaged"},
     {INFO_HEX_OVERLAP, "HEX data records write over earlier ones"},
 };
