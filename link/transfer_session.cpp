@@ -53,31 +53,23 @@ bool TransferSession::planRange(const TransferSetup& setup)
     if (!loadedImageExtent(setup.fileType, packaged, setup.minAddress, setup.maxAddress, &extent))
         return end(SessionReason::NOTHING_TO_SEND, 0);
     base = extent.base;
-    const std::uint32_t size = extent.size;
     const ImageKind* kind = imageKindOf(setup.fileType);
     if (!kind)
         return end(SessionReason::UNKNOWN_TYPE, setup.fileType);
     finishType = kind->finishType;
     rangeFirst = kind->firstPage;
-    switch (kind->pageRule) {
-    case PageRule::DSP_WORDS: {
-        const std::uint32_t dspLastPage = size / PAGE_SIZE + kind->firstPage + 1;
-        if (dspLastPage > kind->pageLimit)
-            return end(SessionReason::DSP_TOO_LARGE, static_cast<int>(dspLastPage));
-        rangeEnd = static_cast<std::uint16_t>(dspLastPage);
-        return true;
+    const PagePlan pages = planPages(*kind, packaged, extent.size);
+    switch (pages.verdict) {
+    case PagePlanVerdict::FITS: break;
+    case PagePlanVerdict::NO_IMAGE: return end(SessionReason::NOTHING_TO_SEND, 0);
+    case PagePlanVerdict::DSP_TOO_LARGE:
+        return end(SessionReason::DSP_TOO_LARGE, static_cast<int>(pages.endPage));
+    case PagePlanVerdict::OVER_ALLOTMENT:
+        end(SessionReason::IMAGE_TOO_LARGE, static_cast<int>(pages.imagePages));
+        result.allotment = static_cast<int>(pageAllotment(*kind));
+        return false;
     }
-    case PageRule::COUNTED:
-        // The page header of a package travels in front of the first page.
-        if (packaged && size < PAGE_HEADER_SIZE)
-            return end(SessionReason::NOTHING_TO_SEND, 0);
-        rangeEnd = static_cast<std::uint16_t>(
-            kind->firstPage + pagesOf(packaged ? size - PAGE_HEADER_SIZE : size));
-        return true;
-    case PageRule::WHOLE_AREA:
-        rangeEnd = kind->pageLimit;
-        return true;
-    }
+    rangeEnd = static_cast<std::uint16_t>(pages.endPage);
     return true;
 }
 

@@ -79,6 +79,7 @@ enum class SessionReason : std::uint8_t {
     FINISH_REFUSED,     // another NACK to the finish packet; detail: its replyPage
     NOTHING_TO_SEND,    // the bounds describe no image; nothing was sent
     DSP_TOO_LARGE,      // detail: dspLastPage; nothing was sent
+    IMAGE_TOO_LARGE,    // more pages than its kind owns; detail: its pages; nothing was sent
     UNKNOWN_TYPE,       // fileType not 2 to 6; nothing was sent
 };
 
@@ -86,6 +87,7 @@ struct SessionOutcome {
     SessionReason reason;
     int detail;       // as noted at the reason; the NACK's replyPage for the three refusals
     bool atFinish;    // the verdict answered the finish packet
+    int allotment = 0;  // IMAGE_TOO_LARGE: the pages the image's kind owns
 };
 
 struct SessionCounters {

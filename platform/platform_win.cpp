@@ -241,10 +241,27 @@ int platformSystemText(int code, char* buffer, std::size_t size)
     return result;
 }
 
-bool platformIsRegularFile(std::FILE* file)
+bool platformLinkTarget(const char* path, char* target, std::size_t size)
 {
+    // Links are rare on Windows and need rights to make: the name is taken
+    // as it is, and a link there is replaced by the package.
+    const std::size_t length = std::strlen(path);
+    if (length >= size)
+        return false;
+    std::memcpy(target, path, length + 1);
+    return true;
+}
+
+std::FILE* platformOpenRegularFile(const char* path)
+{
+    std::FILE* file = std::fopen(path, "rb");
     struct _stat64 status {};
-    return _fstat64(_fileno(file), &status) == 0 && (status.st_mode & _S_IFMT) == _S_IFREG;
+    if (file != nullptr &&
+        (_fstat64(_fileno(file), &status) != 0 || (status.st_mode & _S_IFMT) != _S_IFREG)) {
+        std::fclose(file);
+        return nullptr;
+    }
+    return file;
 }
 
 namespace {

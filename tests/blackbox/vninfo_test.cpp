@@ -319,12 +319,11 @@ TEST_F(VNinfoTest, RawFilesAndMistakenTypes)
     // With the length prefix, but for html: 4096 bytes fill 16 pages.
     const Case cases[] = {
         {"L", 4094, 0, "pages                1555 to 1570 (16 pages)"},
-        {"L", 5000, 7, "the image fills 20 pages, but the logo range holds 16: the last 4"},
+        {"L", 5000, 5, "\"Image size exceeds allotment. pages:20 allotment:16\" (exit status 0)"},
         {"H", 400 * PAGE, 0, "pages                1027 to 1426 (400 pages)"},
-        {"H", 400 * PAGE + 1, 7, "the image fills 401 pages, but the html range holds 400"},
+        {"H", 400 * PAGE + 1, 5, "\"Image size exceeds allotment. pages:401 allotment:400\""},
         {"J", 128 * PAGE - 2, 0, "pages                1427 to 1554 (128 pages)"},
-        {"J", 128 * PAGE - 1, 7, "pages 1427 to 1555 run past the Java pages (1427 to 1554) into "
-                                 "the logo pages"},
+        {"J", 128 * PAGE - 1, 5, "\"Image size exceeds allotment. pages:129 allotment:128\""},
     };
     for (const Case& c : cases) {
         writeFile(*dir + "/raw.bin", Bytes(c.size, 0x42));

@@ -7,6 +7,7 @@
 #include "image/crc16.h"
 #include "image/image_buffer.h"
 #include "image/image_geometry.h"
+#include "image/input_file.h"
 #include "info_findings.h"
 #include "info_load.h"
 #include "info_options.h"
@@ -237,7 +238,7 @@ bool readFileBytes(const char* path, std::uint32_t limit, std::vector<std::uint8
                    std::uint64_t* fileLength)
 {
     bytes->clear();
-    std::FILE* file = std::fopen(path, "rb");
+    std::FILE* file = openInputFile(path);  // a FIFO must not hold the report up
     if (!file)
         return false;
     bytes->resize(limit);
