@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "image/crc16.h"
+#include "package/cbc.h"
 #include "hex_text.h"
 #include "programs.h"
 #include "usage_docs.h"
@@ -244,6 +245,13 @@ TEST_F(VNinfoTest, CorruptedBodies)
     EXPECT_EQ(r.status, 4) << r.output;
     EXPECT_TRUE(has(r.output, "[6] the body is 1545 bytes, not a page header and whole pages"))
         << r.output;
+
+    // A Java body of a sound page header alone: no image bytes to read.
+    Bytes bare = {'A', 5, 0, 0, 0, 0, 2, 0, 0, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0};
+    cbcRun(bare.data() + HEADER, 8, reinterpret_cast<const std::uint8_t*>(key.data()), 1);
+    resealPackage(bare);
+    r = infoOn(bare, {"-K", key});
+    EXPECT_EQ(r.status, 6) << r.output;
 }
 
 TEST_F(VNinfoTest, MainCpuHexWithGaps)

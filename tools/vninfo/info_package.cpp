@@ -119,6 +119,9 @@ void checkTypeAgainstImage(InfoReport& report, const std::vector<std::uint8_t>& 
     const PackageView& pkg = report.package;
     const PageHeaderView& view = report.pageHeader;
     const std::uint8_t* image = plain.data() + PAGE_HEADER_SIZE;
+    const auto imageLength = static_cast<std::uint32_t>(plain.size() - PAGE_HEADER_SIZE);
+    // Read within the image: a body may be a page header alone.
+    const ImageShape shape = imageShapeOf(image, imageLength, view.sourceLength);
     std::uint32_t expected = 0;
     switch (pkg.fileType) {
     case TYPE_MAIN_HEX: expected = pkg.maxBound - pkg.minBound; break;
@@ -140,7 +143,7 @@ void checkTypeAgainstImage(InfoReport& report, const std::vector<std::uint8_t>& 
                    static_cast<unsigned>(expected), static_cast<unsigned>(view.sourceLength));
     const std::uint32_t length = view.lengthFits ? view.sourceLengthFull : view.sourceLength;
     if (pkg.fileType == TYPE_LOGO || pkg.fileType == TYPE_JAVA) {
-        const std::uint32_t prefix = getU16(image);
+        const std::uint32_t prefix = shape.prefix;
         const std::uint32_t content = length >= 2 ? (length - 2) & 0xFFFFu : 0x10000u;
         if (prefix != content)
             addProblem(report, INFO_MISMATCH,
@@ -149,8 +152,8 @@ void checkTypeAgainstImage(InfoReport& report, const std::vector<std::uint8_t>& 
                        type, static_cast<unsigned>(content & 0xFFFFu), static_cast<unsigned>(prefix));
     }
     if (pkg.fileType == TYPE_DSP_HEX) {
-        const unsigned low = getU16(image);
-        const unsigned high = getU16(image + 2);
+        const unsigned low = shape.lowWord;
+        const unsigned high = shape.highWord;
         if (low != (pkg.minBound & 0xFFFFu) || high != (pkg.maxBound & 0xFFFFu))
             addProblem(report, INFO_MISMATCH,
                        "a DSP image starts with its word bounds 0x%04x and 0x%04x, but this one "
@@ -161,8 +164,7 @@ void checkTypeAgainstImage(InfoReport& report, const std::vector<std::uint8_t>& 
     // The checks above say in their own words what does not fit.
     if (report.problems.size() != earlier)
         return;
-    const auto imageLength = static_cast<std::uint32_t>(plain.size() - PAGE_HEADER_SIZE);
-    if (auto finding = shapeFinding(pkg.fileType, imageShapeOf(image, imageLength, view.sourceLength)))
+    if (auto finding = shapeFinding(pkg.fileType, shape))
         report.problems.push_back(*finding);
 }
 
