@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "image/image_kinds.h"
+
 void transferEndText(const SessionOutcome& outcome, const char* fileName, char* text,
                      std::size_t size)
 {
@@ -25,8 +27,10 @@ void transferEndText(const SessionOutcome& outcome, const char* fileName, char* 
         std::snprintf(text, size, "Nothing to send: %s holds no image data\n", fileName);
         return;
     case SessionReason::DSP_TOO_LARGE:
-        std::snprintf(text, size, "DSP code size exceeds allotment. dspLastPage:%d\n",
-                      outcome.detail);
+        std::snprintf(text, size, DSP_OVER_ALLOTMENT_TEXT, outcome.detail);
+        return;
+    case SessionReason::IMAGE_TOO_LARGE:
+        std::snprintf(text, size, IMAGE_OVER_ALLOTMENT_TEXT, outcome.detail, outcome.allotment);
         return;
     }
     std::snprintf(text, size, "%s", fixed);
@@ -41,7 +45,8 @@ int transferExitStatus(const SessionOutcome& outcome)
     case SessionReason::BAD_VERSION:
     case SessionReason::FINISH_UNANSWERED:
     case SessionReason::FINISH_REFUSED:
-    case SessionReason::DSP_TOO_LARGE: return 0;
+    case SessionReason::DSP_TOO_LARGE:
+    case SessionReason::IMAGE_TOO_LARGE: return 0;
     default: return 1;
     }
 }

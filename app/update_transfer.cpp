@@ -14,15 +14,20 @@
 #include "platform/platform.h"
 
 namespace {
-int receiveReplyWithin(const UpdateLink* link, std::uint8_t* buffer, int size, int timeoutMs)
+// *ready: as link->wait gave it. A quiet wait logs no time-out.
+int receiveReplyWithin(const UpdateLink* link, std::uint8_t* buffer, int size, int timeoutMs,
+                       bool quiet = false, int* ready = nullptr)
 {
-    int ready = link->wait(link->context, timeoutMs);
-    if (ready < 0) {
+    int waited = link->wait(link->context, timeoutMs);
+    if (ready)
+        *ready = waited;
+    if (waited < 0) {
         logMessage("WAIT_FAILED retransmitting packet\n");
         return 0;
     }
-    if (ready == 0) {
-        logMessage("recv timeout retransmitting packet\n");
+    if (waited == 0) {
+        if (!quiet)
+            logMessage("recv timeout retransmitting packet\n");
         return 0;
     }
     std::memset(buffer, 0, static_cast<std::size_t>(size));
@@ -139,13 +144,21 @@ TransferOutcome transferFile(const UpdateLink* link, int fileType)
             [[fallthrough]];
         case SessionAction::WAIT_ON: {
             // Each wait reads one datagram; after a dropped one the wait
-            // goes on for the rest of its time.
-            const int received = receiveReplyWithin(link, reply, PACKET_BUFFER_SIZE,
-                                                    remainingMs(link, waitStart));
-            if (received == 0)
-                session.noReply();
-            else
+            // goes on for the rest of its time. With an answer held only
+            // the wait's end (or its failure) ends it.
+            const bool held = session.answerHeld();
+            const int remaining = remainingMs(link, waitStart);
+            if (held && remaining == 0) {
+                session.noReply();  // the wait is over
+                break;
+            }
+            int ready = 0;
+            const int received = receiveReplyWithin(link, reply, PACKET_BUFFER_SIZE, remaining,
+                                                    held, &ready);
+            if (received != 0)
                 session.reply(reply, received);
+            else if (!held || ready <= 0)
+                session.noReply();
             break;
         }
         case SessionAction::DRAIN:

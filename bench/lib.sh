@@ -47,23 +47,51 @@ bench_key_hex=$(printf '%s' "$bench_key" | od -An -tx1 | tr -d ' \n' |
                 sed -E 's/^(..)(..)(..)(..)(..)(..)(..)(..)$/\4\3\2\1\8\7\6\5/')
 bench_iv=5A3C91E70B64D218
 
-# Writes image.enc, the largest package VNloader writes: 196352 source bytes
-# (app.jar, a 196350-byte Java file, and its 2-byte length prefix), 767
-# pages. The device, and VNsim, take Java only into pages 1427 to 1554, and a
-# main-CPU HEX file cannot reach past 0x20020 bytes, so the package is sent
-# as a main image (pages 0 to 766, within the main pages 0 to 1026) by
-# setting its header's type byte to 2; that byte is outside the body and its
-# CRC. Argument: the folder holding VNloader.
+# The largest image VNloader packages and sends: a main-CPU HEX image of
+# 0x20020 bytes (513 pages). A main HEX record may start at 0x20000 at the
+# latest and holds at most 32 bytes; every other type owns fewer pages (html
+# 400, Java 128, logo 16, DSP 99 in a package), and an image never leaves
+# its type's pages.
+largest_bytes=$((0x20020))
+largest_pages=513
+
+# Writes image.bin (random bytes) and image.hex, the same bytes as Intel HEX
+# from address 0: 32-byte records, an extended linear address record at
+# every 64 KiB.
+make_largest_hex() {
+    head -c "$largest_bytes" /dev/urandom > image.bin
+    od -An -v -tu1 -w32 image.bin | awk '
+        {
+            address = (NR - 1) * 32
+            if (address % 65536 == 0) {
+                high = int(address / 65536)
+                printf ":02000004%04X%02X\r\n", high, (256 - (6 + high) % 256) % 256
+            }
+            low = address % 65536
+            sum = NF + int(low / 256) + low % 256
+            line = sprintf(":%02X%04X00", NF, low)
+            for (i = 1; i <= NF; i++) {
+                line = line sprintf("%02X", $i)
+                sum += $i
+            }
+            printf "%s%02X\r\n", line, (256 - sum % 256) % 256
+        }
+        END { printf ":00000001FF\r\n" }' > image.hex
+}
+
+# Writes image.bin, image.hex and image.enc, the largest package VNloader
+# writes: image.hex packaged as main.enc. Argument: the folder holding
+# VNloader.
 make_largest_package() {
-    head -c 196350 /dev/urandom > app.jar
-    "$1/VNloader" -NE -T J -f app.jar -K "$bench_key" > package.out || true
-    if [[ $(stat -c %s java.enc 2>/dev/null || echo 0) -ne $((12 + 8 + 767 * 256)) ]]; then
+    make_largest_hex
+    rm -f main.enc
+    "$1/VNloader" -NE -T M -f image.hex -K "$bench_key" > package.out || true
+    if [[ $(stat -c %s main.enc 2>/dev/null || echo 0) -ne $((12 + 8 + largest_pages * 256)) ]]; then
         echo "VNloader wrote no package of the expected size:" >&2
         cat package.out >&2
         return 2
     fi
-    cp java.enc image.enc
-    printf '\002' | dd of=image.enc bs=1 seek=1 conv=notrunc status=none
+    cp main.enc image.enc
 }
 
 # Moves into a new scratch folder, removed on exit together with the

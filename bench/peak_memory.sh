@@ -41,12 +41,9 @@ fail() {
     exit 2
 }
 
-# Transfer: the largest package VNloader writes, 767 pages, sent as a main
-# image.
+# Transfer: the largest package VNloader writes; packaging: the main HEX
+# file it is made from (lib.sh).
 make_largest_package "$bin" || exit 2
-
-# Packaging: 196352 bytes of html, the largest source image (767 pages).
-head -c 196352 /dev/urandom > image.htm
 
 mkdir root
 chmod 777 root  # atftpd writes as nobody
@@ -77,15 +74,15 @@ for ((i = 0; i < runs; i++)); do
     cmp -s "root/run$i.enc" image.enc || fail "run $i: atftpd received another file"
     rm -f "root/run$i.enc"
 
-    rm -f html.enc
-    package_kb+=("$(peak_kb "$bin/VNloader" -NE -T H -f image.htm -EA -K "$bench_key")")
-    [[ $(stat -c %s html.enc 2>/dev/null || echo 0) -eq $((12 + 8 + 196352)) ]] ||
+    rm -f main.enc
+    package_kb+=("$(peak_kb "$bin/VNloader" -NE -T M -f image.hex -EA -K "$bench_key")")
+    [[ $(stat -c %s main.enc 2>/dev/null || echo 0) -eq $((12 + 8 + largest_pages * 256)) ]] ||
         fail "run $i: VNloader wrote no package of the expected size"
 
     rm -f image.des
     openssl_kb+=("$(peak_kb openssl enc -des-cbc -provider legacy -provider default -nopad \
-                        -K "$bench_key_hex" -iv "$bench_iv" -in image.htm -out image.des)")
-    [[ $(stat -c %s image.des 2>/dev/null || echo 0) -eq 196352 ]] ||
+                        -K "$bench_key_hex" -iv "$bench_iv" -in image.bin -out image.des)")
+    [[ $(stat -c %s image.des 2>/dev/null || echo 0) -eq "$largest_bytes" ]] ||
         fail "run $i: openssl wrote no output of the expected size: $(cat out.txt)"
 done
 
@@ -93,16 +90,17 @@ s=$(median "${send_kb[@]}")
 a=$(median "${atftp_kb[@]}")
 p=$(median "${package_kb[@]}")
 o=$(median "${openssl_kb[@]}")
-awk -v s="$s" -v a="$a" -v p="$p" -v o="$o" -v n="$runs" 'BEGIN {
+awk -v s="$s" -v a="$a" -v p="$p" -v o="$o" -v n="$runs" -v pages="$largest_pages" \
+    -v bytes="$largest_bytes" 'BEGIN {
     printf "peak resident memory (maximum RSS), median of %d runs\n", n
-    printf "transfer, 767-page package over loopback:\n"
+    printf "transfer, %d-page package over loopback:\n", pages
     printf "  VNloader -f image.enc (to VNsim):      %6d KiB\n", s
     printf "  atftp -p (to atftpd):                  %6d KiB\n", a
     printf "  ratio VNloader / atftp:                %6.2f\n", s / a
-    printf "packaging 196352 bytes:\n"
-    printf "  VNloader -NE -T H -EA -K:              %6d KiB\n", p
+    printf "packaging a main HEX image of %d bytes:\n", bytes
+    printf "  VNloader -NE -T M -EA -K:              %6d KiB\n", p
     printf "  openssl enc -des-cbc (same bytes):     %6d KiB\n", o
     printf "  ratio VNloader / openssl:              %6.2f\n", p / o
-    printf "| Peak memory, transfer of 767 pages (max RSS, median of %d) | %d KiB | atftp put: %d KiB | %.2f | — | — |\n", n, s, a, s / a
-    printf "| Peak memory, packaging 196352 bytes with -EA (max RSS, median of %d) | %d KiB | openssl enc: %d KiB | %.2f | — | — |\n", n, p, o, p / o
+    printf "| Peak memory, transfer of %d pages (max RSS, median of %d) | %d KiB | atftp put: %d KiB | %.2f | — | — |\n", pages, n, s, a, s / a
+    printf "| Peak memory, packaging a main HEX image of %d bytes with -EA (max RSS, median of %d) | %d KiB | openssl enc: %d KiB | %.2f | — | — |\n", bytes, n, p, o, p / o
 }'

@@ -37,12 +37,13 @@ void checkByteImage()
 void checkWordImage()
 {
     FUZZ_CHECK(nMinHexAddress <= nMaxHexAddress);
+    FUZZ_CHECK(nMaxHexAddress <= 0xFFFF);  // the header holds the bounds whole
     const std::uint64_t start = 2ull * nMinHexAddress;
     const std::uint64_t end = start + wordImageLength(nMinHexAddress, nMaxHexAddress);
     FUZZ_CHECK(end <= IMAGE_BUFFER_SIZE);
     const std::uint8_t* header = imageBuffer + start;
-    FUZZ_CHECK((header[0] | header[1] << 8) == (nMinHexAddress & 0xFFFF));
-    FUZZ_CHECK((header[2] | header[3] << 8) == (nMaxHexAddress & 0xFFFF));
+    FUZZ_CHECK(static_cast<std::uint32_t>(header[0] | header[1] << 8) == nMinHexAddress);
+    FUZZ_CHECK(static_cast<std::uint32_t>(header[2] | header[3] << 8) == nMaxHexAddress);
     FUZZ_CHECK(zeroOutside(static_cast<std::uint32_t>(start), static_cast<std::uint32_t>(end)));
 }
 }  // namespace

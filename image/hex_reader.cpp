@@ -15,6 +15,9 @@ namespace {
 
 constexpr std::uint32_t MAX_RECORD_LENGTH = 32;
 constexpr std::uint32_t MAIN_FIRST_OFFSET_LIMIT = 0x20000;
+constexpr std::uint32_t ADDRESS_BASE_LENGTH = 2;  // the data of a 02 or 04 record
+// The word image's header holds the word bounds in 16 bits.
+constexpr std::uint32_t DSP_WORD_LIMIT = 0xFFFF;
 
 struct HexRead {
     const char* fileName;
@@ -34,9 +37,6 @@ bool formatFault(const char* fileName)
 bool storeData(HexRead& read, const HexRecord& record, std::uint32_t address)
 {
     const std::uint32_t length = record.length;
-    if (record.dataBytes != length)
-        return formatFault(read.fileName);
-
     // 64 bits: with a linear base, a record's end and its word-mode offset
     // can pass 32. A record that ends there lies far beyond the buffer.
     std::uint64_t offset = read.wordMode ? 2ull * address : address;
@@ -51,6 +51,10 @@ bool storeData(HexRead& read, const HexRecord& record, std::uint32_t address)
         nMinHexAddress = address;
     ++read.dataRecords;
 
+    if (read.wordMode && end > DSP_WORD_LIMIT) {
+        consolePrint("DSP word address beyond 0xFFFF: %s", read.fileName);
+        return false;
+    }
     if (read.mainImage && offset > MAIN_FIRST_OFFSET_LIMIT) {
         consolePrint("Input file address out of bounds:0x%llx", static_cast<unsigned long long>(offset));
         return false;
@@ -68,7 +72,7 @@ bool storeData(HexRead& read, const HexRecord& record, std::uint32_t address)
 bool takeRecord(const HexRecord& record, void* context)
 {
     HexRead& read = *static_cast<HexRead*>(context);
-    if (!record.complete || record.length > MAX_RECORD_LENGTH)
+    if (!record.wellFormed || record.length > MAX_RECORD_LENGTH)
         return formatFault(read.fileName);
     const std::uint32_t address = record.address + read.addressBase;
 
@@ -77,6 +81,8 @@ bool takeRecord(const HexRecord& record, void* context)
         return storeData(read, record, address);
     case '2':
     case '4':
+        if (record.length != ADDRESS_BASE_LENGTH)
+            return formatFault(read.fileName);
         return hexAddressBase(record, read.wordMode, read.addressBase) || formatFault(read.fileName);
     default:
         return true;  // any other type, the end-of-file record included, is skipped

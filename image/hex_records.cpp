@@ -24,7 +24,7 @@ namespace {
 constexpr std::size_t LENGTH_POS = 1;
 constexpr std::size_t ADDRESS_POS = 3;
 constexpr std::size_t TYPE_POS = 7;
-constexpr std::size_t MIN_RECORD_CHARS = 9;  // mark, length, address and type
+constexpr std::uint32_t RECORD_FIXED_PAIRS = 5;  // length, address (2), type, checksum
 constexpr char DOS_END_OF_FILE = 0x1A;
 constexpr std::uint32_t LINEAR_BASE_UNIT = 0x10000;
 
@@ -32,40 +32,61 @@ enum LineRead { LINE_READ, LINE_END_OF_FILE, LINE_READ_ERROR };
 
 struct Line {
     char text[HEX_LINE_CAPACITY + 1];
-    std::size_t length;
+    std::size_t length;  // characters kept
+    bool restBlank;      // the characters past the kept ones are trailing blanks
 };
 
+// What may follow a record on its line: white space, and the end-of-file
+// marks that old DOS tools write.
+bool isTrailingBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == DOS_END_OF_FILE;
+}
+
+// Reads one whole line, so that what a long line holds past the kept
+// characters is never taken for a line of its own.
 LineRead readLine(std::FILE* file, Line& line)
 {
     line.length = 0;
+    line.restBlank = true;
+    bool read = false;
     int c;
-    while (line.length < HEX_LINE_CAPACITY && (c = std::fgetc(file)) != EOF) {
-        line.text[line.length++] = static_cast<char>(c);
+    while ((c = std::fgetc(file)) != EOF) {
+        read = true;
+        if (line.length < HEX_LINE_CAPACITY)
+            line.text[line.length++] = static_cast<char>(c);
+        else if (!isTrailingBlank(static_cast<char>(c)))
+            line.restBlank = false;
         if (c == '\n')
             break;
     }
     line.text[line.length] = '\0';
     if (std::ferror(file))
         return LINE_READ_ERROR;
-    return line.length != 0 ? LINE_READ : LINE_END_OF_FILE;
+    return read ? LINE_READ : LINE_END_OF_FILE;
 }
 
-// Old DOS tools end a file with end-of-file marks.
 bool isBlank(const Line& line)
 {
     for (std::size_t i = 0; i < line.length; ++i)
         if (!isHexSpace(line.text[i]) && line.text[i] != DOS_END_OF_FILE)
             return false;
-    return true;
+    return line.restBlank;
 }
 
-// Characters before the line end (CR and LF at its end).
-std::size_t contentLength(const Line& line)
+// Hex digits from position 1 to the record's end, trailing blanks after it.
+bool holdsOnlyItsRecord(const Line& line, std::uint32_t length)
 {
-    std::size_t length = line.length;
-    while (length > 0 && (line.text[length - 1] == '\r' || line.text[length - 1] == '\n'))
-        --length;
-    return length;
+    const std::size_t end = 1 + 2 * (RECORD_FIXED_PAIRS + length);
+    if (end > line.length)
+        return false;
+    for (std::size_t i = 1; i < end; ++i)
+        if (hexDigitValue(line.text[i]) < 0)
+            return false;
+    for (std::size_t i = end; i < line.length; ++i)
+        if (!isTrailingBlank(line.text[i]))
+            return false;
+    return line.restBlank;
 }
 
 // Positions past the line's end hold nothing, never leftovers of other lines.
@@ -88,11 +109,11 @@ void decode(const Line& line, unsigned lineNumber, HexRecord& record)
     record.text = line.text;
     record.textLength = line.length;
     record.mark = line.text[0];
-    record.length = 0;
+    const int length = pairAt(record, LENGTH_POS);
+    record.length = length < 0 ? 0 : static_cast<std::uint32_t>(length);
     record.address = 0;
-    record.complete = contentLength(line) >= MIN_RECORD_CHARS &&
-                      hexFieldValue(record, LENGTH_POS, 2, record.length) &&
-                      hexFieldValue(record, ADDRESS_POS, 4, record.address);
+    record.wellFormed = length >= 0 && holdsOnlyItsRecord(line, record.length) &&
+                        hexFieldValue(record, ADDRESS_POS, 4, record.address);
     record.typeDigit = charAt(record, TYPE_POS + 1);
     record.type = pairAt(record, TYPE_POS);
 
@@ -113,7 +134,7 @@ void decode(const Line& line, unsigned lineNumber, HexRecord& record)
     for (std::uint32_t i = 0; i < record.dataBytes; ++i)
         sum += record.data[i];
     record.checksumWanted = static_cast<std::uint8_t>(0x100u - (sum & 0xFFu));
-    record.checksumRight = record.complete && record.type >= 0 && record.checksumPresent &&
+    record.checksumRight = record.wellFormed && record.type >= 0 && record.checksumPresent &&
                            record.checksum == record.checksumWanted;
 }
 }  // namespace

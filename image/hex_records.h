@@ -1,6 +1,6 @@
-// Intel HEX records as the loader reads them: lines of at most 255
-// characters up to and including a line feed, fields at fixed positions
-// (mark 0, length 1-2, address 3-6, type 7-8, data from 9).
+// Intel HEX records as the loader reads them: lines up to and including a
+// line feed, of which the first 255 characters are kept, fields at fixed
+// positions (mark 0, length 1-2, address 3-6, type 7-8, data from 9).
 #pragma once
 
 #include <cstddef>
@@ -10,11 +10,13 @@ constexpr std::size_t HEX_LINE_CAPACITY = 255;
 constexpr std::size_t HEX_DATA_POS = 9;
 
 struct HexRecord {
-    unsigned lineNumber;      // from 1; a line over 255 characters counts as two
-    const char* text;         // the line as read, line end included, NUL after it
+    unsigned lineNumber;      // from 1
+    const char* text;         // the line's first 255 characters, NUL after them
     std::size_t textLength;
     char mark;                // position 0, ':' in a well-formed file
-    bool complete;            // 9 characters before the line end; length and address convert
+    // The line holds its record and nothing else: after the mark 5 + length
+    // pairs of hex digits, then only space, tab, CR, LF or 0x1A.
+    bool wellFormed;
     std::uint32_t length;     // positions 1-2
     std::uint32_t address;    // positions 3-6: the 16-bit offset, no base added
     char typeDigit;           // position 8: the loader goes by this digit alone

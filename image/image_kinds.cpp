@@ -1,5 +1,7 @@
 #include "image/image_kinds.h"
 
+#include "image/image_geometry.h"
+
 const ImageKind imageKinds[5] = {
     {'M', TYPE_MAIN_HEX, "main CPU HEX", "main-hex", "main.enc",
      "Reading in the Main CPU HEX file to encrypt\n", 0, 1027, PageRule::COUNTED, 9},
@@ -29,10 +31,24 @@ const ImageKind* imageKindOfLetter(char letter)
     return nullptr;
 }
 
-const ImageKind* imageKindAtPage(std::uint32_t page)
+PagePlan planPages(const ImageKind& kind, bool packaged, std::uint32_t size)
 {
-    for (const ImageKind& kind : imageKinds)
-        if (page >= kind.firstPage && page < kind.pageLimit)
-            return &kind;
-    return nullptr;
+    if (kind.pageRule == PageRule::DSP_WORDS) {
+        // No page header left out, no rounding up: one page more than S / 256.
+        const std::uint32_t dspLastPage = size / PAGE_SIZE + kind.firstPage + 1;
+        const bool fits = dspLastPage <= kind.pageLimit;
+        return {fits ? PagePlanVerdict::FITS : PagePlanVerdict::DSP_TOO_LARGE, dspLastPage,
+                dspLastPage - kind.firstPage};
+    }
+    // The page header of a package travels in front of the first page.
+    if (packaged && size < PAGE_HEADER_SIZE)
+        return {kind.pageRule == PageRule::COUNTED ? PagePlanVerdict::NO_IMAGE
+                                                   : PagePlanVerdict::FITS,
+                kind.pageLimit, 0};
+    const std::uint32_t pages = pagesOf(packaged ? size - PAGE_HEADER_SIZE : size);
+    if (pages > pageAllotment(kind))
+        return {PagePlanVerdict::OVER_ALLOTMENT, kind.firstPage + pages, pages};
+    const std::uint32_t end = kind.pageRule == PageRule::COUNTED ? kind.firstPage + pages
+                                                                 : kind.pageLimit;
+    return {PagePlanVerdict::FITS, end, pages};
 }

@@ -27,8 +27,34 @@ struct ImageKind {
 
 extern const ImageKind imageKinds[5];
 
+// The pages a kind owns, every one of them in its area.
+constexpr std::uint32_t pageAllotment(const ImageKind& kind)
+{
+    return static_cast<std::uint32_t>(kind.pageLimit - kind.firstPage);
+}
+
+// What the loader says of an image that would leave its kind's pages.
+#define IMAGE_OVER_ALLOTMENT_TEXT "Image size exceeds allotment. pages:%d allotment:%d\n"
+#define DSP_OVER_ALLOTMENT_TEXT "DSP code size exceeds allotment. dspLastPage:%d\n"
+
+enum class PagePlanVerdict : std::uint8_t {
+    FITS,
+    NO_IMAGE,        // a package body shorter than its page header
+    DSP_TOO_LARGE,   // endPage: dspLastPage
+    OVER_ALLOTMENT,  // more pages than the kind owns: imagePages
+};
+
+struct PagePlan {
+    PagePlanVerdict verdict;
+    std::uint32_t endPage;     // exclusive; dspLastPage for a DSP image
+    std::uint32_t imagePages;  // pages the image fills (a package's page header left out)
+};
+
+// The device pages an image of size bytes goes to (S: a package body with
+// its page header, a plain image as the transfer counts it). An image never
+// runs past its kind's pages.
+PagePlan planPages(const ImageKind& kind, bool packaged, std::uint32_t size);
+
 // nullptr for a code or letter of no kind.
 const ImageKind* imageKindOf(int fileType);
 const ImageKind* imageKindOfLetter(char letter);
-// The kind whose area holds the page, nullptr when none does.
-const ImageKind* imageKindAtPage(std::uint32_t page);

@@ -4,10 +4,5 @@
 
 std::FILE* openInputFile(const char* path)
 {
-    std::FILE* file = std::fopen(path, "rb");
-    if (file != nullptr && !platformIsRegularFile(file)) {
-        std::fclose(file);
-        return nullptr;
-    }
-    return file;
+    return platformOpenRegularFile(path);
 }

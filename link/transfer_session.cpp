@@ -53,31 +53,23 @@ bool TransferSession::planRange(const TransferSetup& setup)
     if (!loadedImageExtent(setup.fileType, packaged, setup.minAddress, setup.maxAddress, &extent))
         return end(SessionReason::NOTHING_TO_SEND, 0);
     base = extent.base;
-    const std::uint32_t size = extent.size;
     const ImageKind* kind = imageKindOf(setup.fileType);
     if (!kind)
         return end(SessionReason::UNKNOWN_TYPE, setup.fileType);
     finishType = kind->finishType;
     rangeFirst = kind->firstPage;
-    switch (kind->pageRule) {
-    case PageRule::DSP_WORDS: {
-        const std::uint32_t dspLastPage = size / PAGE_SIZE + kind->firstPage + 1;
-        if (dspLastPage > kind->pageLimit)
-            return end(SessionReason::DSP_TOO_LARGE, static_cast<int>(dspLastPage));
-        rangeEnd = static_cast<std::uint16_t>(dspLastPage);
-        return true;
+    const PagePlan pages = planPages(*kind, packaged, extent.size);
+    switch (pages.verdict) {
+    case PagePlanVerdict::FITS: break;
+    case PagePlanVerdict::NO_IMAGE: return end(SessionReason::NOTHING_TO_SEND, 0);
+    case PagePlanVerdict::DSP_TOO_LARGE:
+        return end(SessionReason::DSP_TOO_LARGE, static_cast<int>(pages.endPage));
+    case PagePlanVerdict::OVER_ALLOTMENT:
+        end(SessionReason::IMAGE_TOO_LARGE, static_cast<int>(pages.imagePages));
+        result.allotment = static_cast<int>(pageAllotment(*kind));
+        return false;
     }
-    case PageRule::COUNTED:
-        // The page header of a package travels in front of the first page.
-        if (packaged && size < PAGE_HEADER_SIZE)
-            return end(SessionReason::NOTHING_TO_SEND, 0);
-        rangeEnd = static_cast<std::uint16_t>(
-            kind->firstPage + pagesOf(packaged ? size - PAGE_HEADER_SIZE : size));
-        return true;
-    case PageRule::WHOLE_AREA:
-        rangeEnd = kind->pageLimit;
-        return true;
-    }
+    rangeEnd = static_cast<std::uint16_t>(pages.endPage);
     return true;
 }
 
@@ -116,6 +108,8 @@ void TransferSession::sendResult(bool sent)
         return;
     ++count.datagramsSent;
     ++count.sendsOfPacket;
+    if (!finishing && startPage == 0)
+        ++sendsOfPageZero;
     if (resending)
         ++count.resends;
     resending = false;
@@ -206,6 +200,16 @@ void TransferSession::judgeCodeUpdateReply(const std::uint8_t* datagram, int dat
 
 void TransferSession::judgeFinishReply(const std::uint8_t* datagram, int datagramLength)
 {
+    if (held) {
+        // Only a NACK can still overturn the held answer; the wait's end confirms it.
+        if (datagram == nullptr)
+            end(SessionReason::COMPLETED, 0);
+        else if (datagramLength != REPLY_LENGTH || readReply(datagram).replyCode != TFTP_NACK)
+            next = SessionAction::WAIT_ON;
+        else
+            refuseFinish(readReply(datagram));
+        return;
+    }
     if (datagram == nullptr || datagramLength != REPLY_LENGTH) {
         if (!resendFinish) {
             end(SessionReason::FINISH_UNANSWERED, datagramLength);
@@ -217,8 +221,7 @@ void TransferSession::judgeFinishReply(const std::uint8_t* datagram, int datagra
     }
     const ReplyFields answer = readReply(datagram);
     // A late ACK of a code-update packet: after a resend (or always, for a
-    // fleet) it is dropped. Page 0 is also the finish packet's own number,
-    // so an ACK 0 is always taken as the answer.
+    // fleet) it is dropped.
     const bool lateAck = answer.replyCode == TFTP_ACK && answer.replyPage != 0 &&
                          isStartPage(answer.replyPage);
     if (lateAck && (behind || replyPolicy == ReplyPolicy::DROP_STALE)) {
@@ -226,11 +229,25 @@ void TransferSession::judgeFinishReply(const std::uint8_t* datagram, int datagra
         next = SessionAction::WAIT_ON;
         return;
     }
-    // Any other NACK refuses the finish packet; any other answer completes.
-    SessionReason verdict = SessionReason::COMPLETED;
-    if (answer.replyCode == TFTP_NACK && !refusalEndsRun(answer.nackReason, &verdict))
-        verdict = SessionReason::FINISH_REFUSED;
-    end(verdict, verdict == SessionReason::COMPLETED ? 0 : answer.replyPage);
+    // Page 0 is also the finish packet's own number: once packet 0 went out
+    // twice, its ACK may be a late copy that hides the device's NACK.
+    if (answer.replyCode == TFTP_ACK && answer.replyPage == 0 && sendsOfPageZero > 1) {
+        held = true;
+        tell(SessionEventKind::STALE_ACK, 0);
+        next = SessionAction::WAIT_ON;
+        return;
+    }
+    if (answer.replyCode == TFTP_NACK)
+        refuseFinish(answer);
+    else
+        end(SessionReason::COMPLETED, 0);  // any other answer completes
+}
+
+void TransferSession::refuseFinish(const ReplyFields& answer)
+{
+    SessionReason verdict = SessionReason::FINISH_REFUSED;
+    refusalEndsRun(answer.nackReason, &verdict);
+    end(verdict, answer.replyPage);
 }
 
 // A start page of one of this session's code-update packets.

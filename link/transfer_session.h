@@ -57,6 +57,7 @@ enum class SessionEventKind : std::uint8_t {
     WRONG_ACK,       // an ACK for another packet: wanted page, replyPage
     ACKNOWLEDGED,    // the packet outstanding was acknowledged: startPage, pageCount
     STALE_ACK,       // an earlier packet's ACK, dropped: replyPage
+                     // (0 at the finish: held, see answerHeld())
 };
 
 struct SessionEvent {
@@ -78,6 +79,7 @@ enum class SessionReason : std::uint8_t {
     FINISH_REFUSED,     // another NACK to the finish packet; detail: its replyPage
     NOTHING_TO_SEND,    // the bounds describe no image; nothing was sent
     DSP_TOO_LARGE,      // detail: dspLastPage; nothing was sent
+    IMAGE_TOO_LARGE,    // more pages than its kind owns; detail: its pages; nothing was sent
     UNKNOWN_TYPE,       // fileType not 2 to 6; nothing was sent
 };
 
@@ -85,6 +87,7 @@ struct SessionOutcome {
     SessionReason reason;
     int detail;       // as noted at the reason; the NACK's replyPage for the three refusals
     bool atFinish;    // the verdict answered the finish packet
+    int allotment = 0;  // IMAGE_TOO_LARGE: the pages the image's kind owns
 };
 
 struct SessionCounters {
@@ -114,6 +117,9 @@ public:
     std::uint16_t firstPage() const { return rangeFirst; }
     std::uint16_t endPage() const { return rangeEnd; }
     bool finishSent() const { return finishing; }
+    // A late ACK 0 was taken for the finish's answer, should no NACK follow
+    // before the current wait ends: the wait's end is no time-out.
+    bool answerHeld() const { return held; }
 
 private:
     bool planRange(const TransferSetup& setup);
@@ -121,6 +127,7 @@ private:
     void prepareFinish();
     void judgeCodeUpdateReply(const std::uint8_t* datagram, int datagramLength);
     void judgeFinishReply(const std::uint8_t* datagram, int datagramLength);
+    void refuseFinish(const ReplyFields& answer);
     bool isStartPage(std::uint16_t page) const;
     void resendSame();
     bool end(SessionReason reason, int detail);  // false, for the callers' convenience
@@ -148,6 +155,8 @@ private:
     bool behind = false;     // a packet was resent or an earlier packet's ACK met
     bool finishing = false;  // the finish packet has gone out
     bool resending = false;  // the datagram to send is a resend
+    bool held = false;       // see answerHeld()
+    std::uint32_t sendsOfPageZero = 0;
 
     SessionAction next = SessionAction::DONE;
     SessionOutcome result{SessionReason::RUNNING, 0, false};

@@ -24,6 +24,8 @@ namespace {
 
 // Leftover temporaries of earlier runs that were cut off are passed over.
 constexpr int TEMP_NAME_TRIES = 1000;
+// Room for the path a link of the output name leads to.
+constexpr std::size_t PATH_TEXT_SIZE = 4096;
 
 std::size_t standardWrite(const void* data, std::size_t size, std::size_t count, std::FILE* file)
 {
@@ -165,13 +167,17 @@ std::FILE* createTemporary(const char* outputName, char* tempName, std::size_t s
 
 // Writes beside the output and renames onto it only when everything is on
 // disk, so a failed run never leaves a cut package nor loses the old one.
+// An output name that is a symbolic link keeps it: the link's target is
+// written, as a plain create would write through the link.
 int writePackage(const ImageKind& kind, std::uint32_t bodyLength)
 {
     fs::perms keep = fs::perms::unknown;
-    char tempName[48];
+    char target[PATH_TEXT_SIZE];
+    char tempName[PATH_TEXT_SIZE + 16];
     std::FILE* file = nullptr;
-    if (outputReplaceable(kind.outputName, keep))
-        file = createTemporary(kind.outputName, tempName, sizeof tempName);
+    if (platformLinkTarget(kind.outputName, target, sizeof target) &&
+        outputReplaceable(target, keep))
+        file = createTemporary(target, tempName, sizeof tempName);
     if (file == nullptr) {
         consolePrint("Could not open: %s", kind.outputName);
         return 0;
@@ -184,7 +190,7 @@ int writePackage(const ImageKind& kind, std::uint32_t bodyLength)
         written = !error;
     }
     if (written) {
-        fs::rename(tempName, kind.outputName, error);
+        fs::rename(tempName, target, error);
         written = !error;
     }
     if (!written) {
@@ -193,6 +199,19 @@ int writePackage(const ImageKind& kind, std::uint32_t bodyLength)
         return 0;
     }
     return 1;
+}
+
+// The transfer of the package would refuse an image that leaves its
+// kind's pages: say so as it would, and write nothing.
+bool packageFitsItsPages(const ImageKind& kind, std::uint32_t bodyLength)
+{
+    const PagePlan plan = planPages(kind, true, bodyLength);
+    if (plan.verdict == PagePlanVerdict::DSP_TOO_LARGE)
+        consolePrint(DSP_OVER_ALLOTMENT_TEXT, static_cast<int>(plan.endPage));
+    else if (plan.verdict == PagePlanVerdict::OVER_ALLOTMENT)
+        consolePrint(IMAGE_OVER_ALLOTMENT_TEXT, static_cast<int>(plan.imagePages),
+                     static_cast<int>(pageAllotment(kind)));
+    return plan.verdict == PagePlanVerdict::FITS;
 }
 
 }  // namespace
@@ -213,6 +232,8 @@ int writeUpdatePackage(const PackageRequest& request)
     if (!loadSource(request, offset, length))
         return 0;
     const std::uint32_t bodyLength = buildBody(offset, length);
+    if (!packageFitsItsPages(*kind, bodyLength))
+        return 0;
     encipherBody(request, bodyLength);
     return writePackage(*kind, bodyLength);
 }

@@ -49,8 +49,8 @@ void platformSetReceiveBuffer(PlatformSocket sock, int bytes);
 // Port the socket is bound to (host order), 0 when unknown.
 std::uint16_t platformLocalPort(PlatformSocket sock);
 
-// Stop Windows from turning an ICMP "port unreachable" into a failed
-// receive on a UDP socket. No-op elsewhere.
+// Stop Windows from turning an ICMP "port unreachable" or "TTL expired"
+// into a failed receive on a UDP socket. No-op elsewhere.
 void platformIgnoreConnReset(PlatformSocket sock);
 
 // Auto-reset event, initially not signalled.
@@ -88,9 +88,10 @@ void platformSetPendingError(int code);
 int platformSystemText(int code, char* buffer, std::size_t size);
 
 // Input files.
-// True when an open stream reads a regular file: not a directory, device
-// or pipe, which a loader must refuse as it refuses a file it cannot open.
-bool platformIsRegularFile(std::FILE* file);
+// Opens a regular file for reading in binary mode; nullptr when it does not
+// open or is a directory, device, FIFO or socket, which a loader refuses as
+// a file it cannot open. Never waits for a writer on a FIFO.
+std::FILE* platformOpenRegularFile(const char* path);
 
 // --- The update transfer's drain ---
 // Reads and drops every datagram already queued on the socket, without
@@ -104,6 +105,11 @@ int platformDrainSocket(PlatformSocket sock, PlatformEvent* event);
 // Creates path as a new, empty file open for binary writing; nullptr when
 // it cannot, also when the name already exists (nothing is touched then).
 std::FILE* platformCreateNewFile(const char* path);
+// Where a file written under path lands: path itself, or the end of its
+// chain of symbolic links (an existing file, or the name a dangling link
+// names). False when the chain loops or the result does not fit in size.
+// Windows: path itself.
+bool platformLinkTarget(const char* path, char* target, std::size_t size);
 // Whether the existing file at path may be opened for writing. A file
 // without any write permission (read-only) is refused even to the
 // superuser, as a user who made it read-only expects.

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <ctime>
 #include <new>
+#include <string>
 #include <vector>
 
 namespace {
@@ -269,10 +270,25 @@ int platformSystemText(int code, char* buffer, std::size_t size)
     return length < 0 ? -1 : length;
 }
 
-bool platformIsRegularFile(std::FILE* file)
+std::FILE* platformOpenRegularFile(const char* path)
 {
+    // Opening a FIFO waits for a writer and a device may act on its open:
+    // look first, open without waiting, then judge what was opened, which
+    // may have been swapped in between.
     struct stat status {};
-    return fstat(fileno(file), &status) == 0 && S_ISREG(status.st_mode);
+    if (stat(path, &status) != 0 || !S_ISREG(status.st_mode))
+        return nullptr;
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    const int flags = fcntl(fd, F_GETFL);
+    std::FILE* file = nullptr;
+    if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && flags >= 0 &&
+        fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0)
+        file = fdopen(fd, "rb");
+    if (file == nullptr)
+        close(fd);
+    return file;
 }
 
 int platformDrainSocket(PlatformSocket sock, PlatformEvent*)
@@ -304,6 +320,33 @@ std::FILE* platformCreateNewFile(const char* path)
         unlink(path);
     }
     return file;
+}
+
+bool platformLinkTarget(const char* path, char* target, std::size_t size)
+{
+    std::string at = path;
+    // As many links as the system itself follows before it gives up.
+    for (int hops = 0; hops <= 40; ++hops) {
+        struct stat info {};
+        if (lstat(at.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+            if (at.size() >= size)
+                return false;
+            std::memcpy(target, at.c_str(), at.size() + 1);
+            return true;
+        }
+        std::vector<char> link(static_cast<std::size_t>(info.st_size) + 1);
+        const ssize_t got = readlink(at.c_str(), link.data(), link.size());
+        if (got < 0 || static_cast<std::size_t>(got) >= link.size())
+            return false;
+        std::string next(link.data(), static_cast<std::size_t>(got));
+        // A relative target is taken from the link's own folder.
+        const std::size_t slash = at.rfind('/');
+        if ((next.empty() || next[0] != '/') && slash != std::string::npos)
+            next = at.substr(0, slash + 1) + next;
+        at = next;
+    }
+    noteFailure(ELOOP);
+    return false;
 }
 
 bool platformFileWritable(const char* path)

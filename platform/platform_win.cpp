@@ -20,6 +20,9 @@
 #ifndef SIO_UDP_CONNRESET
 #define SIO_UDP_CONNRESET _WSAIOW(IOC_VENDOR, 12)
 #endif
+#ifndef SIO_UDP_NETRESET
+#define SIO_UDP_NETRESET _WSAIOW(IOC_VENDOR, 15)
+#endif
 
 namespace {
 sockaddr_in toSockaddr(std::uint32_t ip, std::uint16_t port)
@@ -112,10 +115,13 @@ std::uint16_t platformLocalPort(PlatformSocket sock)
 
 void platformIgnoreConnReset(PlatformSocket sock)
 {
-    BOOL report = FALSE;
-    DWORD returned = 0;
-    WSAIoctl(static_cast<SOCKET>(sock), SIO_UDP_CONNRESET, &report, sizeof report, nullptr, 0,
-             &returned, nullptr, nullptr);
+    // Neither an ICMP "port unreachable" nor a "TTL expired" may fail a receive.
+    for (DWORD code : {static_cast<DWORD>(SIO_UDP_CONNRESET), static_cast<DWORD>(SIO_UDP_NETRESET)}) {
+        BOOL report = FALSE;
+        DWORD returned = 0;
+        WSAIoctl(static_cast<SOCKET>(sock), code, &report, sizeof report, nullptr, 0, &returned,
+                 nullptr, nullptr);
+    }
 }
 
 PlatformEvent* platformCreateEvent()
@@ -235,44 +241,71 @@ int platformSystemText(int code, char* buffer, std::size_t size)
     return result;
 }
 
-bool platformIsRegularFile(std::FILE* file)
+bool platformLinkTarget(const char* path, char* target, std::size_t size)
 {
+    // Links are rare on Windows and need rights to make: the name is taken
+    // as it is, and a link there is replaced by the package.
+    const std::size_t length = std::strlen(path);
+    if (length >= size)
+        return false;
+    std::memcpy(target, path, length + 1);
+    return true;
+}
+
+std::FILE* platformOpenRegularFile(const char* path)
+{
+    std::FILE* file = std::fopen(path, "rb");
     struct _stat64 status {};
-    return _fstat64(_fileno(file), &status) == 0 && (status.st_mode & _S_IFMT) == _S_IFREG;
+    if (file != nullptr &&
+        (_fstat64(_fileno(file), &status) != 0 || (status.st_mode & _S_IFMT) != _S_IFREG)) {
+        std::fclose(file);
+        return nullptr;
+    }
+    return file;
 }
 
 namespace {
-bool datagramQueued(SOCKET s)
+// Drops every datagram queued now, empty ones included (FIONREAD counts an
+// empty datagram as 0 bytes, so only a receive can tell it is there).
+int dropQueued(SOCKET s)
 {
-    u_long queued = 0;
-    return ioctlsocket(s, FIONREAD, &queued) == 0 && queued > 0;
+    char scrap[2048];
+    int dropped = 0;
+    for (;;) {
+        sockaddr_in sa{};
+        int saLength = sizeof sa;
+        // An over-long datagram fails with WSAEMSGSIZE but leaves the queue.
+        if (recvfrom(s, scrap, sizeof scrap, 0, reinterpret_cast<sockaddr*>(&sa), &saLength) ==
+                SOCKET_ERROR &&
+            WSAGetLastError() != WSAEMSGSIZE)
+            return dropped;  // WSAEWOULDBLOCK: nothing left
+        ++dropped;
+    }
 }
 }  // namespace
 
 int platformDrainSocket(PlatformSocket sock, PlatformEvent* event)
 {
     const SOCKET s = static_cast<SOCKET>(sock);
-    char scrap[2048];
-    int dropped = 0;
-    // A receive re-arms FD_READ while data is left, so the event may be set
-    // for datagrams this loop has already taken: reset it once the queue is
-    // empty, and look again in case one came in between.
+    // A socket under WSAEventSelect is non-blocking already and cannot be
+    // set back; any other is put back to blocking afterwards.
+    u_long nonBlocking = 1;
+    ioctlsocket(s, FIONBIO, &nonBlocking);
+    int dropped = dropQueued(s);
+    if (event == nullptr) {
+        nonBlocking = 0;
+        ioctlsocket(s, FIONBIO, &nonBlocking);
+        return dropped;
+    }
+    // Each receive re-arms FD_READ while data is left, so the event may be set
+    // for datagrams already taken: reset it with the queue empty, then look
+    // once more for one that came in between (its FD_READ may be the one reset).
     for (int round = 0; round < 64; ++round) {
-        while (datagramQueued(s)) {
-            sockaddr_in sa{};
-            int saLength = sizeof sa;
-            // An over-long datagram fails with WSAEMSGSIZE but leaves the queue.
-            if (recvfrom(s, scrap, sizeof scrap, 0, reinterpret_cast<sockaddr*>(&sa), &saLength) ==
-                    SOCKET_ERROR &&
-                WSAGetLastError() != WSAEMSGSIZE)
-                return dropped;
-            ++dropped;
-        }
-        if (event == nullptr)
-            return dropped;
         ResetEvent(event->handle);
-        if (!datagramQueued(s))
+        const int more = dropQueued(s);
+        if (more == 0)
             return dropped;
+        dropped += more;
     }
     SetEvent(event->handle);  // still arriving: let the next wait see them
     return dropped;

@@ -26,6 +26,7 @@ void oldPackage(const std::string& output, mode_t mode)
     writeFile(output, randomBytes(300, 7));
     chmod(output.c_str(), mode);
 }
+
 }  // namespace
 
 // As creating the package itself would: refused, and nothing changes.
@@ -53,4 +54,26 @@ TEST(PackageMode, ReplacedPackageKeepsItsPermissionBits)
     EXPECT_EQ(fs::status(dir + "/html.enc").permissions(), fs::perms(0604));
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
     fs::remove_all(dir);
+}
+
+// A link as the package's name stays; its target is replaced, keeping its
+// mode, or created when the link dangles.
+TEST(PackageMode, LinkAsOutputNameWritesItsTarget)
+{
+    if (programsUnderWine())
+        GTEST_SKIP() << "the Windows build takes the name as it is";
+    for (bool old : {true, false}) {
+        std::string dir;
+        ProgramResult r = packageOver(old ? +[](const std::string& out) { fs::create_directory(out + ".d");
+                                                oldPackage(out + ".d/v1", 0640); fs::create_symlink("html.enc.d/v1", out); }
+                                          : +[](const std::string& out) { fs::create_directory(out + ".d");
+                                                fs::create_symlink("html.enc.d/v1", out); }, dir);
+        EXPECT_EQ(r.output, "Reading in the html file to encrypt\n");
+        EXPECT_EQ(fs::read_symlink(dir + "/html.enc"), "html.enc.d/v1");
+        EXPECT_EQ(readFile(dir + "/html.enc.d/v1").size(), 12u + 264u);
+        EXPECT_EQ(fs::status(dir + "/html.enc.d/v1").permissions(),  // a new file's, as page.htm's
+                  old ? fs::perms(0640) : fs::status(dir + "/page.htm").permissions());
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir + "/html.enc.d"), fs::directory_iterator()), 1);
+        fs::remove_all(dir);
+    }
 }

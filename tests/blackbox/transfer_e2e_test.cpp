@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstdio>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
@@ -389,15 +390,15 @@ TEST(TransferEndToEnd, LoaderCopesWithTheDevicesFaults)
          {"--dup-at", "1427", "--nack-at", "finish:6"}, password, 0,
          {"Received ACK from wrong packet. Wanted packet 1431, got packet 1427\n",
           "Received bad CRC, exiting\n"},
-         resend1431, 0, true},
+         resend1431, 1, false},
         {"bad CRC at the finish", {"--nack-at", "finish:6"}, password, 0,
-         {"Sending Code Update pages 1435 to 1438\nReceived bad CRC, exiting\n"}, "", 0, true},
+         {"Sending Code Update pages 1435 to 1438\nReceived bad CRC, exiting\n"}, "", 1, false},
         // A refused finish packet is a failed update, whatever the reason.
         {"wrong password at the finish", {"--nack-at", "finish:4"}, password, 255,
-         {"Sending Code Update pages 1435 to 1438\nYou entered the wrong Set Password\n"}, "", 0,
-         true},
+         {"Sending Code Update pages 1435 to 1438\nYou entered the wrong Set Password\n"}, "", 1,
+         false},
         {"plain refusal of the finish", {"--nack-at", "finish:5"}, password, 0,
-         {"Sending Code Update pages 1435 to 1438\nReceived a NACK from packet 0\n"}, "", 0, true},
+         {"Sending Code Update pages 1435 to 1438\nReceived a NACK from packet 0\n"}, "", 1, false},
     };
     std::string dir = writeFirmware(java);
     for (const Case& c : cases) {
@@ -418,6 +419,29 @@ TEST(TransferEndToEnd, LoaderCopesWithTheDevicesFaults)
         }
         EXPECT_EQ(t.sim.status, c.simStatus) << t.sim.output;
         EXPECT_EQ(t.received, c.imageWritten ? java.plainReceived : Bytes()) << t.sim.output;
+    }
+}
+
+// Packet 0's first answer comes only just before the finish packet's, after
+// its resend was answered: that late ACK must not stand for the verdict.
+TEST(TransferEndToEnd, LateAckOfPacketZeroDoesNotHideTheFinishVerdict)
+{
+    const Bytes image = randomBytes(600, 16);
+    const std::string dir = makeTempDir();
+    writeTextFile(dir + "/small.hex", mainHex(image));
+    for (bool refused : {true, false}) {
+        std::vector<std::string> simArgs{"--late-at", "0"};
+        if (refused)
+            simArgs.insert(simArgs.end(), {"--nack-at", "finish:6"});
+        Transfer t = runTransfer(dir, {"-P", password, "-NE", "-T", "M", "-f", "small.hex"}, simArgs);
+        const std::string said = withoutDebugLines(t.loader.output);
+        const std::string end = refused ? "Received bad CRC, exiting\n"
+                                        : "pages 0 to 2\nFile Transfered\n" + powerWarning;
+        EXPECT_EQ(t.loader.status, refused ? 0 : 1) << said;
+        EXPECT_EQ(occurrences(said, "recv timeout"), 1) << said;  // none at the finish
+        EXPECT_EQ(said.substr(said.size() - std::min(said.size(), end.size())), end) << said;
+        EXPECT_EQ(t.sim.status, refused ? 1 : 0) << t.sim.output;
+        EXPECT_EQ(t.received, refused ? Bytes() : padded(image, 3)) << t.sim.output;
     }
 }
 
@@ -483,40 +507,85 @@ TEST(TransferEndToEnd, SoakUnderQuickFaults)
     }
 }
 
-// A directory is no input: the loaders refuse it as a file they cannot
-// open, in package mode and before a transfer sends anything.
-TEST(TransferEndToEnd, DirectoryAsInputIsRefused)
+// An input VNloader refuses before anything is sent or written.
+struct RefusalCase {
+    std::vector<std::string> args;
+    bool transfer;
+    std::string says;
+    int status = 1;
+};
+
+void expectRefused(const std::string& dir, const RefusalCase& c)
 {
-    struct Case {
-        std::vector<std::string> args;
-        bool transfer;
-        std::string says;
-    };
-    const Case cases[] = {
+    SCOPED_TRACE(c.args[c.args.size() - (c.transfer ? 1 : 3)] + (c.transfer ? " sent" : " packaged"));
+    ProgramResult loader;
+    if (c.transfer) {
+        Transfer t = runTransfer(dir, c.args, {"--idle-ms", "1000"});
+        loader = t.loader;
+        EXPECT_EQ(t.sim.output.find("code update"), std::string::npos) << t.sim.output;
+        EXPECT_TRUE(t.received.empty());
+    } else {
+        loader = runProgram("VNloader", c.args, startupMs(), dir);
+        for (const auto& entry : std::filesystem::directory_iterator(dir))
+            EXPECT_NE(entry.path().extension(), ".enc");
+    }
+    EXPECT_EQ(loader.status, c.status) << loader.output;
+    EXPECT_NE(withoutDebugLines(loader.output).find(c.says), std::string::npos) << loader.output;
+    EXPECT_EQ(loader.output.find(c.status == 1 ? "Sending" : "Sending Code"), std::string::npos);
+}
+
+// A directory is no input: the loaders refuse it as a file they cannot
+// open, in package mode and before a transfer sends anything. So are two
+// HEX files joined without a line end, and DSP words past 0xFFFF.
+TEST(TransferEndToEnd, UnusableInputIsRefusedBeforeAnythingIsSent)
+{
+    const RefusalCase cases[] = {
         {{"-NE", "-T", "J", "-f", "folder", "-K", key}, false,
          "Reading in the Java file to encrypt\nCould not open: folder"},
         {{"-NE", "-T", "M", "-f", "folder", "-K", key}, false, "Could not open: folder"},
         {{"-P", password, "-f", "folder"}, true, "Could not open: folder"},
         {{"-P", password, "-NE", "-T", "L", "-f", "folder"}, true, "Could not open: folder"},
         {{"-P", password, "-NE", "-T", "M", "-f", "folder"}, true, "Could not open: folder"},
+        {{"-NE", "-T", "M", "-f", "joined.hex", "-K", key}, false, "Input file not Intel Hex format:joined.hex"},
+        {{"-P", password, "-NE", "-T", "M", "-f", "joined.hex"}, true, "Input file not Intel Hex format:joined.hex"},
+        {{"-NE", "-T", "D", "-f", "dsp.hex", "-K", key}, false, "DSP word address beyond 0xFFFF: dsp.hex"},
+        {{"-P", password, "-NE", "-T", "D", "-f", "dsp.hex"}, true, "DSP word address beyond 0xFFFF: dsp.hex"},
     };
     const std::string dir = makeTempDir();
     ASSERT_EQ(system(("mkdir " + dir + "/folder").c_str()), 0);
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.args[c.args.size() - (c.transfer ? 1 : 3)] + (c.transfer ? " sent" : " packaged"));
-        ProgramResult loader;
-        if (c.transfer) {
-            Transfer t = runTransfer(dir, c.args, {"--idle-ms", "1000"});
-            loader = t.loader;
-            EXPECT_EQ(t.sim.output.find("code update"), std::string::npos) << t.sim.output;
-            EXPECT_TRUE(t.received.empty());
-        } else {
-            loader = runProgram("VNloader", c.args, startupMs(), dir);
-        }
-        EXPECT_EQ(loader.status, 1) << loader.output;
-        EXPECT_NE(withoutDebugLines(loader.output).find(c.says), std::string::npos) << loader.output;
-        EXPECT_EQ(loader.output.find("Sending"), std::string::npos) << loader.output;
-    }
+    writeTextFile(dir + "/joined.hex", ":00000001FF:020000040001F9\r\n" + hexRecord(0, 0, {1}));
+    writeTextFile(dir + "/dsp.hex", hexRecord(2, 0, {0x08, 0x00}) + hexRecord(0, 0, {1, 2}));
+    for (const RefusalCase& c : cases)
+        expectRefused(dir, c);
+}
+
+// Nor a FIFO, without waiting for a writer (the time limit catches a hang).
+TEST(TransferEndToEnd, FifoAsInputIsRefusedAtOnce)
+{
+    if (programsUnderWine())
+        GTEST_SKIP() << "Windows has no FIFOs in its file names";
+    const std::string dir = makeTempDir();
+    ASSERT_EQ(system(("mkfifo " + dir + "/pipe").c_str()), 0);
+    for (const RefusalCase& c : {RefusalCase{{"-NE", "-T", "J", "-f", "pipe", "-K", key}, false,
+                                             "to encrypt\nCould not open: pipe"},
+                                 RefusalCase{{"-P", password, "-NE", "-T", "M", "-f", "pipe"}, true,
+                                             "Could not open: pipe"}})
+        expectRefused(dir, c);
+}
+
+// An image never runs past its type's pages: neither sent nor packaged.
+TEST(TransferEndToEnd, ImageOverItsPagesIsRefused)
+{
+    const std::string dir = makeTempDir();
+    writeFile(dir + "/over.jar", randomBytes(128 * PAGE - 1, 41));
+    writeFile(dir + "/logo.bin", randomBytes(10000, 42));
+    const std::string java = "Image size exceeds allotment. pages:129 allotment:128\n";
+    const RefusalCase cases[] = {
+        {{"-NE", "-T", "J", "-f", "over.jar", "-K", key}, false, "Reading in the Java file to encrypt\n" + java},
+        {{"-P", password, "-NE", "-T", "J", "-f", "over.jar"}, true, "remote system\n" + java, 0},
+        {{"-P", password, "-NE", "-T", "L", "-f", "logo.bin"}, true, "pages:40 allotment:16\n", 0}};
+    for (const RefusalCase& c : cases)
+        expectRefused(dir, c);
 }
 
 // HEX files as common tools write them from a binary over 64 KiB arrive

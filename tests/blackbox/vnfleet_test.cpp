@@ -104,6 +104,7 @@ std::string firmwareFolder()
     writeTextFile(dir + "/main.hex", hex + ":00000001FF\r\n");
     writeFile(dir + "/logo.bin", randomBytes(1500, 22));
     writeFile(dir + "/app.jar", randomBytes(5000, 23));
+    writeFile(dir + "/big-logo.bin", randomBytes(10000, 24));
     runProgram("VNloader", {"-NE", "-T", "J", "-f", "app.jar", "-K", "fleet-key"}, startupMs(), dir);
     writeTextFile(dir + "/junk.enc", "not a package");
     return dir;
@@ -180,6 +181,8 @@ TEST(VNfleet, BadListIsRefusedNamingTheLineAndNothingIsSent)
          "line 2: not a type letter (M, D, L, J or H): X"},
         {"address,file,whole\n127.0.0.1,java.enc,maybe\n",
          "line 2: whole must be 1 or 0, yes or no: maybe"},
+        {"address,file,type\n127.0.0.1,big-logo.bin,L\n",
+         "line 2: Image size exceeds allotment. pages:40 allotment:16"},
     };
     std::string dir = fleetStartupFolder();
     Responder device;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "image/crc16.h"
+#include "package/cbc.h"
 #include "hex_text.h"
 #include "programs.h"
 #include "usage_docs.h"
@@ -244,6 +245,13 @@ TEST_F(VNinfoTest, CorruptedBodies)
     EXPECT_EQ(r.status, 4) << r.output;
     EXPECT_TRUE(has(r.output, "[6] the body is 1545 bytes, not a page header and whole pages"))
         << r.output;
+
+    // A Java body of a sound page header alone: no image bytes to read.
+    Bytes bare = {'A', 5, 0, 0, 0, 0, 2, 0, 0, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0};
+    cbcRun(bare.data() + HEADER, 8, reinterpret_cast<const std::uint8_t*>(key.data()), 1);
+    resealPackage(bare);
+    r = infoOn(bare, {"-K", key});
+    EXPECT_EQ(r.status, 6) << r.output;
 }
 
 TEST_F(VNinfoTest, MainCpuHexWithGaps)
@@ -298,6 +306,14 @@ TEST_F(VNinfoTest, DspHexWordImageAndAllotment)
     r = info({"-NE", "-T", "D", "big-dsp.hex"});
     EXPECT_EQ(r.status, 5) << r.output;
     EXPECT_TRUE(has(r.output, "DSP code size exceeds allotment. dspLastPage:1672")) << r.output;
+
+    // Word bounds past 0xFFFF, as an older VNloader packaged them.
+    ASSERT_EQ(runProgram("VNloader", {"-NE", "-T", "D", "-f", "dsp.hex", "-K", key}, runMs(), *dir).status, 1);
+    Bytes high = readFile(*dir + "/dsp.enc");
+    high[4] = high[8] = 1;  // both word bounds 0x10000 higher
+    r = infoOn(high, {"-K", key});
+    EXPECT_EQ(r.status, 6) << r.output;
+    EXPECT_TRUE(has(r.output, "[6] the upper word bound 0x10014 does not fit")) << r.output;
 }
 
 TEST_F(VNinfoTest, RawFilesAndMistakenTypes)
@@ -311,12 +327,11 @@ TEST_F(VNinfoTest, RawFilesAndMistakenTypes)
     // With the length prefix, but for html: 4096 bytes fill 16 pages.
     const Case cases[] = {
         {"L", 4094, 0, "pages                1555 to 1570 (16 pages)"},
-        {"L", 5000, 7, "the image fills 20 pages, but the logo range holds 16: the last 4"},
+        {"L", 5000, 5, "\"Image size exceeds allotment. pages:20 allotment:16\" (exit status 0)"},
         {"H", 400 * PAGE, 0, "pages                1027 to 1426 (400 pages)"},
-        {"H", 400 * PAGE + 1, 7, "the image fills 401 pages, but the html range holds 400"},
+        {"H", 400 * PAGE + 1, 5, "\"Image size exceeds allotment. pages:401 allotment:400\""},
         {"J", 128 * PAGE - 2, 0, "pages                1427 to 1554 (128 pages)"},
-        {"J", 128 * PAGE - 1, 7, "pages 1427 to 1555 run past the Java pages (1427 to 1554) into "
-                                 "the logo pages"},
+        {"J", 128 * PAGE - 1, 5, "\"Image size exceeds allotment. pages:129 allotment:128\""},
     };
     for (const Case& c : cases) {
         writeFile(*dir + "/raw.bin", Bytes(c.size, 0x42));
@@ -329,6 +344,15 @@ TEST_F(VNinfoTest, RawFilesAndMistakenTypes)
     ProgramResult r = info({"-NE", "-T", "J", "main.enc"});
     EXPECT_EQ(r.status, 6) << r.output;
     EXPECT_TRUE(has(r.output, "send it without -NE")) << r.output;
+
+    // With the key, a Java package relabelled main has the shape of a Java image.
+    writeFile(*dir + "/raw.bin", Bytes(1000, 0x42));
+    ASSERT_EQ(runProgram("VNloader", {"-NE", "-T", "J", "-f", "raw.bin", "-K", key}, runMs(), *dir).status, 1);
+    Bytes relabelled = readFile(*dir + "/java.enc");
+    relabelled[1] = 2;
+    r = infoOn(relabelled, {"-K", key});
+    EXPECT_EQ(r.status, 6) << r.output;
+    EXPECT_TRUE(has(r.output, "the image has the shape of a Java or logo image")) << r.output;
 
     // A HEX file taken for a package.
     r = info({"main.hex"});
@@ -396,6 +420,8 @@ TEST_F(VNinfoTest, HexRecordReport)
          "1 data record after the end-of-file record on line 2; VNloader loads such records all the same"},
         {"start address", good + hexRecord(3, 0, {0, 0, 1, 0}) + end, 0,
          "1 start address record (type 03 or 05), the first on line 2; VNloader ignores them"},
+        {"no end-of-file record", good, 10, "[10] no end-of-file record (type 01): the file may be cut short"},
+        {"joined", good + ":00000001FF" + good, 2, "VNloader would stop: \"Input file not Intel Hex format:records.hex\""},
     };
     for (const Case& c : cases) {
         writeTextFile(*dir + "/records.hex", c.text);

@@ -102,8 +102,7 @@ TEST_F(HexReaderTest, WorkedExamplesInBothModes)
         // Nothing past a data field is stored, yet the result is the same.
         {"word mode", D, ":04001000A1B2C3D402\r\n:04001200E5F60718F0\r\n:00000001FF\r\n", 1, "", 0x10, 0x14,
          {{0x20, {0x10, 0, 0x14, 0, 0xB2, 0xA1, 0xD4, 0xC3, 0xF6, 0xE5, 0x18, 0x07}}}},
-        {"word mode, four digits per unit", D, ":020010001122334444\r\n", 1, "", 0x10, 0x11,
-         {{0x20, {0x10, 0, 0x11, 0, 0x22, 0x11}}}},
+        {"word mode, four digits per unit", D, ":020010001122334444\r\n", 0, FORMAT},
     });
 }
 
@@ -136,20 +135,20 @@ TEST_F(HexReaderTest, LengthAndAddressLimits)
 {
     const Bytes full(32, 0x5A);
     const std::string seg2000 = rec(0, 2, {0x20, 0x00});
-    // Word segment 0x0BFF is word 0x17FE0; a word image must end by 0x30000.
+    // Word segment 0x0BFF is word 0x17FE0: past the word image's 16-bit bounds.
     const std::string wordTop = rec(0, 2, {0x0B, 0xFF});
+    const char* const WORDS = "DSP word address beyond 0xFFFF: %s";
     check({
         {"length 32", M, rec(0, 0, full), 1, "", 0, 32, {{0, full}}},
         {"length 33", M, rec(0, 0, Bytes(33, 1)), 0, FORMAT},
         {"length 33 on an EOF line", M, ":21000001FF\r\n", 0, FORMAT},
         {"main at 0x20000", M, seg2000 + rec(0, 0, full), 1, "", 0x20000, 0x20020, {{0x20000, full}}},
-        {"word image ends at the buffer end", D, wordTop + rec(0x1C, 0, {1, 2, 3, 4}), 1, "", 0x17FFC, 0x17FFE,
-         {{0x2FFF8, {0xFC, 0x7F, 0xFE, 0x7F, 2, 1, 4, 3}}}},
-        {"word image past the buffer end", D, wordTop + rec(0x1E, 0, {1, 2, 3, 4}), 0,
-         "Word image too large for the image buffer: %s"},
-        {"word bytes past the buffer", D, rec(0, 2, {0x0C, 0x00}) + rec(0, 0, {1, 2}), 0,
-         "Input file address out of bounds:0x30000Input file address out of bounds:0x30001"
-         "Word image too large for the image buffer: %s"},
+        {"word bound 0xFFFF", D, rec(0xFFFE, 0, {1, 2}), 1, "", 0xFFFE, 0xFFFF,
+         {{0x1FFFC, {0xFE, 0xFF, 0xFF, 0xFF, 2, 1}}}},
+        {"word bound 0x10000", D, rec(0xFFFE, 0, {1, 2, 3, 4}), 0, WORDS},
+        {"word segment 0x0BFF", D, wordTop + rec(0x1C, 0, {1, 2, 3, 4}), 0, WORDS},
+        {"word segment 0x0BFF, higher", D, wordTop + rec(0x1E, 0, {1, 2, 3, 4}), 0, WORDS},
+        {"word bytes past the buffer", D, rec(0, 2, {0x0C, 0x00}) + rec(0, 0, {1, 2}), 0, WORDS},
     });
     check({{"main at 0x20001", M, seg2000 + rec(1, 0, {1}), 0, "Input file address out of bounds:0x20001"}});
     EXPECT_EQ(nMinHexAddress, 0x20001u) << "the bounds include the failing record";
@@ -159,7 +158,7 @@ TEST_F(HexReaderTest, LengthAndAddressLimits)
 TEST_F(HexReaderTest, MalformedLinesFailInsteadOfReusingEarlierFields)
 {
     const std::string good = rec(0x20, 0, {1, 2, 3, 4});
-    const std::string longLine = ":0100200077" + std::string(244, 'X');
+    const std::string longLine = ":0100200077FF" + std::string(250, ' ');
     check({
         {"length not hex", M, good + ":ZZ00200001\r\n", 0, FORMAT},
         {"address not hex", M, good + ":01ZZZZ0001\r\n", 0, FORMAT},
@@ -167,10 +166,17 @@ TEST_F(HexReaderTest, MalformedLinesFailInsteadOfReusingEarlierFields)
         {"data field cut short", M, good + ":0400300001\r\n", 0, FORMAT},
         {"data pair not hex", M, good + ":020030001G00\r\n", 0, FORMAT},
         {"segment field empty", D, good + ":00000002\r\n", 0, FORMAT},
-        {"over-long line, record continues", M, longLine + rec(0x30, 0, {0x55}), 1, "", 0x20, 0x31,
+        {"over-long line, record follows", M, longLine + "\r\n" + rec(0x30, 0, {0x55}), 1, "", 0x20, 0x31,
          {{0x20, {0x77}}, {0x30, {0x55}}}},
         {"over-long line, garbage continues", M, longLine + "XYZ\r\n", 0, FORMAT},
+        {"over-long line, record continues", M, longLine + rec(0x30, 0, {0x55}), 0, FORMAT},
         {"over-long line, blanks continue", M, longLine + "    \r\n", 1, "", 0x20, 0x21, {{0x20, {0x77}}}},
+        {"two files joined", M, ":00000001FF:020000040001F9\r\n" + rec(0x10, 0, {1}), 0, FORMAT},
+        {"CR-only line ends", M, ":0100200077FF\r:0100300088FF\r", 0, FORMAT},
+        {"cut in its checksum", M, good + ":0100300088F\r\n", 0, FORMAT},
+        {"segment of one byte", M, ":0100000210FF\r\n", 0, FORMAT},
+        {"linear address of four bytes", M, ":0400000400010000FF\r\n", 0, FORMAT},
+        {"blanks and end marks after the record", M, ":0100200077ff \t\x1a\r\n", 1, "", 0x20, 0x21, {{0x20, {0x77}}}},
     });
 }
 
@@ -180,14 +186,13 @@ TEST_F(HexReaderTest, LinearAddressesEndMarksAndShortLines)
     check({
         {"linear base in bytes", M, linear1 + rec(0x10, 0, {0xAB}), 1, "", 0x10010, 0x10011,
          {{0x10010, {0xAB}}}},
-        {"linear base in words", D, linear1 + rec(0, 0, {0x12, 0x34}), 1, "", 0x10000, 0x10001,
-         {{0x20000, {0x00, 0x00, 0x01, 0x00, 0x34, 0x12}}}},
+        {"linear base in words", D, linear1 + rec(0, 0, {0x12, 0x34}), 0, "DSP word address beyond 0xFFFF: %s"},
         {"a later segment replaces it", M, linear1 + rec(0, 2, {0x00, 0x10}) + rec(0x20, 0, {5}), 1, "",
          0x120, 0x121, {{0x120, {5}}}},
         {"linear base past the main limit", M, rec(0, 4, {0x00, 0x03}) + rec(0, 0, {1}), 0,
          "Input file address out of bounds:0x30000"},
         {"linear base past the buffer in words", D, rec(0, 4, {0x80, 0x00}) + rec(0, 0, {1}), 0,
-         "Input file address out of bounds:0x100000000Word image too large for the image buffer: %s"},
+         "DSP word address beyond 0xFFFF: %s"},
         {"record ending past 32 bits", D, rec(0, 0, {1, 2}) + rec(0, 4, {0xFF, 0xFF}) + rec(0xFFF0, 0, Bytes(32, 1)), 0,
          "Input file address out of bounds:0x1ffffffe0"},
         {"linear field empty", M, ":00000004\r\n", 0, FORMAT},

@@ -256,7 +256,7 @@ TEST_F(PackageWriterTest, RawInputsArePaddedToPagesAndEnciphered)
         {TYPE_JAVA, 0, true, 264},      {TYPE_LOGO, 0, true, 264},      {TYPE_HTML, 1, true, 264},
         {TYPE_HTML, 256, true, 264},    {TYPE_HTML, 257, true, 520},    {TYPE_HTML, 1024, true, 1032},
         {TYPE_HTML, 1025, true, 1288},  {TYPE_HTML, 1025, false, 1288}, {TYPE_LOGO, 3000, true, 3080},
-        {TYPE_HTML, 196352, false, 196360},
+        {TYPE_HTML, 400 * 256, false, 400 * 256 + 8},
     };
     for (const Case& c : cases) {
         const Kind& kind = kindOf(c.type);
@@ -342,6 +342,7 @@ TEST_F(PackageWriterTest, HexImagesAboveZeroAreTakenFromTheirLowerBound)
 
 TEST_F(PackageWriterTest, RefusedInputsWriteNothing)
 {
+    const std::string dspOver = ":020000001234B8\n:02317F00567880\n:00000001FF\n";  // words 0 to 12671
     struct Case {
         std::uint8_t type;
         const char* input;
@@ -353,6 +354,12 @@ TEST_F(PackageWriterTest, RefusedInputsWriteNothing)
         {TYPE_HTML, "big.htm", pattern(196353), "Image too large to encrypt: big.htm"},
         {TYPE_JAVA, "big.jar", pattern(196351), "Image too large to encrypt: big.jar"},
         {TYPE_HTML, "empty.htm", {}, nullptr},
+        // One page more than the kind owns; a DSP package of 100 pages is sent up to 1672.
+        {TYPE_JAVA, "over.jar", pattern(128 * 256 - 1), "Image size exceeds allotment. pages:129 allotment:128\n"},
+        {TYPE_LOGO, "over.bmp", pattern(16 * 256 - 1), "Image size exceeds allotment. pages:17 allotment:16\n"},
+        {TYPE_HTML, "over.htm", pattern(400 * 256 + 1), "Image size exceeds allotment. pages:401 allotment:400\n"},
+        {TYPE_DSP_HEX, "over.hex", Bytes(dspOver.begin(), dspOver.end()),
+         "DSP code size exceeds allotment. dspLastPage:1672\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.input);
@@ -493,7 +500,7 @@ TEST_F(PackageWriterTest, OpensslDeciphersWhatWasWritten)
     } cases[] = {
         {TYPE_JAVA, 1000, "secret", true},
         {TYPE_HTML, 100, "K", true},  // DES key 00 00 00 4B 00 00 00 00
-        {TYPE_LOGO, 5000, "longer than sixteen", true},
+        {TYPE_LOGO, 4000, "longer than sixteen", true},
         {TYPE_HTML, 5000, "\x7F\x80\xFF" "abc", false},
     };
     for (const Case& c : cases) {

@@ -125,6 +125,21 @@ TEST(TransferSession, FinishIsResentOnlyWhenAsked)
     EXPECT_EQ(run.sent.size(), 2u);
 }
 
+// Packet 0 sent twice: an ACK 0 at the finish may be its late copy, so only
+// a NACK within the wait, or the wait's end, decides; under both policies.
+TEST(TransferSession, LateAckOfPacketZeroAtTheFinishIsHeld)
+{
+    for (bool fleet : {false, true}) {
+        const TransferSetup setup =
+            mainImage(1, fleet ? ReplyPolicy::DROP_STALE : ReplyPolicy::ONE_PER_WAIT, fleet);
+        SessionOutcome outcome{};
+        drive(setup, {NO_REPLY, ack(0), ack(0), Bytes(24, 0), answer(TFTP_NACK, 6, 0)}, &outcome);
+        EXPECT_EQ(outcome.reason, SessionReason::BAD_CRC) << fleet;
+        drive(setup, {NO_REPLY, ack(0), ack(0), ack(0), NO_REPLY}, &outcome);
+        EXPECT_EQ(outcome.reason, SessionReason::COMPLETED) << fleet;
+    }
+}
+
 TEST(TransferSession, OutcomeReasons)
 {
     struct Case {

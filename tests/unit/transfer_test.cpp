@@ -218,7 +218,7 @@ TEST_F(TransferTest, PageRanges)
         {"packaged logo 10",
          true, 4, 0, 10, 1555, 1571, 4,
          {{1555, 4, 1055}, {1559, 4, 1047}, {1563, 4, 1047}, {1567, 4, 1047}}},
-        {"plain logo 70002", false, 4, 0, 70002, 1555, 1571, 4, {}},
+        {"plain logo 4096", false, 4, 0, 4096, 1555, 1571, 4, {}},
         {"packaged html 20000", true, 6, 0, 20000, 1027, 1427, 100, {}},
         {"plain html 1", false, 6, 0, 1, 1027, 1427, 100, {}},
     };
@@ -288,6 +288,9 @@ TEST_F(TransferTest, UnsendableImagesEndBeforeAnythingIsSent)
         {"dsp hex without data", false, 3, 0x30000, 0, noData, 1},
         {"packaged main 7", true, 2, 0, 7, noData, 1},
         {"packaged java 0", true, 5, 0, 0, noData, 1},
+        {"plain logo 70002", false, 4, 0, 70002, "Image size exceeds allotment. pages:274 allotment:16\n", 0},
+        {"packaged java 129 pages", true, 5, 0, 8 + 129 * 256, "Image size exceeds allotment. pages:129 allotment:128\n", 0},
+        {"plain html 102401", false, 6, 0, 102401, "Image size exceeds allotment. pages:401 allotment:400\n", 0},
     };
     for (const RefusalCase& c : cases) {
         SCOPED_TRACE(c.name);

@@ -16,7 +16,8 @@ std::string exitStatusText(const ExitStatusRow* rows, std::size_t count)
     std::string text = "Exit status:\n";
     for (std::size_t i = 0; i < count; ++i) {
         char number[16];
-        std::snprintf(number, sizeof number, "  %d ", rows[i].status);
+        // Meanings start in one column for statuses 0 to 99.
+        std::snprintf(number, sizeof number, "  %-2d", rows[i].status);
         text += number;
         std::size_t column = std::strlen(number);
         for (const char* word = rows[i].meaning; *word != '\0';) {

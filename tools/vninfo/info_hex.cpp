@@ -10,6 +10,7 @@
 #include "image/hex_records.h"
 #include "image/image_buffer.h"
 #include "image/image_geometry.h"
+#include "info_findings.h"
 #include "info_load.h"
 
 namespace {
@@ -109,6 +110,8 @@ void reportRecords(InfoReport& report)
         addNote(report, "%s (type 03 or 05), the first on line %u; VNloader ignores them",
                 counted(view.ignored.size(), "start address record").c_str(),
                 static_cast<unsigned>(view.ignored[0].line));
+    if (auto finding = endOfFileFinding(view))
+        report.problems.push_back(*finding);
 }
 
 // Joins touching records into runs; the holes between the bounds are gaps.
@@ -172,11 +175,7 @@ void inspectHex(InfoReport& report, std::uint8_t fileType)
     if (view.dataRecords == 0)
         return;  // the transfer says what follows
     if (view.wordMode) {
-        describeWordImage(view);
-        if (view.maxBound > 0xFFFFu)
-            addProblem(report, INFO_MISMATCH,
-                       "the upper word bound 0x%x does not fit the word image's 16-bit header",
-                       static_cast<unsigned>(view.maxBound));
+        describeWordImage(view);  // the reader refuses word bounds over 16 bits
     } else if (view.minBound != 0) {
         addNote(report, "the image starts at address 0x%x; the device gets that byte as the "
                         "first byte of its first page",

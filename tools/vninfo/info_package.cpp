@@ -7,6 +7,8 @@
 #include "image/crc16.h"
 #include "image/image_buffer.h"
 #include "image/image_geometry.h"
+#include "image/input_file.h"
+#include "info_findings.h"
 #include "info_load.h"
 #include "info_options.h"
 #include "link/packets.h"
@@ -117,6 +119,9 @@ void checkTypeAgainstImage(InfoReport& report, const std::vector<std::uint8_t>& 
     const PackageView& pkg = report.package;
     const PageHeaderView& view = report.pageHeader;
     const std::uint8_t* image = plain.data() + PAGE_HEADER_SIZE;
+    const auto imageLength = static_cast<std::uint32_t>(plain.size() - PAGE_HEADER_SIZE);
+    // Read within the image: a body may be a page header alone.
+    const ImageShape shape = imageShapeOf(image, imageLength, view.sourceLength);
     std::uint32_t expected = 0;
     switch (pkg.fileType) {
     case TYPE_MAIN_HEX: expected = pkg.maxBound - pkg.minBound; break;
@@ -129,6 +134,7 @@ void checkTypeAgainstImage(InfoReport& report, const std::vector<std::uint8_t>& 
     default: return;  // the transfer refuses it anyway
     }
     const char* type = typeName(pkg.fileType);
+    const std::size_t earlier = report.problems.size();
     if ((expected & 0xFFFFu) != view.sourceLength)
         addProblem(report, INFO_MISMATCH,
                    "the package header's bounds 0x%x and 0x%x make a %s image of %u bytes, but "
@@ -137,7 +143,7 @@ void checkTypeAgainstImage(InfoReport& report, const std::vector<std::uint8_t>& 
                    static_cast<unsigned>(expected), static_cast<unsigned>(view.sourceLength));
     const std::uint32_t length = view.lengthFits ? view.sourceLengthFull : view.sourceLength;
     if (pkg.fileType == TYPE_LOGO || pkg.fileType == TYPE_JAVA) {
-        const std::uint32_t prefix = getU16(image);
+        const std::uint32_t prefix = shape.prefix;
         const std::uint32_t content = length >= 2 ? (length - 2) & 0xFFFFu : 0x10000u;
         if (prefix != content)
             addProblem(report, INFO_MISMATCH,
@@ -146,8 +152,8 @@ void checkTypeAgainstImage(InfoReport& report, const std::vector<std::uint8_t>& 
                        type, static_cast<unsigned>(content & 0xFFFFu), static_cast<unsigned>(prefix));
     }
     if (pkg.fileType == TYPE_DSP_HEX) {
-        const unsigned low = getU16(image);
-        const unsigned high = getU16(image + 2);
+        const unsigned low = shape.lowWord;
+        const unsigned high = shape.highWord;
         if (low != (pkg.minBound & 0xFFFFu) || high != (pkg.maxBound & 0xFFFFu))
             addProblem(report, INFO_MISMATCH,
                        "a DSP image starts with its word bounds 0x%04x and 0x%04x, but this one "
@@ -155,6 +161,11 @@ void checkTypeAgainstImage(InfoReport& report, const std::vector<std::uint8_t>& 
                        static_cast<unsigned>(pkg.minBound & 0xFFFFu),
                        static_cast<unsigned>(pkg.maxBound & 0xFFFFu), low, high);
     }
+    // The checks above say in their own words what does not fit.
+    if (report.problems.size() != earlier)
+        return;
+    if (auto finding = shapeFinding(pkg.fileType, shape))
+        report.problems.push_back(*finding);
 }
 
 void inspectPageHeader(InfoReport& report, const std::uint8_t* body)
@@ -229,7 +240,7 @@ bool readFileBytes(const char* path, std::uint32_t limit, std::vector<std::uint8
                    std::uint64_t* fileLength)
 {
     bytes->clear();
-    std::FILE* file = std::fopen(path, "rb");
+    std::FILE* file = openInputFile(path);  // a FIFO must not hold the report up
     if (!file)
         return false;
     bytes->resize(limit);
@@ -285,6 +296,8 @@ void inspectPackage(InfoReport& report)
 
     if (view.headerBytes < PACKAGE_HEADER_SIZE || view.magic != PACKAGE_MAGIC)
         return;
+    if (auto finding = wordBoundFinding(view.fileType, view.maxBound))
+        report.problems.push_back(*finding);
     if (infoOptions.keyGiven)
         inspectPageHeader(report, file.data() + PACKAGE_HEADER_SIZE);
     else

@@ -30,6 +30,15 @@ std::string formatText(const char* format, va_list args)
 }
 }  // namespace
 
+Finding makeFinding(int status, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    Finding finding{status, formatText(format, args)};
+    va_end(args);
+    return finding;
+}
+
 void addProblem(InfoReport& report, int status, const char* format, ...)
 {
     va_list args;

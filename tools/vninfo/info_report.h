@@ -20,6 +20,7 @@ constexpr int INFO_MISMATCH = 6;       // contents disagree with the headers or 
 constexpr int INFO_OUT_OF_RANGE = 7;   // part of the image would not arrive where it belongs
 constexpr int INFO_HEX_CHECKSUM = 8;   // a HEX record's checksum is wrong or missing
 constexpr int INFO_HEX_OVERLAP = 9;    // HEX data records write over earlier ones
+constexpr int INFO_HEX_NO_END = 10;    // a HEX file without an end-of-file record
 
 struct Finding {
     int status;
@@ -144,6 +145,7 @@ struct InfoReport {
     std::vector<std::string> notes;
 };
 
+Finding makeFinding(int status, const char* format, ...) VN_PRINTF(2, 3);
 void addProblem(InfoReport& report, int status, const char* format, ...) VN_PRINTF(3, 4);
 void addNote(InfoReport& report, const char* format, ...) VN_PRINTF(2, 3);
 

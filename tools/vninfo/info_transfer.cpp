@@ -7,7 +7,6 @@
 #include "app/update_transfer.h"
 #include "image/image_buffer.h"
 #include "image/image_geometry.h"
-#include "image/image_kinds.h"
 #include "link/transfer_session.h"
 
 namespace {
@@ -75,35 +74,6 @@ std::string withoutLineEnd(std::string text)
         text.pop_back();
     return text;
 }
-
-const char* kindAt(std::uint32_t page)
-{
-    const ImageKind* kind = imageKindAtPage(page);
-    return kind ? kind->name : "no type's";
-}
-
-// Logo and html go to fixed ranges whatever their size; Java pages follow
-// from its size and may run into the logo's.
-void checkRange(InfoReport& report, int fileType)
-{
-    const TransferView& plan = report.transfer;
-    const ImageKind* area = imageKindOf(fileType);
-    if (!area)
-        return;
-    const std::uint32_t sent = plan.endPage > plan.firstPage ? plan.endPage - plan.firstPage : 0;
-    if (plan.endPage > area->pageLimit)
-        addProblem(report, INFO_OUT_OF_RANGE,
-                   "pages %u to %u run past the %s pages (%u to %u) into the %s pages",
-                   static_cast<unsigned>(plan.firstPage), static_cast<unsigned>(plan.endPage - 1),
-                   typeName(fileType), static_cast<unsigned>(area->firstPage),
-                   static_cast<unsigned>(area->pageLimit - 1), kindAt(area->pageLimit));
-    else if (fileType != TYPE_DSP_HEX && plan.imagePages > sent)
-        addProblem(report, INFO_OUT_OF_RANGE,
-                   "the image fills %u pages, but the %s range holds %u: the last %u would not "
-                   "be sent",
-                   static_cast<unsigned>(plan.imagePages), typeName(fileType),
-                   static_cast<unsigned>(sent), static_cast<unsigned>(plan.imagePages - sent));
-}
 }  // namespace
 
 void planTransfer(InfoReport& report, int fileType)
@@ -143,5 +113,4 @@ void planTransfer(InfoReport& report, int fileType)
     const std::uint32_t size = extent.size;
     plan.imageBytes = !packaged ? size : size > PAGE_HEADER_SIZE ? size - PAGE_HEADER_SIZE : 0;
     plan.imagePages = pagesOf(plan.imageBytes);
-    checkRange(report, fileType);
 }

@@ -5,7 +5,7 @@
 
 #include "companion_cli.h"
 
-extern const ExitStatusRow infoExitStatuses[10];
+extern const ExitStatusRow infoExitStatuses[11];
 
 // The options (infoUsageText), then the exit statuses.
 void writeInfoUsage(std::FILE* to);

@@ -91,6 +91,9 @@ void reportToLoader(const SimLink& link, PlatformAddress loader, const SimAnswer
 
 void answerLoader(const SimLink& link, PlatformAddress loader, const SimAnswer& answer)
 {
+    SimAnswer late;
+    if (answer.isFinish && takeLateAnswer(&late))
+        answerLoader(link, loader, late);
     int length = buildReply(&answer, reply, static_cast<int>(sizeof reply));
     for (int i = 0; i < answer.copies; ++i)
         if (platformSendTo(link.updateSocket, reply, length, loader) < 0)

@@ -217,6 +217,7 @@ void handleFinish(const std::uint8_t* data, int length, SimAnswer* answer)
 
     simState->finishSeen = true;
     answerWith(answer, TFTP_ACK, 0);
+    const int failedBefore = simState->checksFailed;
 
     simState->missingPages = missingPages(first, end);
     std::uint16_t crc = receivedCrc(first, end);
@@ -257,7 +258,8 @@ void handleFinish(const std::uint8_t* data, int length, SimAnswer* answer)
     if (simState->headerCheck == HEADER_BAD)
         noteFailure("finish: the page header's crc does not match the image");
 
-    if (!packetsFit || !simState->crcOk || simState->headerCheck == HEADER_BAD)
+    // Every check failed here refuses the update, as a device would.
+    if (!packetsFit || !simState->crcOk || simState->checksFailed != failedBefore)
         answerWith(answer, TFTP_NACK, NACK_BAD_CRC);
 }
 }  // namespace
@@ -337,7 +339,8 @@ int debugMessagesFor(const SimAnswer& answer, bool firstCodeUpdate, const char**
     if (answer.replyCode == TFTP_NACK && answer.nackReason == NACK_WRONG_PASSWORD)
         messages[count++] = "wrong Set Password";
     if (answer.isFinish)
-        messages[count++] = simState->finishSeen && simState->checksFailed == 0
+        messages[count++] = simState->finishSeen && !simState->finishRefused &&
+                                    simState->checksFailed == 0
                                 ? "update finished, crc ok"
                                 : "update failed";
     return count;

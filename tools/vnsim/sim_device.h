@@ -50,6 +50,7 @@ struct SimState {
 
     bool finishArrived;  // a finish packet came, usable or not
     bool finishSeen;     // a usable one: its checks below
+    bool finishRefused;  // and answered with a NACK: no image
     bool crcOk;
     int missingPages;
     SimHeaderCheck headerCheck;

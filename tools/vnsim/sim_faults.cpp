@@ -4,6 +4,8 @@
 
 namespace {
 long repliesDropped = 0;
+bool lateHeld = false;  // an answer held back until the finish packet's
+SimAnswer late;
 
 bool endsLoaderRun(std::uint8_t reason)
 {
@@ -23,6 +25,8 @@ void applyFaults(SimAnswer* answer)
     }
     bool injected = false;
     bool wrongPage = false;
+    bool holdBack = false;
+    const bool refused = answer->replyCode == TFTP_NACK;
     for (int i = 0; i < simOptions.faultCount; ++i) {
         SimFault& fault = simOptions.faults[i];
         if (fault.used || fault.target != answer->target)
@@ -44,7 +48,16 @@ void applyFaults(SimAnswer* answer)
         case FAULT_REPLY_LENGTH:
             answer->replyLength = fault.value;
             break;
+        case FAULT_LATE:
+            holdBack = true;
+            break;
         }
+    }
+    // A device that refuses its finish packet is not updated, whoever asked.
+    if (answer->isFinish && answer->replyCode == TFTP_NACK && simState->finishSeen) {
+        simState->finishRefused = true;
+        if (!refused)
+            noteFailure("finish: refused (injected nack %d)", answer->nackReason);
     }
     // The loader stops after the finish packet and after a refusal it
     // cannot get past; anything else it answers by sending again.
@@ -66,11 +79,31 @@ void applyFaults(SimAnswer* answer)
         appendLine(answer, " as %d bytes (injected)", answer->replyLength);
     if (answer->copies == 2)
         appendLine(answer, ", sent twice (injected)");
+    if (holdBack) {
+        late = *answer;
+        lateHeld = true;
+        answer->copies = 0;
+        appendLine(answer, ", held back until the finish (injected)");
+    }
+    if (answer->isFinish && lateHeld)
+        appendLine(answer, ", after the held-back %s %d", late.replyCode == TFTP_ACK ? "ack" : "reply",
+                   late.replyPage);
+}
+
+bool takeLateAnswer(SimAnswer* answer)
+{
+    if (!lateHeld)
+        return false;
+    lateHeld = false;
+    *answer = late;
+    return true;
 }
 
 void saveFaultProgress(SimFaultProgress* progress)
 {
     progress->repliesDropped = repliesDropped;
+    progress->lateHeld = lateHeld;
+    progress->late = late;
     for (int i = 0; i < SIM_MAX_FAULTS; ++i)
         progress->used[i] = simOptions.faults[i].used;
 }
@@ -78,6 +111,8 @@ void saveFaultProgress(SimFaultProgress* progress)
 void restoreFaultProgress(const SimFaultProgress* progress)
 {
     repliesDropped = progress->repliesDropped;
+    lateHeld = progress->lateHeld;
+    late = progress->late;
     for (int i = 0; i < SIM_MAX_FAULTS; ++i)
         simOptions.faults[i].used = progress->used[i];
 }

@@ -204,6 +204,11 @@ void handle(Fleet& fleet, Device& device, int length, PlatformAddress from, std:
     fleet.finishReplyLost = fleet.finishReplyLost || (answer.isFinish && answer.copies == 0);
     consolePrint("%s: %s\n", device.address, answer.line);
 
+    SimAnswer late;
+    if (answer.isFinish && takeLateAnswer(&late)) {
+        sendReplyNow(device, late, from);
+        saveFaultProgress(&device.faults);
+    }
     if (simOptions.ackDelayMs > 0 && answer.target >= 0 && answer.copies > 0) {
         device.pending = answer;
         device.pendingTo = from;

@@ -26,6 +26,8 @@ const char simUsageText[] =
     "  --nack-at <page>:<reason>  refuse packet <page> with NACK <reason>, once\n"
     "  --wrong-page-at <page>     acknowledge packet <page> with a wrong page, once\n"
     "  --reply-length <n>@<page>  answer packet <page> with <n> bytes, once\n"
+    "  --late-at <page>           hold the answer to packet <page> back, once, and send\n"
+    "                             it just before the finish packet's\n"
     "  -h, --help                 print this text\n"
     "<page> is a packet's start page, or \"finish\" for the finish packet.\n"
     "A fleet of devices, each with its own state, checks and verdict:\n"
@@ -183,6 +185,8 @@ bool takeOption(const char* name, const char* value)
         return number != 0;
     if (std::strcmp(name, "--dup-at") == 0)
         return parseTarget(value, &target) && addFault(FAULT_DUPLICATE, target, 0);
+    if (std::strcmp(name, "--late-at") == 0)
+        return parseTarget(value, &target) && target >= 0 && addFault(FAULT_LATE, target, 0);
     if (std::strcmp(name, "--wrong-page-at") == 0)
         return parseTarget(value, &target) && addFault(FAULT_WRONG_PAGE, target, 0);
     if (std::strcmp(name, "--nack-at") == 0)
@@ -200,7 +204,7 @@ bool knownOption(const char* name)
     static const char* const names[] = {"-P",       "-K",          "-o",
                                         "-a",       "-n",          "--idle-ms",
                                         "--drop",   "--dup-at",    "--wrong-page-at",
-                                        "--nack-at", "--reply-length"};
+                                        "--nack-at", "--reply-length", "--late-at"};
     for (const char* known : names)
         if (std::strcmp(name, known) == 0)
             return true;

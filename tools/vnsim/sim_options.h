@@ -18,7 +18,7 @@ constexpr int SIM_ARGS_HELP = 2;
 constexpr int SIM_TARGET_FINISH = -1;
 constexpr int SIM_MAX_FAULTS = 16;
 
-enum SimFaultKind { FAULT_DUPLICATE, FAULT_NACK, FAULT_WRONG_PAGE, FAULT_REPLY_LENGTH };
+enum SimFaultKind { FAULT_DUPLICATE, FAULT_NACK, FAULT_WRONG_PAGE, FAULT_REPLY_LENGTH, FAULT_LATE };
 
 struct SimFault {
     SimFaultKind kind;

@@ -55,7 +55,7 @@ int summarizeDevice(const char* prefix, const char* stopReason, const char* outp
 
     bool writeFailed = false;
     if (outputPath[0] != '\0') {
-        if (!simState->finishSeen) {
+        if (!simState->finishSeen || simState->finishRefused) {
             appendSummary(", no image written");
         } else if (writeImageFile(outputPath, simState->image)) {
             appendSummary(", image written to %s", outputPath);
