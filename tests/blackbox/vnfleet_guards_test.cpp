@@ -283,3 +283,23 @@ TEST(VNfleetGuards, TheDryRunCountsOnlyWhatItWouldSendAndTTakesOneLetter)
     EXPECT_EQ(word.status, 1);
     EXPECT_EQ(word.errors.rfind("VNfleet: bad value for -T: Main\n", 0), 0u) << word.errors;
 }
+
+TEST(VNfleetGuards, AFileVNinfoCallsUnfitStopsTheRunUnlessAllowed)
+{
+    std::string dir = makeTempDir();
+    // Cut at a line end: no end-of-file record.
+    writeTextFile(dir + "/cut.hex", ":0400000001020304F2\r\n");
+    writeTextFile(dir + "/list.csv", "address\n127.0.3.19\n");
+    const std::string finding =
+        "VNfleet: list.csv line 2: VNinfo calls cut.hex unfit (status 10, a HEX file has no "
+        "end-of-file record: it may be cut or still being written): no end-of-file record";
+    for (bool allowed : {false, true}) {
+        std::vector<std::string> args{"-NE", "-T", "M", "-f", "cut.hex", "--dry-run", "list.csv"};
+        if (allowed)
+            args.insert(args.begin(), "--allow-unfit");
+        ProgramResult r = runProgram("VNfleet", args, fleetStartupMs(), dir);
+        EXPECT_EQ(r.status, allowed ? 0 : 2) << r.errors;
+        EXPECT_EQ(r.errors.rfind(finding, 0), 0u) << r.errors;
+        EXPECT_EQ(r.output.find("VNfleet: plan: 1 devices") == 0, allowed) << r.output;
+    }
+}

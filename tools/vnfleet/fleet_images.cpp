@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "app/transfer_words.h"
+#include "fleet_unfit.h"
 #include "diag/console_capture.h"
 #include "image/hex_reader.h"
 #include "image/image_buffer.h"
@@ -127,7 +128,7 @@ TransferSetup fleetSetup(const FleetImage& image, const DeviceEntry& device)
                          true};
 }
 
-bool loadImages(const std::string& listPath, std::vector<DeviceEntry>* devices,
+bool loadImages(const std::string& listPath, bool allowUnfit, std::vector<DeviceEntry>* devices,
                 std::vector<FleetImage>* images)
 {
     for (DeviceEntry& device : *devices) {
@@ -164,6 +165,8 @@ bool loadImages(const std::string& listPath, std::vector<DeviceEntry>* devices,
         }
         image.firstPage = plan.firstPage();
         image.endPage = plan.endPage();
+        if (!fitToSend(listPath, device, allowUnfit))
+            return false;
         device.image = static_cast<int>(images->size());
         images->push_back(std::move(image));
     }

@@ -40,6 +40,7 @@ TransferSetup fleetSetup(const FleetImage& image, const DeviceEntry& device);
 
 // Checks the images and sets each device's image index; false after
 // reporting, on the line of the first device naming it, why a file cannot
-// be loaded or sent. Keeps no image's bytes.
-bool loadImages(const std::string& listPath, std::vector<DeviceEntry>* devices,
+// be loaded or sent, or VNinfo calls it unfit (unless allowUnfit). Keeps no
+// image's bytes.
+bool loadImages(const std::string& listPath, bool allowUnfit, std::vector<DeviceEntry>* devices,
                 std::vector<FleetImage>* images);

@@ -31,6 +31,7 @@ constexpr OptionRow optionRows[] = {
     {"--debug-log", "<file>", "write the devices' Dbg> lines (UDP port 9029)"},
     {"--canary", "<n>", "update the first n devices first, alone; the rest only if all are"},
     {"--max-failed", "<n or p%>", "start no further device once more than that failed"},
+    {"--allow-unfit", nullptr, "send files VNinfo calls unfit (said on standard error)"},
     {"--dry-run", nullptr, "check everything and print the plan; send nothing"},
     {"-h, --help", nullptr, "print this text"},
 };
@@ -160,6 +161,10 @@ FleetArgs parseFleetOptions(int argc, const char* const* argv, FleetOptions* opt
         }
         if (std::strcmp(name, "--dry-run") == 0) {
             options->dryRun = true;
+            continue;
+        }
+        if (std::strcmp(name, "--allow-unfit") == 0) {
+            options->allowUnfit = true;
             continue;
         }
         if (!known(name) || !takesValue(name))

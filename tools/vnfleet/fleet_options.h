@@ -27,6 +27,7 @@ struct FleetOptions {
     std::string resumePath;
     std::string debugLogPath;
     bool dryRun = false;
+    bool allowUnfit = false;    // send files VNinfo calls unfit
     int canary = 0;             // --canary: devices updated first, alone
     long maxFailed = -1;        // --max-failed N; -1: no limit
     int maxFailedPercent = -1;  // --max-failed P%

@@ -40,7 +40,7 @@ int main(int argc, char** argv)
     std::vector<FleetImage> images;
     Ledger report{};
     FleetRun run{&options, &devices, &images, {}, &report, false, nullptr};
-    if (!readDeviceList(options, &devices) || !loadImages(options.listPath, &devices, &images))
+    if (!readDeviceList(options, &devices) || !loadImages(options.listPath, options.allowUnfit, &devices, &images))
         return FLEET_EXIT_BAD_INPUT;
     if (!outputsAreSafe(options, images) ||
         (!options.resumePath.empty() && !readLedger(options.resumePath, &run.earlier)))

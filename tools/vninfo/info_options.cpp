@@ -9,7 +9,6 @@
 #include "diag/console.h"
 #include "info_usage.h"
 
-InfoOptions infoOptions;
 
 const char infoUsageText[] =
     "usage: VNinfo [options] <file>\n"

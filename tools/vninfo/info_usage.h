@@ -3,9 +3,7 @@
 
 #include <cstdio>
 
-#include "companion_cli.h"
-
-extern const ExitStatusRow infoExitStatuses[11];
+#include "info_statuses.h"
 
 // The options (infoUsageText), then the exit statuses.
 void writeInfoUsage(std::FILE* to);

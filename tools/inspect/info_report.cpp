@@ -5,7 +5,7 @@
 #include <iterator>
 
 #include "image/image_kinds.h"
-#include "info_usage.h"
+#include "info_statuses.h"
 
 namespace {
 std::string formatText(const char* format, va_list args)
