@@ -2,6 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdint>
 #include <cstdio>
 #include <sstream>
 
@@ -31,6 +38,43 @@ FleetAgainstSim runFleetAgainstSim(const std::string& dir, const std::string& ra
     result.fleet = finishProgram(fleet, 60000);
     result.sim = stopProgram(sim);
     return result;
+}
+
+namespace {
+int udpSocket(const char* address, unsigned short port)
+{
+    int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(port);
+    inet_pton(AF_INET, address, &at.sin_addr);
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0)
+        ADD_FAILURE() << "cannot bind " << address;
+    return fd;
+}
+}  // namespace
+
+int actAsDevice(const char* address, const char* answerFrom, bool answerFinish, int quietMs)
+{
+    int device = udpSocket(address, 69);
+    int sender = answerFrom ? udpSocket(answerFrom, 0) : device;
+    int finishes = 0;
+    pollfd wait{device, POLLIN, 0};
+    for (int waitMs = fleetStartupMs(); poll(&wait, 1, waitMs) > 0; waitMs = quietMs) {
+        std::uint8_t packet[2048] = {};
+        sockaddr_in from{};
+        socklen_t length = sizeof from;
+        bool finish = recvfrom(device, packet, sizeof packet, 0, reinterpret_cast<sockaddr*>(&from),
+                               &length) > 4 && packet[0] == 6;
+        finishes += finish ? 1 : 0;
+        std::uint8_t ack[23] = {1, 0, 0, packet[3], packet[4]};
+        if (!finish || answerFinish)
+            sendto(sender, ack, sizeof ack, 0, reinterpret_cast<sockaddr*>(&from), length);
+    }
+    close(device);
+    if (sender != device)
+        close(sender);
+    return finishes;
 }
 
 std::string readText(const std::string& path)

@@ -22,6 +22,11 @@ struct FleetAgainstSim {
 FleetAgainstSim runFleetAgainstSim(const std::string& dir, const std::string& range,
                                    const std::vector<std::string>& args);
 
+// A device at address:69 that acknowledges every packet (the finish packet
+// only when answerFinish), from its own address or, given, from another,
+// until no packet came for quietMs after the first; the finish packets got.
+int actAsDevice(const char* address, const char* answerFrom, bool answerFinish, int quietMs);
+
 std::string readText(const std::string& path);
 // The lines of text that contain every one of the parts.
 std::vector<std::string> linesWith(const std::string& text, const std::vector<std::string>& parts);

@@ -11,6 +11,30 @@
 
 #include "fleet_runs.h"
 
+namespace {
+std::string ledgerLine(const std::string& address, const std::string& sha256)
+{
+    return "{\"address\":\"" + address + "\",\"file\":\"java.enc\",\"result\":\"updated\",\"reason\":"
+           "\"\",\"pages\":20,\"datagrams\":6,\"resends\":0,\"milliseconds\":1,\"foreign\":0,"
+           "\"sha256\":\"" + sha256 + "\",\"type\":\"J\",\"whole\":false,\"time\":"
+           "\"2026-12-01T00:00:00Z\"}\n";
+}
+}  // namespace
+
+// A report line with its milliseconds as 1 and its time, when it is one
+// (UTC, ISO 8601), as 2026-12-01T00:00:00Z.
+std::string withFixedTimes(std::string line)
+{
+    std::size_t at = line.find("\"milliseconds\":") + 15;
+    line.replace(at, line.find(',', at) - at, "1");
+    at = line.find("\"time\":\"") + 8;
+    int f[6] = {};
+    if (std::sscanf(line.c_str() + at, "%4d-%2d-%2dT%2d:%2d:%2dZ", &f[0], &f[1], &f[2], &f[3],
+                    &f[4], &f[5]) == 6 && line.compare(at + 19, 3, "Z\"}") == 0)
+        line.replace(at, 20, "2026-12-01T00:00:00Z");
+    return line + "\n";
+}
+
 TEST(VNfleetLedger, AppendsLinesThatNameTheImageSent)
 {
     std::string dir = fleetFolder();
@@ -24,38 +48,12 @@ TEST(VNfleetLedger, AppendsLinesThatNameTheImageSent)
                                                 "list.csv"});
         EXPECT_EQ(r.fleet.status, 0) << r.fleet.output << r.fleet.errors;
     }
-    std::string report = readText(dir + "/r.jsonl");
-    std::vector<std::string> lines = linesWith(report, {"\"result\":\"updated\""});
-    ASSERT_EQ(lines.size(), 2u * devices) << report;
-    const std::string middle = ",\"foreign\":0,\"sha256\":\"" + sha256sumOf(dir + "/java.enc") +
-                               "\",\"type\":\"J\",\"whole\":false,\"time\":\"";
-    for (const std::string& line : lines) {
-        EXPECT_EQ(line.rfind("{\"address\":\"127.0.3.", 0), 0u) << line;
-        EXPECT_NE(line.find(",\"file\":\"java.enc\",\"result\":\"updated\",\"reason\":\"\","
-                            "\"pages\":20,\"datagrams\":6,\"resends\":0,\"milliseconds\":"),
-                  std::string::npos) << line;
-        std::size_t at = line.find(middle);
-        ASSERT_NE(at, std::string::npos) << line;
-        // UTC, ISO 8601: 2026-12-10T02:15:04Z
-        std::string time = line.substr(at + middle.size());
-        int fields[6] = {};
-        EXPECT_EQ(std::sscanf(time.c_str(), "%4d-%2d-%2dT%2d:%2d:%2dZ\"}", &fields[0], &fields[1],
-                              &fields[2], &fields[3], &fields[4], &fields[5]),
-                  6) << line;
-        EXPECT_EQ(time.size(), 22u) << line;
-        EXPECT_EQ(time.substr(19), "Z\"}") << line;
-    }
+    std::vector<std::string> lines = linesWith(readText(dir + "/r.jsonl"), {"{"});
+    ASSERT_EQ(lines.size(), 2u * devices);
+    for (const std::string& line : lines)
+        EXPECT_EQ(withFixedTimes(line),
+                  ledgerLine(line.substr(12, 9), sha256sumOf(dir + "/java.enc")));
 }
-
-namespace {
-std::string ledgerLine(const std::string& address, const std::string& sha256)
-{
-    return "{\"address\":\"" + address + "\",\"file\":\"java.enc\",\"result\":\"updated\",\"reason\":"
-           "\"\",\"pages\":20,\"datagrams\":6,\"resends\":0,\"milliseconds\":1,\"foreign\":0,"
-           "\"sha256\":\"" + sha256 + "\",\"type\":\"J\",\"whole\":false,\"time\":"
-           "\"2026-12-01T00:00:00Z\"}\n";
-}
-}  // namespace
 
 TEST(VNfleetLedger, ResumeSkipsOnlyADeviceHoldingThisImage)
 {
