@@ -77,6 +77,16 @@ int actAsDevice(const char* address, const char* answerFrom, bool answerFinish, 
     return finishes;
 }
 
+std::string deviceList(const std::string& header, int count, int firstB,
+                       const std::function<std::string(int)>& cells)
+{
+    std::string list = header + "\n";
+    for (int i = 0; i < count; ++i)
+        list += "127.0." + std::to_string(firstB + i / 250) + "." + std::to_string(1 + i % 250) +
+                (cells ? cells(i) : "") + "\n";
+    return list;
+}
+
 std::string readText(const std::string& path)
 {
     std::vector<unsigned char> bytes = readFile(path);

@@ -2,6 +2,7 @@
 // report read back.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,11 @@ FleetAgainstSim runFleetAgainstSim(const std::string& dir, const std::string& ra
 // only when answerFinish), from its own address or, given, from another,
 // until no packet came for quietMs after the first; the finish packets got.
 int actAsDevice(const char* address, const char* answerFrom, bool answerFinish, int quietMs);
+
+// A list of count devices from 127.0.B.1 on (250 to a B), each line ending
+// with cells(i) when given.
+std::string deviceList(const std::string& header, int count, int firstB,
+                       const std::function<std::string(int)>& cells = nullptr);
 
 std::string readText(const std::string& path);
 // The lines of text that contain every one of the parts.

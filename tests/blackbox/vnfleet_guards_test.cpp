@@ -56,10 +56,7 @@ TEST(VNfleetGuards, InFlightDevicesStayWithinTheOpenFileLimit)
     if (programsUnderWine())
         GTEST_SKIP() << "Windows sets no open-file limit";
     std::string dir = fleetFolder();
-    std::string list = "address\n";
-    for (int i = 1; i <= 200; ++i)
-        list += "127.0." + std::to_string(5 + i / 250) + "." + std::to_string(1 + i % 250) + "\n";
-    writeTextFile(dir + "/list.csv", list);
+    writeTextFile(dir + "/list.csv", deviceList("address", 200, 5));
     // A limit of 64 that not even root may raise.
     int status = shellWithSim(dir, "127.0.5.1-127.0.5.250",
                               "setpriv --bounding-set=-sys_resource prlimit --nofile=64:64 " +
@@ -127,28 +124,30 @@ TEST(VNfleetGuards, CanariesGoFirstAndFailuresStopTheRollout)
         GTEST_SKIP() << "Wine holds one emulated device on loopback";
     struct Case {
         std::vector<std::string> options;
-        std::string rows;  // the second column: each device's password
+        std::string passwords;  // a letter per device: g the good one, b a bad one
         int status;
         std::string summary;
     };
     const std::vector<Case> cases = {
-        {{"--canary", "2"}, "1,bad\n2,pw\n3,pw\n4,pw\n", 4,
+        {{"--canary", "2"}, "bggg", 4,
          "VNfleet: no further device started: not every canary device was updated (--canary)\n"
          "VNfleet: 4 devices: 1 updated, 1 failed, 0 interrupted, 0 skipped, 2 not started"},
-        {{"--canary", "1"}, "1,pw\n2,pw\n3,pw\n", 0, "VNfleet: 3 devices: 3 updated, 0 failed"},
-        {{"-j", "1", "--max-failed", "1"}, "1,bad\n2,bad\n3,pw\n4,pw\n", 4,
+        {{"--canary", "1"}, "ggg", 0, "VNfleet: 3 devices: 3 updated, 0 failed"},
+        {{"-j", "1", "--max-failed", "1"}, "bbgg", 4,
          "VNfleet: no further device started: more than 1 devices failed (--max-failed)\n"
          "VNfleet: 4 devices: 0 updated, 2 failed, 0 interrupted, 0 skipped, 2 not started"},
-        {{"-j", "1", "--max-failed", "50%"}, "1,bad\n2,pw\n3,bad\n4,pw\n", 4,
-         "VNfleet: 4 devices: 2 updated, 2 failed"},
+        {{"-j", "1", "--max-failed", "50%"}, "bgbg", 4, "VNfleet: 4 devices: 2 updated, 2 failed"},
     };
     std::string dir = fleetFolder();
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.rows);
-        std::string list = "address,password\n";
-        for (std::size_t at = 0; at < c.rows.size(); at = c.rows.find('\n', at) + 1)
-            list += "127.0.6." + c.rows.substr(at, c.rows.find('\n', at) + 1 - at);
-        writeTextFile(dir + "/list.csv", list);
+        SCOPED_TRACE(c.passwords);
+        writeTextFile(dir + "/list.csv",
+                      deviceList("address,password", static_cast<int>(c.passwords.size()), 6,
+                                 [&](int i) {
+                                     return c.passwords[static_cast<std::size_t>(i)] == 'g'
+                                                ? ",pw"
+                                                : ",bad";
+                                 }));
         std::vector<std::string> args = c.options;
         for (const char* arg : {"-f", "java.enc", "list.csv"})
             args.push_back(arg);
@@ -167,14 +166,11 @@ TEST(VNfleetGuards, ThreeHundredFilesOfTheirOwnAreNotHeldAtOnce)
         GTEST_SKIP() << "the address-space limit is a Linux one";
     std::string dir = makeTempDir();
     writeFile(dir + "/page.htm", randomBytes(100000, 41));
-    std::string list = "address,file\n";
-    for (int i = 0; i < 300; ++i) {
-        std::string name = "p" + std::to_string(i) + ".htm";
-        link((dir + "/page.htm").c_str(), (dir + "/" + name).c_str());
-        list += "127.0." + std::to_string(7 + i / 250) + "." + std::to_string(1 + i % 250) + "," +
-                name + "\n";
-    }
-    writeTextFile(dir + "/list.csv", list);
+    writeTextFile(dir + "/list.csv", deviceList("address,file", 300, 7, [&](int i) {
+                      std::string name = "p" + std::to_string(i) + ".htm";
+                      link((dir + "/page.htm").c_str(), (dir + "/" + name).c_str());
+                      return "," + name;
+                  }));
     // 30 MB of files in 16 MiB of address space: checked one at a time.
     int status = std::system(("cd " + dir + " && prlimit --as=16777216 " +
                               programPath("VNfleet") +
