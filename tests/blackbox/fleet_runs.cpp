@@ -26,11 +26,26 @@ std::string fleetFolder()
     return dir;
 }
 
+RunningProgram startDevices(const std::vector<std::string>& args, const std::string& dir)
+{
+    if (!programsUnderWine())
+        return startProgram("VNsim", args, dir);
+    std::string windowsBin = programPath("VNsim");
+    windowsBin.erase(windowsBin.rfind('/'));
+    char self[4096] = {};
+    ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    std::string nativeBin(self, length > 0 ? static_cast<std::size_t>(length) : 0);
+    setProgramLocation(nativeBin.substr(0, nativeBin.rfind('/')), false);
+    RunningProgram sim = startProgram("VNsim", args, dir);
+    setProgramLocation(windowsBin, true);
+    return sim;
+}
+
 FleetAgainstSim runFleetAgainstSim(const std::string& dir, const std::string& range,
                                    const std::vector<std::string>& args)
 {
-    RunningProgram sim = startProgram("VNsim", {"--devices", range, "-P", "pw", "-K", "fleet-key",
-                                                "-o", dir, "--idle-ms", "3000"},
+    RunningProgram sim = startDevices({"--devices", range, "-P", "pw", "-K", "fleet-key", "-o", dir,
+                                       "--idle-ms", "3000"},
                                       dir);
     EXPECT_TRUE(waitForOutput(sim, "listening on", fleetStartupMs())) << sim.output;
     RunningProgram fleet = startProgram("VNfleet", args, dir);

@@ -13,6 +13,11 @@ int fleetStartupMs();
 // A new folder with app.jar and its package java.enc (key "fleet-key").
 std::string fleetFolder();
 
+// VNsim as the devices, always the native one: under Wine a socket bound to
+// one loopback address sends from 127.0.0.1, which VNfleet rightly takes for
+// another host.
+RunningProgram startDevices(const std::vector<std::string>& args, const std::string& dir);
+
 struct FleetAgainstSim {
     ProgramResult fleet;
     ProgramResult sim;

@@ -210,7 +210,7 @@ TEST(VNfleet, ResumeSkipsWhatAReportListsAsUpdated)
                   "{\"address\":\"127.0.0.3\",\"file\":\"java.enc\",\"result\":\"failed\","
                   "\"reason\":\"no reply\",\"pages\":0,\"datagrams\":8,\"resends\":7,"
                   "\"milliseconds\":9}\n");
-    RunningProgram sim = startProgram("VNsim", {"-a", "127.0.0.3", "-P", "pw", "-K", "fleet-key",
+    RunningProgram sim = startDevices({"-a", "127.0.0.3", "-P", "pw", "-K", "fleet-key",
                                                 "--idle-ms", "30000"}, dir);
     ASSERT_TRUE(waitForOutput(sim, "listening on 127.0.0.3:69", startupMs())) << sim.output;
     ProgramResult fleet = runProgram("VNfleet", {"-P", "pw", "-f", "java.enc", "--resume",
