@@ -91,6 +91,10 @@ int platformSystemText(int code, char* buffer, std::size_t size);
 // True when an open stream reads a regular file: not a directory, device
 // or pipe, which a loader must refuse as it refuses a file it cannot open.
 bool platformIsRegularFile(std::FILE* file);
+// True when users other than the owner may read the open file (its group or
+// others read bit). Windows files carry access lists, not these bits: always
+// false there.
+bool platformReadableByOthers(std::FILE* file);
 
 // --- The update transfer's drain ---
 // Reads and drops every datagram already queued on the socket, without

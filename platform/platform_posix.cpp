@@ -275,6 +275,12 @@ bool platformIsRegularFile(std::FILE* file)
     return fstat(fileno(file), &status) == 0 && S_ISREG(status.st_mode);
 }
 
+bool platformReadableByOthers(std::FILE* file)
+{
+    struct stat status {};
+    return fstat(fileno(file), &status) == 0 && (status.st_mode & (S_IRGRP | S_IROTH)) != 0;
+}
+
 int platformDrainSocket(PlatformSocket sock, PlatformEvent*)
 {
     // poll looks at the socket itself: there is no event state to reset.

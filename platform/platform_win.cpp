@@ -241,6 +241,11 @@ bool platformIsRegularFile(std::FILE* file)
     return _fstat64(_fileno(file), &status) == 0 && (status.st_mode & _S_IFMT) == _S_IFREG;
 }
 
+bool platformReadableByOthers(std::FILE*)
+{
+    return false;
+}
+
 namespace {
 bool datagramQueued(SOCKET s)
 {

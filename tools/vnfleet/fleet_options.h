@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 constexpr int FLEET_EXIT_UPDATED = 0;
 constexpr int FLEET_EXIT_USAGE = 1;
@@ -15,6 +16,7 @@ struct FleetOptions {
     std::string listPath;
     // Defaults for the columns a list leaves out, spelled as VNloader has them.
     std::string password;        // -P
+    std::string passwordFile;    // --password-file
     std::string file;            // -f
     bool plain = false;          // -NE
     char typeLetter = 0;         // -T
@@ -26,6 +28,10 @@ struct FleetOptions {
     std::string resumePath;
     std::string debugLogPath;
     bool dryRun = false;
+    // --summary: reads these reports instead of sending.
+    bool summary = false;
+    bool json = false;
+    std::vector<std::string> reports;
 };
 
 enum FleetArgs { FLEET_ARGS_RUN, FLEET_ARGS_HELP, FLEET_ARGS_BAD };

@@ -5,24 +5,6 @@
 const char* const SKIPPED_AS_UPDATED = "updated in an earlier run";
 
 namespace {
-std::string quoted(const std::string& text)
-{
-    std::string out = "\"";
-    char escape[8];
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            std::snprintf(escape, sizeof escape, "\\u%04x", c);
-            out += escape;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
-
 // The string value of "key" in one of our own report lines.
 bool stringField(const std::string& line, const std::string& key, std::string* value)
 {
@@ -42,10 +24,28 @@ bool stringField(const std::string& line, const std::string& key, std::string* v
 }
 }  // namespace
 
+std::string jsonString(const std::string& text)
+{
+    std::string out = "\"";
+    char escape[8];
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            std::snprintf(escape, sizeof escape, "\\u%04x", c);
+            out += escape;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
 std::string resultJson(const DeviceResult& r)
 {
-    return "{\"address\":" + quoted(r.address) + ",\"file\":" + quoted(r.file) +
-           ",\"result\":" + quoted(r.result) + ",\"reason\":" + quoted(r.reason) +
+    return "{\"address\":" + jsonString(r.address) + ",\"file\":" + jsonString(r.file) +
+           ",\"result\":" + jsonString(r.result) + ",\"reason\":" + jsonString(r.reason) +
            ",\"pages\":" + std::to_string(r.pages) + ",\"datagrams\":" +
            std::to_string(r.datagrams) + ",\"resends\":" + std::to_string(r.resends) +
            ",\"milliseconds\":" + std::to_string(r.milliseconds) + "}";

@@ -22,6 +22,8 @@ struct DeviceResult {
 // a resumed run can be resumed from in turn.
 extern const char* const SKIPPED_AS_UPDATED;
 
+// text as a JSON string, quotes included.
+std::string jsonString(const std::string& text);
 std::string resultJson(const DeviceResult& result);
 // Appends the line and flushes it at once.
 void writeReportLine(std::FILE* report, const DeviceResult& result);

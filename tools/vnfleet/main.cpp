@@ -5,9 +5,11 @@
 #include "fleet_images.h"
 #include "fleet_list.h"
 #include "fleet_options.h"
+#include "fleet_password.h"
 #include "fleet_plan.h"
 #include "fleet_report.h"
 #include "fleet_run.h"
+#include "fleet_summary.h"
 #include "platform/platform.h"
 
 namespace {
@@ -32,6 +34,10 @@ int main(int argc, char** argv)
     }
     if (parsed == FLEET_ARGS_BAD)
         return FLEET_EXIT_USAGE;
+    if (options.summary)
+        return runSummary(options.reports, options.json);
+    if (!options.passwordFile.empty() && !readPasswordFile(options.passwordFile, &options.password))
+        return FLEET_EXIT_BAD_INPUT;
 
     std::vector<DeviceEntry> devices;
     std::vector<FleetImage> images;

@@ -1,0 +1,32 @@
+#include "fleet_password.h"
+
+#include <cstdio>
+
+#include "fleet_text_file.h"
+
+std::string firstLineOf(const std::string& text)
+{
+    std::string line = text.substr(0, text.find('\n'));
+    if (!line.empty() && line.back() == '\r' && line.size() < text.size())
+        line.pop_back();
+    return line;
+}
+
+bool readPasswordFile(const std::string& path, std::string* password)
+{
+    std::string text;
+    bool readableByOthers = false;
+    if (!readRegularFile(path, &text, &readableByOthers)) {
+        std::fprintf(stderr, "VNfleet: cannot read the password file: %s\n", path.c_str());
+        return false;
+    }
+    // A password others can read is no longer the operator's alone.
+    if (readableByOthers) {
+        std::fprintf(stderr,
+                     "VNfleet: other users may read the password file %s: chmod 600 it\n",
+                     path.c_str());
+        return false;
+    }
+    *password = firstLineOf(text);
+    return true;
+}
