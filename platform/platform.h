@@ -128,12 +128,17 @@ bool platformRaiseOpenFileLimit(int count);
 
 // --- The operator's interrupt, the terminal ---
 
-// From now on Ctrl-C (and the console's close on Windows) only sets a mark
+// From now on Ctrl-C, SIGHUP and SIGTERM (on Windows Ctrl-C, Ctrl-Break, the
+// console's close, log-off and shut-down) only set a mark
 // that platformInterrupted reports. A wait in platformPoll ends early on
 // POSIX; on Windows the mark is set from another thread and the wait runs
 // its course, so keep waits short.
 void platformCatchInterrupt();
 bool platformInterrupted();
+// The interrupt's work is done (the record closed): a console window's
+// close, a log-off or a shut-down on Windows waits for this before the
+// system ends the process.
+void platformInterruptHandled();
 
 // Whether standard output is a terminal (a console on Windows).
 bool platformStdoutIsTerminal();

@@ -384,7 +384,13 @@ void platformCatchInterrupt()
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // A closed terminal or SSH session ends a run as Ctrl-C does; a closed
+    // standard output only loses the lines.
+    sigaction(SIGHUP, &action, nullptr);
+    signal(SIGPIPE, SIG_IGN);
 }
+
+void platformInterruptHandled() {}
 
 bool platformInterrupted()
 {

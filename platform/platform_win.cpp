@@ -338,17 +338,32 @@ bool platformRaiseOpenFileLimit(int)
 
 namespace {
 volatile LONG interruptSeen = 0;
+HANDLE interruptDone = nullptr;
+// The system ends the process a few seconds after a close event's handler
+// returns, so the handler holds it until the record is closed.
+constexpr DWORD CLOSE_GRACE_MS = 4500;
 
-BOOL WINAPI noteInterrupt(DWORD)
+BOOL WINAPI noteInterrupt(DWORD event)
 {
     InterlockedExchange(&interruptSeen, 1);
+    if ((event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT ||
+         event == CTRL_SHUTDOWN_EVENT) && interruptDone)
+        WaitForSingleObject(interruptDone, CLOSE_GRACE_MS);
     return TRUE;
 }
 }  // namespace
 
 void platformCatchInterrupt()
 {
+    if (!interruptDone)
+        interruptDone = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     SetConsoleCtrlHandler(noteInterrupt, TRUE);
+}
+
+void platformInterruptHandled()
+{
+    if (interruptDone)
+        SetEvent(interruptDone);
 }
 
 bool platformInterrupted()

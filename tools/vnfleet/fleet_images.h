@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "fleet_list.h"
+#include "fleet_report.h"
 #include "link/transfer_session.h"
 
 struct FleetImage {
@@ -19,7 +20,11 @@ struct FleetImage {
     std::uint16_t firstPage;
     std::uint16_t endPage;
     int devices;
+    std::string sha256;  // of the file's bytes as read
 };
+
+// The image as this device is sent it, for its report line.
+ImageIdentity identityOf(const FleetImage& image, const DeviceEntry& device);
 
 // A device's session setup over its shared image.
 TransferSetup fleetSetup(const FleetImage& image, const DeviceEntry& device);

@@ -1,23 +1,31 @@
-// Reading a ledger back: the report's JSON lines, the last line per address
-// counting, as --summary reads them.
+// The report file as a ledger: opened for appending, each line written
+// whole and flushed at once, synced to the disk at least once a second and
+// at the end. A failed write, flush or sync is said once and remembered.
 #pragma once
 
-#include <map>
+#include <cstdint>
+#include <cstdio>
 #include <string>
-#include <vector>
 
-// The fields of one report line, strings unescaped, numbers and literals
-// as written.
-using LedgerLine = std::map<std::string, std::string>;
+#include "fleet_report.h"
 
-// Parses one line holding a flat JSON object; false when it is not one.
-bool parseLedgerLine(const std::string& text, LedgerLine* line);
+struct Ledger {
+    std::FILE* file;  // nullptr: no report
+    std::string path;
+    std::uint64_t length;  // bytes of whole lines
+    std::uint64_t syncedMs;
+    bool unsynced;
+    bool failed;
+};
 
-// The field's value, empty when the line has none.
-std::string ledgerField(const LedgerLine& line, const std::string& key);
+constexpr std::uint64_t LEDGER_SYNC_MS = 1000;
 
-// The last line of each address, in the order the addresses first appear.
-// False after reporting a file that cannot be read or a line that is not a
-// report line; a half-written last line (a crash mid-write) is ignored with
-// a note on standard error.
-bool readLedger(const std::string& path, std::vector<LedgerLine>* lastPerAddress);
+// Opens (or creates) path for appending; false after saying why. A last line
+// left half-written by a crash is closed with a line end first.
+bool openLedger(const std::string& path, Ledger* ledger);
+// Appends the device's line; false once the ledger has failed.
+bool appendToLedger(Ledger* ledger, const DeviceResult& result);
+// Syncs when a second has passed since the last sync and lines wait.
+void tickLedger(Ledger* ledger, std::uint64_t nowMs);
+// Syncs and closes; false when the ledger failed at any point.
+bool closeLedger(Ledger* ledger);

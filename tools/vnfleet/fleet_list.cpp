@@ -5,6 +5,7 @@
 #include <iterator>
 #include <map>
 
+#include "fleet_address.h"
 #include "fleet_csv.h"
 #include "image/image_kinds.h"
 
@@ -63,10 +64,8 @@ bool readRow(const CsvRecord& row, const int* where, const FleetOptions& options
     };
     device->line = row.line;
     device->address = cell(COL_ADDRESS);
-    if (!parseDottedQuad(device->address, &device->ip)) {
-        *problem = "not an IPv4 address: " + device->address;
+    if (!parseDeviceAddress(device->address, &device->ip, problem))
         return false;
-    }
     device->password = cell(COL_PASSWORD).empty() ? options.password : cell(COL_PASSWORD);
     device->file = cell(COL_FILE).empty() ? options.file : cell(COL_FILE);
     if (device->file.empty()) {
@@ -93,30 +92,6 @@ bool readRow(const CsvRecord& row, const int* where, const FleetOptions& options
 void reportListProblem(const std::string& listPath, int line, const std::string& what)
 {
     std::fprintf(stderr, "VNfleet: %s line %d: %s\n", listPath.c_str(), line, what.c_str());
-}
-
-bool parseDottedQuad(const std::string& text, std::uint32_t* ip)
-{
-    std::uint32_t value = 0;
-    std::size_t at = 0;
-    for (int part = 0; part < 4; ++part) {
-        if (part > 0 && (at >= text.size() || text[at++] != '.'))
-            return false;
-        unsigned number = 0;
-        std::size_t digits = 0;
-        while (at < text.size() && text[at] >= '0' && text[at] <= '9' && digits < 4) {
-            number = number * 10 + static_cast<unsigned>(text[at++] - '0');
-            ++digits;
-        }
-        if (digits == 0 || digits > 3 || number > 255)
-            return false;
-        // Network byte order: the first number is the lowest byte in memory.
-        value |= number << (8 * part);
-    }
-    if (at != text.size())
-        return false;
-    *ip = value;
-    return true;
 }
 
 bool readDeviceList(const FleetOptions& options, std::vector<DeviceEntry>* devices)

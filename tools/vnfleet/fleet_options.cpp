@@ -28,8 +28,8 @@ constexpr OptionRow optionRows[] = {
     {"-j", "<n>", "devices in flight at once (default 64)"},
     {"--min-wait-ms", "<ms>", "shortest wait for a reply (default 200)"},
     {"--tries", "<n>", "sends of one packet before a device fails (default 8)"},
-    {"--report", "<file>", "one JSON line per device as it ends"},
-    {"--resume", "<file>", "skip the devices this report lists as updated"},
+    {"--report", "<file>", "append one JSON line per device as it ends"},
+    {"--resume", "<file>", "skip devices whose last line there is this image updated"},
     {"--debug-log", "<file>", "write the devices' Dbg> lines (UDP port 9029)"},
     {"--dry-run", nullptr, "check everything and print the plan; send nothing"},
     {"--summary", "<report>...", "sum up reports by result and image; send nothing"},
@@ -45,6 +45,7 @@ constexpr ExitStatusRow exitStatuses[] = {
      "bad input: a bad list, file, password file or report; nothing sent"},
     {FLEET_EXIT_INTERRUPTED, "interrupted"},
     {FLEET_EXIT_SOME_FAILED, "some devices failed; --summary: some devices not updated"},
+    {FLEET_EXIT_REPORT_FAILED, "the report could not be written: no device started after that"},
 };
 
 bool parseCount(const char* text, long low, long high, int* value)

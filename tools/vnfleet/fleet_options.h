@@ -9,6 +9,7 @@ constexpr int FLEET_EXIT_USAGE = 1;
 constexpr int FLEET_EXIT_BAD_INPUT = 2;
 constexpr int FLEET_EXIT_INTERRUPTED = 3;
 constexpr int FLEET_EXIT_SOME_FAILED = 4;
+constexpr int FLEET_EXIT_REPORT_FAILED = 5;
 
 constexpr int FLEET_REPLY_WAIT_LIMIT_MS = 10000;
 

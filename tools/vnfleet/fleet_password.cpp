@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "fleet_text_file.h"
+#include "platform/platform.h"
 
 std::string firstLineOf(const std::string& text)
 {
@@ -11,6 +11,26 @@ std::string firstLineOf(const std::string& text)
         line.pop_back();
     return line;
 }
+
+namespace {
+// The whole of a regular file; readableByOthers from the same open file.
+bool readRegularFile(const std::string& path, std::string* text, bool* readableByOthers)
+{
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file)
+        return false;
+    bool fine = platformIsRegularFile(file);
+    *readableByOthers = fine && platformReadableByOthers(file);
+    char chunk[4096];
+    for (std::size_t got = sizeof chunk; fine && got == sizeof chunk;) {
+        got = std::fread(chunk, 1, sizeof chunk, file);
+        text->append(chunk, got);
+        fine = !std::ferror(file);
+    }
+    std::fclose(file);
+    return fine;
+}
+}  // namespace
 
 bool readPasswordFile(const std::string& path, std::string* password)
 {

@@ -17,14 +17,15 @@ unsigned packetsOf(const FleetImage& image)
 }
 }  // namespace
 
-void printPlan(const std::vector<DeviceEntry>& devices, const std::vector<FleetImage>& images,
-               const std::set<std::string>& updatedBefore)
+void printPlan(const FleetRun& run)
 {
+    const std::vector<DeviceEntry>& devices = *run.devices;
+    const std::vector<FleetImage>& images = *run.images;
     std::size_t sending = 0;
     unsigned long long pages = 0;
     unsigned long long packets = 0;
     for (const DeviceEntry& device : devices) {
-        if (updatedBefore.count(device.address))
+        if (skippedByResume(run, device))
             continue;
         ++sending;
         const FleetImage& image = images[static_cast<std::size_t>(device.image)];
@@ -41,6 +42,6 @@ void printPlan(const std::vector<DeviceEntry>& devices, const std::vector<FleetI
                     image.endPage - 1u, pagesOf(image), packetsOf(image), image.devices);
     for (const DeviceEntry& device : devices)
         std::printf("device %s: %s%s\n", device.address.c_str(), device.file.c_str(),
-                    updatedBefore.count(device.address) ? " (skipped: updated in an earlier run)"
+                    skippedByResume(run, device) ? " (skipped: updated in an earlier run)"
                                                         : "");
 }

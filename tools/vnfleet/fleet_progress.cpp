@@ -26,16 +26,16 @@ void startProgress(bool terminal)
 
 void showDeviceEnd(const DeviceResult& r)
 {
-    bool failed = r.result[0] != 'u' && r.result[0] != 's';
+    bool failed = r.result != FleetResult::UPDATED && r.result != FleetResult::SKIPPED;
     if (onTerminal && !failed)
         return;  // the progress line counts it
     clearLine();
     if (r.reason.empty())
         std::printf("%s %s: %s, %u pages, %u datagrams, %u resends, %llu ms\n", r.address.c_str(),
-                    r.result, r.file.c_str(), r.pages, r.datagrams, r.resends, r.milliseconds);
+                    resultName(r.result), r.file.c_str(), r.pages, r.datagrams, r.resends, r.milliseconds);
     else
         std::printf("%s %s: %s: %s, %u pages, %u datagrams, %u resends, %llu ms\n",
-                    r.address.c_str(), r.result, r.file.c_str(), r.reason.c_str(), r.pages,
+                    r.address.c_str(), resultName(r.result), r.file.c_str(), r.reason.c_str(), r.pages,
                     r.datagrams, r.resends, r.milliseconds);
     std::fflush(stdout);
 }

@@ -1,16 +1,18 @@
 #include "fleet_summary.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "fleet_options.h"
-#include "fleet_report.h"
+#include "fleet_json.h"
 
 namespace {
 ResultCounts noDevices()
 {
     ResultCounts counts;
-    for (const char* result : {"updated", "failed", "interrupted", "skipped"})
-        counts.byResult.emplace_back(result, 0);
+    for (FleetResult result : {FleetResult::UPDATED, FleetResult::FAILED,
+                               FleetResult::INTERRUPTED, FleetResult::SKIPPED})
+        counts.byResult.emplace_back(resultName(result), 0);
     return counts;
 }
 
@@ -18,11 +20,8 @@ void count(ResultCounts* counts, const std::string& result, unsigned devices = 1
 {
     counts->devices += devices;
     for (auto& entry : counts->byResult)
-        if (entry.first == result) {
+        if (entry.first == result)
             entry.second += devices;
-            return;
-        }
-    counts->byResult.emplace_back(result, devices);
 }
 
 ImageCounts& imageOf(LedgerTally* tally, const std::string& sha256, const std::string& file)
@@ -41,14 +40,14 @@ void add(LedgerTally* tally, const std::string& sha256, const std::string& file,
     count(&imageOf(tally, sha256, file).counts, result, devices);
 }
 
-std::string devicesText(std::size_t devices)
+std::string counted(std::size_t n, const std::string& noun)
 {
-    return std::to_string(devices) + (devices == 1 ? " device" : " devices");
+    return std::to_string(n) + " " + noun + (n == 1 ? "" : "s");
 }
 
 std::string countsText(const ResultCounts& counts)
 {
-    std::string text = devicesText(counts.devices) + ":";
+    std::string text = counted(counts.devices, "device") + ":";
     const char* separator = " ";
     for (const auto& entry : counts.byResult) {
         text += separator + std::to_string(entry.second) + " " + entry.first;
@@ -91,17 +90,20 @@ std::string tallyJson(const LedgerTally& tally, const std::string& firstMember)
 }
 }  // namespace
 
-void addToSummary(const std::string& report, const std::vector<LedgerLine>& lastPerAddress,
+void addToSummary(const std::string& report, const std::map<std::string, LedgerEntry>& last,
                   FleetSummary* summary)
 {
     if (summary->reports.empty())
         summary->total = {"total", noDevices(), {}};
+    // In the ledger's order, not the addresses' text order.
+    std::vector<std::pair<std::string, LedgerEntry>> devices(last.begin(), last.end());
+    std::sort(devices.begin(), devices.end(),
+              [](const auto& a, const auto& b) { return a.second.line < b.second.line; });
     LedgerTally tally{report, noDevices(), {}};
-    for (const LedgerLine& line : lastPerAddress) {
-        const std::string result = ledgerField(line, "result");
-        add(&tally, ledgerField(line, "sha256"), ledgerField(line, "file"), result);
-        if (result != "updated" && result != "skipped")
-            summary->notUpdated.emplace_back(report, line);
+    for (const auto& [address, entry] : devices) {
+        add(&tally, entry.image.sha256, entry.file, resultName(entry.result));
+        if (entry.result != FleetResult::UPDATED && entry.result != FleetResult::SKIPPED)
+            summary->notUpdated.push_back({report, address, entry});
     }
     // Sites may reuse private addresses: the total adds reports, it does
     // not merge their devices.
@@ -118,14 +120,12 @@ std::string summaryText(const FleetSummary& summary)
     for (const LedgerTally& tally : summary.reports)
         text += tallyText(tally, "report " + tally.report);
     text += tallyText(summary.total,
-                      "total of " + std::to_string(summary.reports.size()) + " reports");
-    text += "not updated: " + devicesText(summary.notUpdated.size()) + "\n";
-    for (const auto& [report, line] : summary.notUpdated) {
-        const std::string reason = ledgerField(line, "reason");
-        text += "  " + report + " " + ledgerField(line, "address") + " " +
-                ledgerField(line, "result") + ": " + ledgerField(line, "file") +
-                (reason.empty() ? "" : ": " + reason) + "\n";
-    }
+                      "total of " + counted(summary.reports.size(), "report"));
+    text += "not updated: " + counted(summary.notUpdated.size(), "device") + "\n";
+    for (const NotUpdated& device : summary.notUpdated)
+        text += "  " + device.report + " " + device.address + " " +
+                resultName(device.entry.result) + ": " + device.entry.file +
+                (device.entry.reason.empty() ? "" : ": " + device.entry.reason) + "\n";
     return text;
 }
 
@@ -141,12 +141,14 @@ std::string summaryJson(const FleetSummary& summary)
             tallyJson(summary.total, "\"reports\":" + std::to_string(summary.reports.size())) +
             ",\"not_updated\":[";
     separator = "";
-    for (const auto& [report, line] : summary.notUpdated) {
+    for (const NotUpdated& device : summary.notUpdated) {
         json += separator;
-        json += "{\"report\":" + jsonString(report);
-        for (const char* key : {"address", "file", "sha256", "result", "reason"})
-            json += std::string(",\"") + key + "\":" + jsonString(ledgerField(line, key));
-        json += "}";
+        json += "{\"report\":" + jsonString(device.report) +
+                ",\"address\":" + jsonString(device.address) +
+                ",\"file\":" + jsonString(device.entry.file) +
+                ",\"sha256\":" + jsonString(device.entry.image.sha256) +
+                ",\"result\":" + jsonString(resultName(device.entry.result)) +
+                ",\"reason\":" + jsonString(device.entry.reason) + "}";
         separator = ",";
     }
     return json + "]}\n";
@@ -156,10 +158,10 @@ int runSummary(const std::vector<std::string>& reports, bool json)
 {
     FleetSummary summary;
     for (const std::string& report : reports) {
-        std::vector<LedgerLine> lastPerAddress;
-        if (!readLedger(report, &lastPerAddress))
+        std::map<std::string, LedgerEntry> last;
+        if (!readLedger(report, &last, "report"))
             return FLEET_EXIT_BAD_INPUT;
-        addToSummary(report, lastPerAddress, &summary);
+        addToSummary(report, last, &summary);
     }
     std::fputs((json ? summaryJson(summary) : summaryText(summary)).c_str(), stdout);
     std::fflush(stdout);

@@ -5,10 +5,9 @@
 #include <utility>
 #include <vector>
 
-#include "fleet_ledger.h"
+#include "fleet_resume.h"
 
-// Devices counted by result: updated, failed, interrupted, skipped always,
-// then any other result a ledger holds, in the order first seen.
+// Devices counted by result: updated, failed, interrupted, skipped.
 struct ResultCounts {
     unsigned devices = 0;
     std::vector<std::pair<std::string, unsigned>> byResult;
@@ -26,15 +25,21 @@ struct LedgerTally {
     std::vector<ImageCounts> images;
 };
 
+// A device neither updated nor skipped.
+struct NotUpdated {
+    std::string report;
+    std::string address;
+    LedgerEntry entry;
+};
+
 struct FleetSummary {
     std::vector<LedgerTally> reports;
     LedgerTally total;
-    // Every device neither updated nor skipped, with its report's path.
-    std::vector<std::pair<std::string, LedgerLine>> notUpdated;
+    std::vector<NotUpdated> notUpdated;
 };
 
-// Adds one ledger's last lines per address to the summary.
-void addToSummary(const std::string& report, const std::vector<LedgerLine>& lastPerAddress,
+// Adds one ledger's last line per address to the summary.
+void addToSummary(const std::string& report, const std::map<std::string, LedgerEntry>& last,
                   FleetSummary* summary);
 
 std::string summaryText(const FleetSummary& summary);
