@@ -73,7 +73,7 @@ sim() {  # site, more VNsim options
   "$bin/VNsim" --devices "127.$site.0.1-127.$site.0.$devices" -P pw -K site-key \
     -o "received/site-$site" --idle-ms 60000 "$@" >"sim-$site.log" 2>&1 &
   sims="$sims $!"
-  for _ in $(seq 50); do grep -q "listening on" "sim-$site.log" && return; sleep 0.1; done
+  for _ in $(seq 50); do grep -qs "listening on" "sim-$site.log" && return; sleep 0.1; done
   fail "VNsim of site $site did not start: $(cat "sim-$site.log")"
 }
 
