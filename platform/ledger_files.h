@@ -30,6 +30,10 @@ std::string platformUtcTimeText();
 // system's code page; elsewhere the bytes as they are.
 std::string platformNameToUtf8(const std::string& name);
 
+// Whether the pending error (platformPendingError) says the process or the
+// system has no descriptor or socket left, a want that passes.
+bool platformOutOfDescriptors(int code);
+
 // The open files and sockets a process may hold now; a very large number
 // where the system sets no such limit.
 long platformOpenFileLimit();

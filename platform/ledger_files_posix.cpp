@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <ctime>
 
@@ -59,6 +60,11 @@ std::string platformUtcTimeText()
 std::string platformNameToUtf8(const std::string& name)
 {
     return name;
+}
+
+bool platformOutOfDescriptors(int code)
+{
+    return code == EMFILE || code == ENFILE || code == ENOBUFS || code == ENOMEM;
 }
 
 long platformOpenFileLimit()

@@ -2,6 +2,7 @@
 // GetSystemTime, the code page, and CNG's SHA-256.
 #include "platform/ledger_files.h"
 
+#include <winsock2.h>
 #include <windows.h>
 #include <bcrypt.h>
 #include <io.h>
@@ -95,6 +96,11 @@ std::string platformNameToUtf8(const std::string& name)
     std::string utf8(static_cast<std::size_t>(size), '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.data(), wide, utf8.data(), size, nullptr, nullptr);
     return utf8;
+}
+
+bool platformOutOfDescriptors(int code)
+{
+    return code == WSAEMFILE || code == WSAENOBUFS;
 }
 
 long platformOpenFileLimit()

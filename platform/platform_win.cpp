@@ -59,7 +59,7 @@ PlatformSocket platformUdpOpen()
 {
     SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
     if (s == INVALID_SOCKET)
-        return PLATFORM_NO_SOCKET;
+        return PLATFORM_NO_SOCKET;  // WSAGetLastError keeps why
     return static_cast<PlatformSocket>(s);
 }
 

@@ -87,6 +87,32 @@ ImageIdentity identityOf(const FleetImage& image, const DeviceEntry& device)
     return ImageIdentity{image.sha256, kind ? kind->letter : '?', device.wholeEnciphered};
 }
 
+bool acquireImage(FleetImage* image, std::string* why)
+{
+    if (!image->bytes.empty())
+        return true;
+    FleetImage again = *image;
+    std::string before = fileDigest(image->file);
+    if (!loadLikeVNloader(image->file, image->typeLetter, &again, why)) {
+        if (why->empty())
+            *why = "cannot load " + image->file;
+        return false;
+    }
+    if (before != image->sha256 || fileDigest(image->file) != image->sha256 ||
+        again.minAddress != image->minAddress || again.maxAddress != image->maxAddress) {
+        *why = "changed since the check: " + image->file;
+        return false;
+    }
+    keepImage(image);
+    return true;
+}
+
+void releaseImage(FleetImage* image)
+{
+    if (--image->waiting <= 0)
+        std::vector<std::uint8_t>().swap(image->bytes);
+}
+
 TransferSetup fleetSetup(const FleetImage& image, const DeviceEntry& device)
 {
     return TransferSetup{image.bytes.data(),
@@ -112,7 +138,7 @@ bool loadImages(const std::string& listPath, std::vector<DeviceEntry>* devices,
             ++(*images)[static_cast<std::size_t>(device.image)].devices;
             continue;
         }
-        FleetImage image{device.file, device.typeLetter, {}, 0, 0, 0, 0, 0, 1, {}};
+        FleetImage image{device.file, device.typeLetter, {}, 0, 0, 0, 0, 0, 1, {}, 0};
         std::string message;
         // The digest is of the bytes the loader read: the same before and after.
         image.sha256 = fileDigest(device.file);
@@ -138,7 +164,6 @@ bool loadImages(const std::string& listPath, std::vector<DeviceEntry>* devices,
         }
         image.firstPage = plan.firstPage();
         image.endPage = plan.endPage();
-        keepImage(&image);
         device.image = static_cast<int>(images->size());
         images->push_back(std::move(image));
     }

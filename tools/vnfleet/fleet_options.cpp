@@ -31,6 +31,8 @@ constexpr OptionRow optionRows[] = {
     {"--report", "<file>", "append one JSON line per device as it ends"},
     {"--resume", "<file>", "skip devices whose last line there is this image updated"},
     {"--debug-log", "<file>", "write the devices' Dbg> lines (UDP port 9029)"},
+    {"--canary", "<n>", "update the first n devices first, alone; the rest only if all are"},
+    {"--max-failed", "<n or p%>", "start no further device once more than that failed"},
     {"--dry-run", nullptr, "check everything and print the plan; send nothing"},
     {"--summary", "<report>...", "sum up reports by result and image; send nothing"},
     {"--json", nullptr, "with --summary: print one JSON object"},
@@ -54,6 +56,21 @@ bool parseCount(const char* text, long low, long high, int* value)
     if (!parseWholeNumber(text, low, high, &parsed))
         return false;
     *value = static_cast<int>(parsed);
+    return true;
+}
+
+// N devices, or P% of the devices to send.
+bool parseFailureLimit(const char* value, FleetOptions* options)
+{
+    std::string text = value;
+    if (!text.empty() && text.back() == '%') {
+        text.pop_back();
+        return parseCount(text.c_str(), 0, 100, &options->maxFailedPercent);
+    }
+    int count = 0;
+    if (!parseCount(value, 0, 1000000, &count))
+        return false;
+    options->maxFailed = count;
     return true;
 }
 
@@ -81,8 +98,10 @@ bool takeValue(const char* name, const char* value, FleetOptions* options)
         options->passwordFile = value;
     else if (std::strcmp(name, "-f") == 0)
         options->file = value;
-    else if (std::strcmp(name, "-T") == 0)
-        options->typeLetter = value[0] != '\0' && value[1] == '\0' ? value[0] : '?';
+    else if (std::strcmp(name, "-T") == 0) {
+        options->typeLetter = value[0];
+        return value[0] != '\0' && value[1] == '\0';
+    }
     else if (std::strcmp(name, "-j") == 0)
         return parseCount(value, 1, 4096, &options->inFlight);
     else if (std::strcmp(name, "--min-wait-ms") == 0)
@@ -95,6 +114,10 @@ bool takeValue(const char* name, const char* value, FleetOptions* options)
         options->resumePath = value;
     else if (std::strcmp(name, "--debug-log") == 0)
         options->debugLogPath = value;
+    else if (std::strcmp(name, "--canary") == 0)
+        return parseCount(value, 1, 1000000, &options->canary);
+    else if (std::strcmp(name, "--max-failed") == 0)
+        return parseFailureLimit(value, options);
     return true;
 }
 
@@ -122,8 +145,10 @@ std::string fleetUsageText()
     std::string text = "usage: VNfleet [options] devices.csv\n"
                        "       VNfleet --summary [--json] report...\n"
                        "Updates every device of a CSV list (columns address, password, file,\n"
-                       "type, whole) with VNloader's code-update protocol; or reads reports\n"
-                       "(the last line of each address counts) and sums them up.\n";
+                       "type, whole; comma or semicolon) with VNloader's code-update protocol;\n"
+                       "or reads reports (the last line of each address counts) and sums them\n"
+                       "up. A relative file cell is taken from the list's folder, -f from the\n"
+                       "current folder.\n";
     char line[160];
     for (const OptionRow& row : optionRows) {
         std::snprintf(line, sizeof line, "  %-24s %s\n",

@@ -29,6 +29,9 @@ struct FleetOptions {
     std::string resumePath;
     std::string debugLogPath;
     bool dryRun = false;
+    int canary = 0;             // --canary: devices updated first, alone
+    long maxFailed = -1;        // --max-failed N; -1: no limit
+    int maxFailedPercent = -1;  // --max-failed P%
     // --summary: reads these reports instead of sending.
     bool summary = false;
     bool json = false;

@@ -61,9 +61,11 @@ void refreshProgress(const FleetTally& t, std::uint64_t nowMs)
     lineShown = true;
 }
 
-void printSummary(const FleetTally& t, std::uint64_t nowMs)
+void printSummary(const FleetTally& t, std::uint64_t nowMs, const std::string& stopped)
 {
     clearLine();
+    if (!stopped.empty())
+        std::printf("VNfleet: no further device started: %s\n", stopped.c_str());
     unsigned ended = t.updated + t.failed + t.interrupted + t.skipped;
     std::printf("VNfleet: %u devices: %u updated, %u failed, %u interrupted, %u skipped, "
                 "%u not started; %.1f s\n",

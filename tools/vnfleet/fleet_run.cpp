@@ -3,11 +3,14 @@
 #include <memory>
 
 #include "fleet_debug_log.h"
+#include "fleet_limits.h"
 #include "fleet_progress.h"
 #include "fleet_report.h"
+#include "fleet_rollout.h"
 #include "app/transfer_words.h"
 #include "fleet_timer.h"
 #include "link/ports.h"
+#include "platform/ledger_files.h"
 #include "platform/platform.h"
 
 namespace {
@@ -36,7 +39,7 @@ struct Loop {
 const char* const NO_REPLY = "no reply";
 constexpr std::uint32_t FINISH_SENDS = 3;
 
-const FleetImage& imageOf(const Loop& loop, const DeviceEntry& device)
+FleetImage& imageOf(const Loop& loop, const DeviceEntry& device)
 {
     return (*loop.run->images)[static_cast<std::size_t>(device.image)];
 }
@@ -54,10 +57,11 @@ void finish(Loop& loop, Slot& slot, FleetResult result, const std::string& reaso
     if (slot.sock != PLATFORM_NO_SOCKET)
         platformClose(slot.sock);
     const SessionCounters& counters = slot.session->counters();
+    FleetImage& image = imageOf(loop, *slot.device);
     record(loop, DeviceResult{slot.device->address, slot.device->file, result, reason,
                               counters.pagesAcknowledged, counters.datagramsSent,
                               counters.resends, platformMonotonicMs() - slot.startedMs,
-                              slot.foreign, identityOf(imageOf(loop, *slot.device), *slot.device)});
+                              slot.foreign, identityOf(image, *slot.device)});
     if (result == FleetResult::UPDATED) {
         ++loop.tally.updated;
     } else {
@@ -68,6 +72,8 @@ void finish(Loop& loop, Slot& slot, FleetResult result, const std::string& reaso
             ++loop.tally.interrupted;
     }
     --loop.tally.inFlight;
+    slot.session.reset();  // it reads the image's bytes
+    releaseImage(&image);
 }
 
 void finishAsSessionSays(Loop& loop, Slot& slot)
@@ -168,25 +174,48 @@ void timeOut(Loop& loop, Slot& slot)
     drive(loop, slot);
 }
 
-void startDevice(Loop& loop, const DeviceEntry& device)
+void failBeforeSending(Loop& loop, const DeviceEntry& device, const std::string& why)
 {
+    FleetImage& image = imageOf(loop, device);
+    record(loop, DeviceResult{device.address, device.file, FleetResult::FAILED, why, 0, 0, 0, 0, 0,
+                              identityOf(image, device)});
+    releaseImage(&image);
+    ++loop.tally.failed;
+    loop.tally.pagesToSend -= static_cast<unsigned>(image.endPage - image.firstPage);
+}
+
+// False when no socket is left for now: the device waits for one.
+bool startDevice(Loop& loop, const DeviceEntry& device)
+{
+    PlatformSocket sock = platformUdpOpen();
+    if (sock == PLATFORM_NO_SOCKET && !loop.active.empty() &&
+        platformOutOfDescriptors(platformPendingError()))
+        return false;
+    FleetImage& image = imageOf(loop, device);
+    std::string why;
+    if (!acquireImage(&image, &why)) {
+        if (sock != PLATFORM_NO_SOCKET)
+            platformClose(sock);
+        failBeforeSending(loop, device, why);
+        return true;
+    }
     auto slot = std::make_unique<Slot>();
     slot->device = &device;
-    const FleetImage& image = (*loop.run->images)[static_cast<std::size_t>(device.image)];
+    slot->sock = sock;
     slot->session = std::make_unique<TransferSession>(fleetSetup(image, device), nullptr, nullptr);
     slot->startedMs = platformMonotonicMs();
     startTimer(&slot->timer, loop.run->options->minWaitMs);
     ++loop.tally.inFlight;
-    slot->sock = platformUdpOpen();
     if (slot->sock == PLATFORM_NO_SOCKET ||
         !platformUdpBind(slot->sock, PLATFORM_ANY_ADDRESS, 0)) {
         finish(loop, *slot, FleetResult::FAILED, "no socket");
-        return;
+        return true;
     }
     platformIgnoreConnReset(slot->sock);
     drive(loop, *slot);
     if (!slot->ended)
         loop.active.push_back(std::move(slot));
+    return true;
 }
 
 void skipDevice(Loop& loop, const DeviceEntry& device)
@@ -248,29 +277,36 @@ int runFleet(const FleetRun& run)
     startProgress(platformStdoutIsTerminal());
     DebugLog debug = openDebugLog(run.debugLog);
     platformCatchInterrupt();
-    // A socket per device in flight, beside the standard files and the log.
-    platformRaiseOpenFileLimit(run.options->inFlight + 16);
+    const std::size_t inFlight = static_cast<std::size_t>(devicesInFlightAllowed(run.options->inFlight));
 
     // Skipped devices go to the report before anything is sent, so a resume
     // that is itself interrupted keeps every earlier record.
     std::vector<bool> skipped(devices.size());
-    for (std::size_t i = 0; i < devices.size(); ++i)
+    for (std::size_t i = 0; i < devices.size(); ++i) {
         if ((skipped[i] = skippedByResume(run, devices[i])))
             skipDevice(loop, devices[i]);
+        else
+            ++imageOf(loop, devices[i]).waiting;
+    }
+    RolloutGuard guard = startRollout(*run.options, skipped);
     std::size_t next = 0;
     std::vector<PlatformSocket> socks;
     std::vector<unsigned char> ready;
     bool waitFailed = false;
     while (!platformInterrupted()) {
         // A report that cannot be written records nothing more: start nothing.
-        while (!run.report->failed &&
-               loop.active.size() < static_cast<std::size_t>(run.options->inFlight) &&
-               next < devices.size()) {
-            const DeviceEntry& device = devices[next];
-            if (!skipped[next++])
-                startDevice(loop, device);
+        while (!run.report->failed && loop.active.size() < inFlight && next < devices.size()) {
+            if (skipped[next]) {
+                ++next;
+                continue;
+            }
+            if (!mayStart(&guard, *run.options, next, loop.tally, loop.active.size()) ||
+                !startDevice(loop, devices[next]))
+                break;  // again when a device in flight has ended
+            ++next;
         }
-        if (loop.active.empty() && (next == devices.size() || run.report->failed))
+        if (loop.active.empty() &&
+            (next == devices.size() || run.report->failed || !guard.stopped.empty()))
             break;
         socks.clear();
         if (debug.sock != PLATFORM_NO_SOCKET)
@@ -311,8 +347,11 @@ int runFleet(const FleetRun& run)
             finish(loop, *slot, FleetResult::INTERRUPTED, "stopped by the operator");
     loop.active.clear();
     closeDebugLog(&debug);
-    printSummary(loop.tally, platformMonotonicMs());
+    if (run.report->failed && next < devices.size())
+        guard.stopped = "the report cannot be written";
+    printSummary(loop.tally, platformMonotonicMs(), guard.stopped);
     if (interrupted)
         return FLEET_EXIT_INTERRUPTED;
-    return loop.tally.failed > 0 ? FLEET_EXIT_SOME_FAILED : FLEET_EXIT_UPDATED;
+    return loop.tally.failed > 0 || !guard.stopped.empty() ? FLEET_EXIT_SOME_FAILED
+                                                           : FLEET_EXIT_UPDATED;
 }

@@ -15,7 +15,7 @@
 struct FleetRun {
     const FleetOptions* options;
     const std::vector<DeviceEntry>* devices;
-    const std::vector<FleetImage>* images;
+    std::vector<FleetImage>* images;  // loaded and let go as devices need them
     std::map<std::string, LedgerEntry> earlier;  // from --resume
     Ledger* report;
     bool reportIsResumed;  // --report names the --resume file

@@ -16,8 +16,10 @@ constexpr std::uint16_t UPDATE_PORT = 69;
 constexpr std::uint16_t DEBUG_PORT = 9029;
 constexpr int RECEIVE_SIZE = 65536;
 // After the last device's finish packet: time left for finish packets sent
-// again because a reply was lost.
+// again because a reply was lost. VNfleet sends one again only after a
+// whole 10 s wait, so a fleet that loses datagrams waits longer.
 constexpr long QUIET_AFTER_LAST_FINISH_MS = 1000;
+constexpr long QUIET_AFTER_LAST_FINISH_LOSSY_MS = 11000;
 constexpr int FILES_BESIDE_THE_DEVICES = 64;
 constexpr std::uint64_t NEVER = ~std::uint64_t{0};
 
@@ -287,11 +289,13 @@ int runFleet()
             std::uint64_t idleEnd = fleet.lastPacket + static_cast<std::uint64_t>(simOptions.idleMs);
             next = idleEnd < next ? idleEnd : next;
         }
+        const std::uint64_t quietAfterLast = static_cast<std::uint64_t>(
+            simOptions.loss > 0 ? QUIET_AFTER_LAST_FINISH_LOSSY_MS : QUIET_AFTER_LAST_FINISH_MS);
         if (fleet.doneCount == simOptions.deviceCount && nextReply == NEVER &&
-            quietMs >= static_cast<std::uint64_t>(QUIET_AFTER_LAST_FINISH_MS))
+            quietMs >= quietAfterLast)
             return endFleet(fleet, nullptr);
         if (fleet.doneCount == simOptions.deviceCount) {
-            std::uint64_t quietEnd = fleet.lastPacket + QUIET_AFTER_LAST_FINISH_MS;
+            std::uint64_t quietEnd = fleet.lastPacket + quietAfterLast;
             next = quietEnd < next ? quietEnd : next;
         }
 
