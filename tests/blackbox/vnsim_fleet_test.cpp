@@ -56,7 +56,8 @@ TEST(VNsimFleet, EachDeviceTakesItsOwnTransferThroughLossAndDuplicates)
         ProgramResult loader = finishProgram(running[static_cast<std::size_t>(i)], 60000);
         EXPECT_EQ(loader.status, 1) << loader.output;
     }
-    ProgramResult r = finishProgram(sim, startMs + 3000);
+    // With random loss VNsim stays 11 s after the last finish packet.
+    ProgramResult r = finishProgram(sim, startMs + 14000);
     EXPECT_EQ(r.status, 0) << r.output;
     if (loaders == 3) {
         EXPECT_NE(r.output.find("lost on the way in (random)\n"), std::string::npos) << r.output;
