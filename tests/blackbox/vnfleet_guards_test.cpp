@@ -225,3 +225,51 @@ TEST(VNfleetGuards, ThreeHundredFilesOfTheirOwnAreNotHeldAtOnce)
     EXPECT_EQ(readText(dir + "/out").rfind("VNfleet: plan: 300 devices, 300 files, 120000 pages", 0),
               0u) << readText(dir + "/out");
 }
+
+TEST(VNfleetGuards, TheDebugLogHearsADevicesLastWords)
+{
+    std::string dir = fleetFolder();
+    writeTextFile(dir + "/list.csv", "address\n127.0.3.16\n");
+    int device = udpSocket("127.0.3.16", 69);
+    RunningProgram fleet = startProgram("VNfleet", {"-f", "java.enc", "--debug-log", "debug.log",
+                                                    "list.csv"},
+                                        dir);
+    pollfd wait{device, POLLIN, 0};
+    for (bool finished = false; !finished && poll(&wait, 1, fleetStartupMs()) > 0;) {
+        std::uint8_t packet[2048];
+        sockaddr_in from{};
+        socklen_t length = sizeof from;
+        ssize_t got = recvfrom(device, packet, sizeof packet, 0,
+                               reinterpret_cast<sockaddr*>(&from), &length);
+        std::uint8_t ack[23] = {1, 0, 0, got > 4 ? packet[3] : std::uint8_t{0}, packet[4]};
+        sendto(device, ack, sizeof ack, 0, reinterpret_cast<sockaddr*>(&from), length);
+        finished = got > 0 && packet[0] == 6;
+    }
+    // The device writes its image, then says so.
+    usleep(300 * 1000);
+    sendDatagram(9029, "image written");
+    finishProgram(fleet, fleetStartupMs());
+    close(device);
+    EXPECT_NE(readText(dir + "/debug.log").find(": image written"), std::string::npos);
+}
+
+TEST(VNfleetGuards, TheDryRunCountsOnlyWhatItWouldSendAndTTakesOneLetter)
+{
+    std::string dir = fleetFolder();
+    writeTextFile(dir + "/list.csv", "address,file\n127.0.3.17,java.enc\n127.0.3.18,app.enc\n");
+    writeFile(dir + "/app.enc", readFile(dir + "/java.enc"));
+    writeTextFile(dir + "/run.jsonl",
+                  "{\"address\":\"127.0.3.17\",\"file\":\"java.enc\",\"result\":\"updated\","
+                  "\"reason\":\"\",\"sha256\":\"" + sha256sumOf(dir + "/java.enc") +
+                      "\",\"type\":\"J\",\"whole\":false}\n");
+    ProgramResult plan = runProgram("VNfleet", {"--resume", "run.jsonl", "--dry-run", "list.csv"},
+                                    fleetStartupMs(), dir);
+    EXPECT_EQ(plan.output.substr(0, plan.output.find("device ")),
+              "VNfleet: plan: 1 devices, 1 files, 20 pages, 6 packets\n"
+              "file app.enc: Java from an update package, pages 1427 to 1446 (20 pages, 5 "
+              "packets and the finish packet), 1 devices\n");
+    ProgramResult word = runProgram("VNfleet", {"-NE", "-T", "Main", "-f", "x", "list.csv"},
+                                    fleetStartupMs(), dir);
+    EXPECT_EQ(word.status, 1);
+    EXPECT_EQ(word.errors.rfind("VNfleet: bad value for -T: Main\n", 0), 0u) << word.errors;
+}

@@ -346,6 +346,8 @@ int runFleet(const FleetRun& run)
         else
             finish(loop, *slot, FleetResult::INTERRUPTED, "stopped by the operator");
     loop.active.clear();
+    if (!interrupted && !waitFailed)
+        lingerOnDebugLog(&debug);
     closeDebugLog(&debug);
     if (run.report->failed && next < devices.size())
         guard.stopped = "the report cannot be written";
