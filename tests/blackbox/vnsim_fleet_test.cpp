@@ -56,8 +56,7 @@ TEST(VNsimFleet, EachDeviceTakesItsOwnTransferThroughLossAndDuplicates)
         ProgramResult loader = finishProgram(running[static_cast<std::size_t>(i)], 60000);
         EXPECT_EQ(loader.status, 1) << loader.output;
     }
-    // With random loss VNsim stays 11 s after the last finish packet.
-    ProgramResult r = finishProgram(sim, startMs + 14000);
+    ProgramResult r = finishProgram(sim, startMs + 3000);
     EXPECT_EQ(r.status, 0) << r.output;
     if (loaders == 3) {
         EXPECT_NE(r.output.find("lost on the way in (random)\n"), std::string::npos) << r.output;
