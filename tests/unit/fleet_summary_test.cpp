@@ -27,12 +27,9 @@ FleetSummary twoSites()
 
 TEST(FleetPassword, FirstLineWithoutItsLineEnd)
 {
-    const std::pair<std::string, std::string> cases[] = {
-        {"pw\n", "pw"},       {"pw\r\n", "pw"},  {"pw", "pw"},    {"a b\r\nsecond\n", "a b"},
-        {"", ""},             {"\n", ""},        {"p\rw\n", "p\rw"},
-    };
-    for (const auto& [text, line] : cases)
-        EXPECT_EQ(firstLineOf(text), line) << text;
+    for (const char* text : {"p w", "p w\n", "p w\r\nsecond\n"})
+        EXPECT_EQ(firstLineOf(text), "p w") << text;
+    EXPECT_EQ(firstLineOf("p\rw"), "p\rw");  // a CR alone ends no line
 }
 
 TEST(FleetSummary, CountsEachReportAndTheTotalByResultAndImage)
