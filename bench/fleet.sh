@@ -19,6 +19,7 @@ set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/lib.sh"
+. "$here/fleet_lib.sh"
 bin=$(realpath "${1:-build/native/bin}")
 for program in VNfleet VNloader VNsim; do
     [[ -x $bin/$program ]] || { echo "not a program: $bin/$program" >&2; exit 2; }
@@ -33,56 +34,6 @@ make_largest_package "$bin" || exit 2
 { cat image.bin; head -c $((largest_pages * 256 - largest_bytes)) /dev/zero; } > expected.bin
 expected_sum=$(sha1sum < expected.bin)
 
-# Device n (from 0) at 127.1.0.1 + n.
-address() {
-    local n=$(($1 + 1))
-    echo "127.1.$((n / 256)).$((n % 256))"
-}
-
-fail() {
-    echo "$1" >&2
-    exit 2
-}
-
-# run NAME DEVICES LOSS COMMAND...: one emulated fleet, the command timed
-# against it, every image checked. Prints "NAME wall_s cpu_s peak_kib".
-run() {
-    local name=$1 devices=$2 loss=$3
-    shift 3
-    rm -rf images sim.out out.* && mkdir images
-    { echo address; for ((i = 0; i < devices; i++)); do address "$i"; done; } > list.csv
-    tail -n +2 list.csv > addresses
-    "$bin/VNsim" --devices "$(address 0)-$(address $((devices - 1)))" --loss "$loss" \
-        --ack-delay-ms 1 -P pw -K "$bench_key" -o images --idle-ms 120000 > sim.out 2>&1 &
-    server_pid=$!
-    for ((t = 0; t < 500; t++)); do
-        grep -qs 'listening on' sim.out && break
-        sleep 0.01
-    done
-    grep -q 'listening on' sim.out || fail "$name: VNsim did not start: $(cat sim.out)"
-    /usr/bin/time -f '%e %U %S %M' -o time.out "$@" < addresses > run.out 2>&1 || true
-    kill -INT "$server_pid" 2>/dev/null || true
-    wait "$server_pid" 2>/dev/null || true
-    server_pid=
-    local good=0 failed=0 i image
-    for ((i = 0; i < devices; i++)); do
-        image=images/$(address "$i").bin
-        if [[ -f $image ]] && [[ $(sha1sum < "$image") == "$expected_sum" ]]; then
-            good=$((good + 1))
-        elif [[ -f out.$(address "$i") ]] && ! grep -q 'File Transfered' "out.$(address "$i")"; then
-            # VNloader sends the finish packet once: when it or its answer is
-            # lost, VNloader says the update failed, as it should.
-            failed=$((failed + 1))
-        fi
-    done
-    ((good + failed == devices)) ||
-        fail "$name: $good of $devices images exact; $(tail -n 2 run.out) / $(tail -n 1 sim.out)"
-    ((failed == 0)) || echo "$name: $failed of $devices devices not updated, as VNloader said" >&2
-    # A command that ends with a non-zero status gets a line of its own first.
-    read -r wall user sys peak < <(tail -n 1 time.out)
-    echo "$name $wall $(awk -v u="$user" -v s="$sys" 'BEGIN { print u + s }') $peak"
-}
-
 fleet=("$bin/VNfleet" -j 64 -P pw -f image.enc list.csv)
 # What an operator does today: one VNloader per address read from standard
 # input; each one's output is kept for the check.
@@ -95,6 +46,10 @@ run "VNfleet-64-loss" 64 0.01 "${fleet[@]}" >> results
 run "xargs-VNloader-64-loss" 64 0.01 "${loaders[@]}" >> results
 run "VNfleet-1000" 1000 0 "${fleet[@]}" >> results
 run "VNfleet-1000-loss" 1000 0.01 "${fleet[@]}" >> results
+# The ledger: a line per device, synced once a second.
+run "VNfleet-1000-report" 1000 0 "$bin/VNfleet" -j 64 -P pw -f image.enc --report report.jsonl list.csv >> results
+# Every device a file of its own: loaded as it starts, let go as it ends.
+list_files=1 run "VNfleet-1000-files" 1000 0 "${fleet[@]}" >> results
 
 awk -v pages="$largest_pages" '
     { order[NR] = $1; wall[$1] = $2; cpu[$1] = $3; peak[$1] = $4 }
@@ -115,5 +70,11 @@ awk -v pages="$largest_pages" '
         printf "| Fleet of 1000, %d pages each: wall, CPU, peak memory without loss / with 1%% loss | %.1f s, %.1f s, %d KiB / %.1f s, %.1f s, %d KiB | — | — | under 60 s with loss, under 64 MiB | %s |\n",
             pages, wall["VNfleet-1000"], cpu["VNfleet-1000"], peak["VNfleet-1000"], big, cpu["VNfleet-1000-loss"], peak["VNfleet-1000-loss"],
             (big < 60 && mem < 65536) ? "yes" : "no"
-        exit (met == "yes" && big < 60 && mem < 65536) ? 0 : 1
+        ledger = wall["VNfleet-1000-report"] / wall["VNfleet-1000"]
+        printf "| Fleet of 1000 with --report: wall against none | %.1f s against %.1f s | — | %.2f times | at most 1.10 | %s |\n",
+            wall["VNfleet-1000-report"], wall["VNfleet-1000"], ledger, (ledger <= 1.10) ? "yes" : "no"
+        own = peak["VNfleet-1000-files"]
+        printf "| Fleet of 1000, each device a file of its own: wall, peak memory | %.1f s, %d KiB | — | — | under 64 MiB | %s |\n",
+            wall["VNfleet-1000-files"], own, (own < 65536) ? "yes" : "no"
+        exit (met == "yes" && big < 60 && mem < 65536 && own < 65536) ? 0 : 1
     }' results

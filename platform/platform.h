@@ -92,6 +92,10 @@ int platformSystemText(int code, char* buffer, std::size_t size);
 // open or is a directory, device, FIFO or socket, which a loader refuses as
 // a file it cannot open. Never waits for a writer on a FIFO.
 std::FILE* platformOpenRegularFile(const char* path);
+// True when users other than the owner may read the open file (its group or
+// others read bit). Windows files carry access lists, not these bits: always
+// false there.
+bool platformReadableByOthers(std::FILE* file);
 
 // --- The update transfer's drain ---
 // Reads and drops every datagram already queued on the socket, without
@@ -130,12 +134,17 @@ bool platformRaiseOpenFileLimit(int count);
 
 // --- The operator's interrupt, the terminal ---
 
-// From now on Ctrl-C (and the console's close on Windows) only sets a mark
+// From now on Ctrl-C, SIGHUP and SIGTERM (on Windows Ctrl-C, Ctrl-Break, the
+// console's close, log-off and shut-down) only set a mark
 // that platformInterrupted reports. A wait in platformPoll ends early on
 // POSIX; on Windows the mark is set from another thread and the wait runs
 // its course, so keep waits short.
 void platformCatchInterrupt();
 bool platformInterrupted();
+// The interrupt's work is done (the record closed): a console window's
+// close, a log-off or a shut-down on Windows waits for this before the
+// system ends the process.
+void platformInterruptHandled();
 
 // Whether standard output is a terminal (a console on Windows).
 bool platformStdoutIsTerminal();

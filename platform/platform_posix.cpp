@@ -291,6 +291,12 @@ std::FILE* platformOpenRegularFile(const char* path)
     return file;
 }
 
+bool platformReadableByOthers(std::FILE* file)
+{
+    struct stat status {};
+    return fstat(fileno(file), &status) == 0 && (status.st_mode & (S_IRGRP | S_IROTH)) != 0;
+}
+
 int platformDrainSocket(PlatformSocket sock, PlatformEvent*)
 {
     // poll looks at the socket itself: there is no event state to reset.
@@ -421,7 +427,13 @@ void platformCatchInterrupt()
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // A closed terminal or SSH session ends a run as Ctrl-C does; a closed
+    // standard output only loses the lines.
+    sigaction(SIGHUP, &action, nullptr);
+    signal(SIGPIPE, SIG_IGN);
 }
+
+void platformInterruptHandled() {}
 
 bool platformInterrupted()
 {

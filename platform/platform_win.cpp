@@ -62,7 +62,7 @@ PlatformSocket platformUdpOpen()
 {
     SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
     if (s == INVALID_SOCKET)
-        return PLATFORM_NO_SOCKET;
+        return PLATFORM_NO_SOCKET;  // WSAGetLastError keeps why
     return static_cast<PlatformSocket>(s);
 }
 
@@ -264,6 +264,11 @@ std::FILE* platformOpenRegularFile(const char* path)
     return file;
 }
 
+bool platformReadableByOthers(std::FILE*)
+{
+    return false;
+}
+
 namespace {
 // Drops every datagram queued now, empty ones included (FIONREAD counts an
 // empty datagram as 0 bytes, so only a receive can tell it is there).
@@ -366,17 +371,32 @@ bool platformRaiseOpenFileLimit(int)
 
 namespace {
 volatile LONG interruptSeen = 0;
+HANDLE interruptDone = nullptr;
+// The system ends the process a few seconds after a close event's handler
+// returns, so the handler holds it until the record is closed.
+constexpr DWORD CLOSE_GRACE_MS = 4500;
 
-BOOL WINAPI noteInterrupt(DWORD)
+BOOL WINAPI noteInterrupt(DWORD event)
 {
     InterlockedExchange(&interruptSeen, 1);
+    if ((event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT ||
+         event == CTRL_SHUTDOWN_EVENT) && interruptDone)
+        WaitForSingleObject(interruptDone, CLOSE_GRACE_MS);
     return TRUE;
 }
 }  // namespace
 
 void platformCatchInterrupt()
 {
+    if (!interruptDone)
+        interruptDone = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     SetConsoleCtrlHandler(noteInterrupt, TRUE);
+}
+
+void platformInterruptHandled()
+{
+    if (interruptDone)
+        SetEvent(interruptDone);
 }
 
 bool platformInterrupted()

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "fleet_runs.h"
 #include "hex_text.h"
 #include "programs.h"
 #include "usage_docs.h"
@@ -157,6 +158,14 @@ TEST(VNfleet, BadListIsRefusedNamingTheLineAndNothingIsSent)
     const std::string header = "address,file\n127.0.0.1,java.enc\n";
     const std::vector<Case> cases = {
         {header + "127.0.0.300,java.enc\n", "line 3: not an IPv4 address: 127.0.0.300"},
+        {header + "127.0.5.010,java.enc\n",
+         "line 3: a leading zero in an address (VNloader reads it as octal): 127.0.5.010"},
+        {header + "0.1.2.3,java.enc\n",
+         "line 3: not a device's address (this network, 0.0.0.0/8): 0.1.2.3"},
+        {header + "239.1.1.1,java.enc\n",
+         "line 3: not a device's address (multicast, 224.0.0.0/4): 239.1.1.1"},
+        {header + "255.255.255.255,java.enc\n",
+         "line 3: not a device's address (reserved or broadcast, 240.0.0.0/4): 255.255.255.255"},
         {header + "127.0.0.2,missing.enc\n", "line 3: Could not open: missing.enc"},
         {header + "127.0.0.2,junk.enc\n",
          "line 3: Wrong Magic Number, This is not an ORLIX microcode update file: junk.enc"},
@@ -167,6 +176,7 @@ TEST(VNfleet, BadListIsRefusedNamingTheLineAndNothingIsSent)
         {header + "127.0.0.2,java.enc,extra\n", "line 3: has 3 fields, the header 2"},
         {"adress,file\n127.0.0.1,java.enc\n", "line 1: unknown column: adress"},
         {"file\njava.enc\n", "line 1: no address column"},
+        {"\xFF\xFE" "a\0d\0", "line 1: UTF-16 text: save the list as UTF-8"},
         {"address,file,type\n127.0.0.1,app.jar,X\n",
          "line 2: not a type letter (M, D, L, J or H): X"},
         {"address,file,whole\n127.0.0.1,java.enc,maybe\n",
@@ -194,7 +204,9 @@ TEST(VNfleet, ResumeSkipsWhatAReportListsAsUpdated)
     writeTextFile(dir + "/list.csv", "address\n127.0.0.2\n127.0.0.3\n");
     writeTextFile(dir + "/before.jsonl",
                   "{\"address\":\"127.0.0.2\",\"file\":\"java.enc\",\"result\":\"updated\","
-                  "\"reason\":\"\",\"pages\":20,\"datagrams\":6,\"resends\":0,\"milliseconds\":3}\n"
+                  "\"reason\":\"\",\"pages\":20,\"datagrams\":6,\"resends\":0,\"milliseconds\":3,"
+                  "\"sha256\":\"" + sha256sumOf(dir + "/java.enc") +
+                      "\",\"type\":\"J\",\"whole\":false}\n"
                   "{\"address\":\"127.0.0.3\",\"file\":\"java.enc\",\"result\":\"failed\","
                   "\"reason\":\"no reply\",\"pages\":0,\"datagrams\":8,\"resends\":7,"
                   "\"milliseconds\":9}\n");

@@ -1,5 +1,7 @@
-// CSV as RFC 4180 has it, plus comment lines: a record that starts with '#'
-// is skipped, and so is an empty line.
+// CSV as RFC 4180 has it and as spreadsheets write it: comment lines (a
+// record whose first character other than a space or tab is '#') and empty
+// lines are skipped; unquoted fields are trimmed of spaces and tabs; spaces
+// around a quoted field are dropped, its own kept.
 #pragma once
 
 #include <string>
@@ -15,5 +17,10 @@ struct CsvProblem {
     std::string what;
 };
 
+// ';' when the first record (the header) holds semicolons and no comma, as
+// spreadsheets write CSV where the comma is the decimal mark; else ','.
+char csvSeparator(const std::string& text);
+
 // False with *problem set when the quoting is broken.
-bool parseCsv(const std::string& text, std::vector<CsvRecord>* records, CsvProblem* problem);
+bool parseCsv(const std::string& text, char separator, std::vector<CsvRecord>* records,
+              CsvProblem* problem);

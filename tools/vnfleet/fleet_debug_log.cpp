@@ -37,6 +37,23 @@ void copyDebugLine(DebugLog* log)
     std::fflush(log->file);
 }
 
+void lingerOnDebugLog(DebugLog* log)
+{
+    if (log->sock == PLATFORM_NO_SOCKET)
+        return;
+    const std::uint64_t end = platformMonotonicMs() + DEBUG_LINGER_MS;
+    unsigned char ready = 0;
+    for (std::uint64_t now = platformMonotonicMs(); now < end && !platformInterrupted();
+         now = platformMonotonicMs()) {
+        // Short waits: on Windows an interrupt does not cut a wait short.
+        int waitMs = static_cast<int>(end - now < 100 ? end - now : 100);
+        if (platformPoll(&log->sock, 1, &ready, waitMs) < 0)
+            return;
+        if (ready)
+            copyDebugLine(log);
+    }
+}
+
 void closeDebugLog(DebugLog* log)
 {
     if (log->sock != PLATFORM_NO_SOCKET)

@@ -16,4 +16,8 @@ struct DebugLog {
 DebugLog openDebugLog(std::FILE* file);
 // Reads one datagram and writes its Dbg> line.
 void copyDebugLine(DebugLog* log);
+// A device's last words follow its last reply: listens on for
+// DEBUG_LINGER_MS, unless an interrupt comes.
+constexpr int DEBUG_LINGER_MS = 1000;
+void lingerOnDebugLog(DebugLog* log);
 void closeDebugLog(DebugLog* log);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 
 #include "app/transfer_words.h"
 #include "diag/console_capture.h"
@@ -10,6 +12,7 @@
 #include "image/image_geometry.h"
 #include "image/image_kinds.h"
 #include "image/update_file.h"
+#include "platform/ledger_files.h"
 
 namespace {
 std::string withoutLineEnd(std::string text)
@@ -41,6 +44,25 @@ bool loadLikeVNloader(const std::string& file, char typeLetter, FleetImage* imag
     return loaded != 0;
 }
 
+// SHA-256 of the file's bytes in hex; empty when it cannot be read.
+std::string fileDigest(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::uint8_t digest[PLATFORM_SHA256_SIZE];
+    if (!in.good() && !in.eof())
+        return "";
+    if (!platformSha256(bytes.data(), bytes.size(), digest))
+        return "";
+    static const char hex[] = "0123456789abcdef";
+    std::string text;
+    for (std::uint8_t byte : digest) {
+        text += hex[byte >> 4];
+        text += hex[byte & 15];
+    }
+    return text;
+}
+
 // Keeps what a transfer reads: the image, the payload bytes after its last
 // page and the finish packet's CRC span. Past that the buffer is all zeros,
 // as the session reads past its view.
@@ -58,6 +80,38 @@ void keepImage(FleetImage* image)
     image->bytes.assign(imageBuffer, imageBuffer + end);
 }
 }  // namespace
+
+ImageIdentity identityOf(const FleetImage& image, const DeviceEntry& device)
+{
+    const ImageKind* kind = imageKindOf(image.fileType);
+    return ImageIdentity{image.sha256, kind ? kind->letter : '?', device.wholeEnciphered};
+}
+
+bool acquireImage(FleetImage* image, std::string* why)
+{
+    if (!image->bytes.empty())
+        return true;
+    FleetImage again = *image;
+    std::string before = fileDigest(image->file);
+    if (!loadLikeVNloader(image->file, image->typeLetter, &again, why)) {
+        if (why->empty())
+            *why = "cannot load " + image->file;
+        return false;
+    }
+    if (before != image->sha256 || fileDigest(image->file) != image->sha256 ||
+        again.minAddress != image->minAddress || again.maxAddress != image->maxAddress) {
+        *why = "changed since the check: " + image->file;
+        return false;
+    }
+    keepImage(image);
+    return true;
+}
+
+void releaseImage(FleetImage* image)
+{
+    if (--image->waiting <= 0)
+        std::vector<std::uint8_t>().swap(image->bytes);
+}
 
 TransferSetup fleetSetup(const FleetImage& image, const DeviceEntry& device)
 {
@@ -84,9 +138,15 @@ bool loadImages(const std::string& listPath, std::vector<DeviceEntry>* devices,
             ++(*images)[static_cast<std::size_t>(device.image)].devices;
             continue;
         }
-        FleetImage image{device.file, device.typeLetter, {}, 0, 0, 0, 0, 0, 1};
+        FleetImage image{device.file, device.typeLetter, {}, 0, 0, 0, 0, 0, 1, {}, 0};
         std::string message;
-        if (!loadLikeVNloader(device.file, device.typeLetter, &image, &message)) {
+        // The digest is of the bytes the loader read: the same before and after.
+        image.sha256 = fileDigest(device.file);
+        bool loaded = loadLikeVNloader(device.file, device.typeLetter, &image, &message);
+        bool changed = loaded && image.sha256 != fileDigest(device.file);
+        if (changed || (loaded && image.sha256.empty()))
+            message = "changed while it was read: " + device.file;
+        if (!loaded || changed || image.sha256.empty()) {
             reportListProblem(listPath, device.line,
                               message.empty() ? "cannot load " + device.file : message);
             return false;
@@ -104,7 +164,6 @@ bool loadImages(const std::string& listPath, std::vector<DeviceEntry>* devices,
         }
         image.firstPage = plan.firstPage();
         image.endPage = plan.endPage();
-        keepImage(&image);
         device.image = static_cast<int>(images->size());
         images->push_back(std::move(image));
     }

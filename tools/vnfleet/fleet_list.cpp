@@ -5,6 +5,7 @@
 #include <iterator>
 #include <map>
 
+#include "fleet_address.h"
 #include "fleet_csv.h"
 #include "image/image_kinds.h"
 
@@ -12,19 +13,58 @@ namespace {
 enum Column { COL_ADDRESS, COL_PASSWORD, COL_FILE, COL_TYPE, COL_WHOLE, COLUMN_COUNT };
 const char* const columnNames[COLUMN_COUNT] = {"address", "password", "file", "type", "whole"};
 
+std::string lowerCase(std::string text)
+{
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+// A header cell as a column name: any case, spaces around it dropped.
+std::string headerName(const std::string& cell)
+{
+    std::size_t first = cell.find_first_not_of(" \t");
+    std::size_t last = cell.find_last_not_of(" \t");
+    return first == std::string::npos ? "" : lowerCase(cell.substr(first, last - first + 1));
+}
+
 bool parseWhole(const std::string& text, bool* whole)
 {
     static const char* const yes[] = {"1", "yes", "true", "y"};
     static const char* const no[] = {"0", "no", "false", "n"};
-    for (const char* word : yes)
-        if (text == word)
-            return *whole = true;
-    for (const char* word : no)
-        if (text == word) {
-            *whole = false;
+    const std::string word = lowerCase(text);
+    for (int i = 0; i < 4; ++i)
+        if (word == yes[i] || word == no[i]) {
+            *whole = word == yes[i];
             return true;
         }
     return false;
+}
+
+// A file cell relative to the list's folder; -f stays relative to the
+// current folder.
+std::string fromListFolder(const std::string& listPath, const std::string& file)
+{
+    std::size_t slash = listPath.find_last_of("/\\");
+    bool absolute = file.empty() || file[0] == '/' || file[0] == '\\' ||
+                    (file.size() > 1 && file[1] == ':');
+    if (slash == std::string::npos || absolute)
+        return file;
+    return listPath.substr(0, slash + 1) + file;
+}
+
+// The list's text as UTF-8 without a byte-order mark; false for UTF-16.
+bool takeText(std::string* text)
+{
+    if (text->size() >= 2 && ((static_cast<unsigned char>((*text)[0]) == 0xFF &&
+                               static_cast<unsigned char>((*text)[1]) == 0xFE) ||
+                              (static_cast<unsigned char>((*text)[0]) == 0xFE &&
+                               static_cast<unsigned char>((*text)[1]) == 0xFF)))
+        return false;
+    if (text->compare(0, 3, "\xEF\xBB\xBF") == 0)
+        text->erase(0, 3);
+    return true;
 }
 
 // Column index of each known name in the header, -1 when absent.
@@ -35,7 +75,7 @@ bool readHeader(const CsvRecord& header, int* where, std::string* problem)
     for (std::size_t i = 0; i < header.fields.size(); ++i) {
         int found = -1;
         for (int c = 0; c < COLUMN_COUNT; ++c)
-            if (header.fields[i] == columnNames[c])
+            if (headerName(header.fields[i]) == columnNames[c])
                 found = c;
         if (found < 0) {
             *problem = "unknown column: " + header.fields[i];
@@ -63,12 +103,11 @@ bool readRow(const CsvRecord& row, const int* where, const FleetOptions& options
     };
     device->line = row.line;
     device->address = cell(COL_ADDRESS);
-    if (!parseDottedQuad(device->address, &device->ip)) {
-        *problem = "not an IPv4 address: " + device->address;
+    if (!parseDeviceAddress(device->address, &device->ip, problem))
         return false;
-    }
     device->password = cell(COL_PASSWORD).empty() ? options.password : cell(COL_PASSWORD);
-    device->file = cell(COL_FILE).empty() ? options.file : cell(COL_FILE);
+    device->file = cell(COL_FILE).empty() ? options.file
+                                          : fromListFolder(options.listPath, cell(COL_FILE));
     if (device->file.empty()) {
         *problem = "no file: give a file column or -f";
         return false;
@@ -95,30 +134,6 @@ void reportListProblem(const std::string& listPath, int line, const std::string&
     std::fprintf(stderr, "VNfleet: %s line %d: %s\n", listPath.c_str(), line, what.c_str());
 }
 
-bool parseDottedQuad(const std::string& text, std::uint32_t* ip)
-{
-    std::uint32_t value = 0;
-    std::size_t at = 0;
-    for (int part = 0; part < 4; ++part) {
-        if (part > 0 && (at >= text.size() || text[at++] != '.'))
-            return false;
-        unsigned number = 0;
-        std::size_t digits = 0;
-        while (at < text.size() && text[at] >= '0' && text[at] <= '9' && digits < 4) {
-            number = number * 10 + static_cast<unsigned>(text[at++] - '0');
-            ++digits;
-        }
-        if (digits == 0 || digits > 3 || number > 255)
-            return false;
-        // Network byte order: the first number is the lowest byte in memory.
-        value |= number << (8 * part);
-    }
-    if (at != text.size())
-        return false;
-    *ip = value;
-    return true;
-}
-
 bool readDeviceList(const FleetOptions& options, std::vector<DeviceEntry>* devices)
 {
     std::ifstream in(options.listPath, std::ios::binary);
@@ -128,9 +143,13 @@ bool readDeviceList(const FleetOptions& options, std::vector<DeviceEntry>* devic
         return false;
     }
     std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (!takeText(&text)) {
+        reportListProblem(options.listPath, 1, "UTF-16 text: save the list as UTF-8");
+        return false;
+    }
     std::vector<CsvRecord> records;
     CsvProblem broken{};
-    if (!parseCsv(text, &records, &broken)) {
+    if (!parseCsv(text, csvSeparator(text), &records, &broken)) {
         reportListProblem(options.listPath, broken.line, broken.what);
         return false;
     }

@@ -25,5 +25,3 @@ void reportListProblem(const std::string& listPath, int line, const std::string&
 // Reads and checks the whole list; false after reporting the first problem.
 bool readDeviceList(const FleetOptions& options, std::vector<DeviceEntry>* devices);
 
-// Strict dotted decimal: four numbers 0 to 255.
-bool parseDottedQuad(const std::string& text, std::uint32_t* ip);

@@ -19,6 +19,8 @@ struct OptionRow {
 
 constexpr OptionRow optionRows[] = {
     {"-P", "<password>", "Set Password of the devices without a password column"},
+    {"--password-file", "<file>",
+     "-P read from the file's first line (Linux: refused if others may read it)"},
     {"-f", "<file>", "file for the devices without a file column"},
     {"-NE", nullptr, "the files are plain (not update packages); needs -T"},
     {"-T", "<letter>", "type of a plain file: M, D, L, J or H"},
@@ -26,19 +28,26 @@ constexpr OptionRow optionRows[] = {
     {"-j", "<n>", "devices in flight at once (default 64)"},
     {"--min-wait-ms", "<ms>", "shortest wait for a reply (default 200)"},
     {"--tries", "<n>", "sends of one packet before a device fails (default 8)"},
-    {"--report", "<file>", "one JSON line per device as it ends"},
-    {"--resume", "<file>", "skip the devices this report lists as updated"},
+    {"--report", "<file>", "append one JSON line per device as it ends"},
+    {"--resume", "<file>", "skip devices whose last line there is this image updated"},
     {"--debug-log", "<file>", "write the devices' Dbg> lines (UDP port 9029)"},
+    {"--canary", "<n>", "update the first n devices first, alone; the rest only if all are"},
+    {"--max-failed", "<n or p%>", "start no further device once more than that failed"},
     {"--dry-run", nullptr, "check everything and print the plan; send nothing"},
+    {"--summary", "<report>...", "sum up reports by result and image; send nothing"},
+    {"--json", nullptr, "with --summary: print one JSON object"},
     {"-h, --help", nullptr, "print this text"},
 };
 
 constexpr ExitStatusRow exitStatuses[] = {
-    {FLEET_EXIT_UPDATED, "every device updated (or skipped by --resume)"},
+    {FLEET_EXIT_UPDATED, "every device updated (or skipped by --resume); --summary: every "
+                         "device of the reports updated or skipped"},
     {FLEET_EXIT_USAGE, "usage"},
-    {FLEET_EXIT_BAD_INPUT, "bad input: a bad list, file or report; nothing sent"},
+    {FLEET_EXIT_BAD_INPUT,
+     "bad input: a bad list, file, password file or report; nothing sent"},
     {FLEET_EXIT_INTERRUPTED, "interrupted"},
-    {FLEET_EXIT_SOME_FAILED, "some devices failed"},
+    {FLEET_EXIT_SOME_FAILED, "some devices failed; --summary: some devices not updated"},
+    {FLEET_EXIT_REPORT_FAILED, "the report could not be written: no device started after that"},
 };
 
 bool parseCount(const char* text, long low, long high, int* value)
@@ -47,6 +56,21 @@ bool parseCount(const char* text, long low, long high, int* value)
     if (!parseWholeNumber(text, low, high, &parsed))
         return false;
     *value = static_cast<int>(parsed);
+    return true;
+}
+
+// N devices, or P% of the devices to send.
+bool parseFailureLimit(const char* value, FleetOptions* options)
+{
+    std::string text = value;
+    if (!text.empty() && text.back() == '%') {
+        text.pop_back();
+        return parseCount(text.c_str(), 0, 100, &options->maxFailedPercent);
+    }
+    int count = 0;
+    if (!parseCount(value, 0, 1000000, &count))
+        return false;
+    options->maxFailed = count;
     return true;
 }
 
@@ -70,10 +94,14 @@ bool takeValue(const char* name, const char* value, FleetOptions* options)
 {
     if (std::strcmp(name, "-P") == 0)
         options->password = value;
+    else if (std::strcmp(name, "--password-file") == 0)
+        options->passwordFile = value;
     else if (std::strcmp(name, "-f") == 0)
         options->file = value;
-    else if (std::strcmp(name, "-T") == 0)
-        options->typeLetter = value[0] != '\0' && value[1] == '\0' ? value[0] : '?';
+    else if (std::strcmp(name, "-T") == 0) {
+        options->typeLetter = value[0];
+        return value[0] != '\0' && value[1] == '\0';
+    }
     else if (std::strcmp(name, "-j") == 0)
         return parseCount(value, 1, 4096, &options->inFlight);
     else if (std::strcmp(name, "--min-wait-ms") == 0)
@@ -86,6 +114,10 @@ bool takeValue(const char* name, const char* value, FleetOptions* options)
         options->resumePath = value;
     else if (std::strcmp(name, "--debug-log") == 0)
         options->debugLogPath = value;
+    else if (std::strcmp(name, "--canary") == 0)
+        return parseCount(value, 1, 1000000, &options->canary);
+    else if (std::strcmp(name, "--max-failed") == 0)
+        return parseFailureLimit(value, options);
     return true;
 }
 
@@ -94,13 +126,29 @@ FleetArgs usageError(const std::string& why)
     std::fprintf(stderr, "VNfleet: %s\n%s", why.c_str(), fleetUsageText().c_str());
     return FLEET_ARGS_BAD;
 }
+
+// --summary takes reports and --json, nothing a run takes.
+FleetArgs checkSummaryArgs(const FleetOptions& options, bool runOptions)
+{
+    if (!options.summary)
+        return options.json ? usageError("--json goes with --summary") : FLEET_ARGS_RUN;
+    if (runOptions || !options.listPath.empty())
+        return usageError("--summary takes only --json and reports");
+    if (options.reports.empty())
+        return usageError("--summary needs a report");
+    return FLEET_ARGS_RUN;
+}
 }  // namespace
 
 std::string fleetUsageText()
 {
     std::string text = "usage: VNfleet [options] devices.csv\n"
+                       "       VNfleet --summary [--json] report...\n"
                        "Updates every device of a CSV list (columns address, password, file,\n"
-                       "type, whole) with VNloader's code-update protocol.\n";
+                       "type, whole; comma or semicolon) with VNloader's code-update protocol;\n"
+                       "or reads reports (the last line of each address counts) and sums them\n"
+                       "up. A relative file cell is taken from the list's folder, -f from the\n"
+                       "current folder.\n";
     char line[160];
     for (const OptionRow& row : optionRows) {
         std::snprintf(line, sizeof line, "  %-24s %s\n",
@@ -114,10 +162,20 @@ std::string fleetUsageText()
 
 FleetArgs parseFleetOptions(int argc, const char* const* argv, FleetOptions* options)
 {
+    bool runOptions = false;
     for (int i = 1; i < argc; ++i) {
         const char* name = argv[i];
         if (std::strcmp(name, "-h") == 0 || std::strcmp(name, "--help") == 0)
             return FLEET_ARGS_HELP;
+        if (std::strcmp(name, "--summary") == 0 || std::strcmp(name, "--json") == 0) {
+            (name[2] == 's' ? options->summary : options->json) = true;
+            continue;
+        }
+        if (options->summary && (name[0] != '-' || name[1] == '\0')) {
+            options->reports.push_back(name);
+            continue;
+        }
+        runOptions = runOptions || name[0] == '-';
         if (name[0] != '-' || name[1] == '\0') {
             if (i != argc - 1)
                 return usageError(std::string("the device list must come last: ") + name);
@@ -144,8 +202,12 @@ FleetArgs parseFleetOptions(int argc, const char* const* argv, FleetOptions* opt
         if (!takeValue(name, value, options))
             return usageError(std::string("bad value for ") + name + ": " + value);
     }
+    if (options->summary || options->json)
+        return checkSummaryArgs(*options, runOptions);
     if (options->listPath.empty())
         return usageError("no device list given");
+    if (!options->password.empty() && !options->passwordFile.empty())
+        return usageError("-P and --password-file: give one");
     if (options->plain != (options->typeLetter != 0))
         return usageError("-NE and -T go together");
     if (options->plain && !imageKindOfLetter(options->typeLetter))

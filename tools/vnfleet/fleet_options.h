@@ -2,12 +2,14 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 constexpr int FLEET_EXIT_UPDATED = 0;
 constexpr int FLEET_EXIT_USAGE = 1;
 constexpr int FLEET_EXIT_BAD_INPUT = 2;
 constexpr int FLEET_EXIT_INTERRUPTED = 3;
 constexpr int FLEET_EXIT_SOME_FAILED = 4;
+constexpr int FLEET_EXIT_REPORT_FAILED = 5;
 
 constexpr int FLEET_REPLY_WAIT_LIMIT_MS = 10000;
 
@@ -15,6 +17,7 @@ struct FleetOptions {
     std::string listPath;
     // Defaults for the columns a list leaves out, spelled as VNloader has them.
     std::string password;        // -P
+    std::string passwordFile;    // --password-file
     std::string file;            // -f
     bool plain = false;          // -NE
     char typeLetter = 0;         // -T
@@ -26,6 +29,13 @@ struct FleetOptions {
     std::string resumePath;
     std::string debugLogPath;
     bool dryRun = false;
+    int canary = 0;             // --canary: devices updated first, alone
+    long maxFailed = -1;        // --max-failed N; -1: no limit
+    int maxFailedPercent = -1;  // --max-failed P%
+    // --summary: reads these reports instead of sending.
+    bool summary = false;
+    bool json = false;
+    std::vector<std::string> reports;
 };
 
 enum FleetArgs { FLEET_ARGS_RUN, FLEET_ARGS_HELP, FLEET_ARGS_BAD };

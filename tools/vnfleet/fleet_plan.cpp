@@ -17,30 +17,40 @@ unsigned packetsOf(const FleetImage& image)
 }
 }  // namespace
 
-void printPlan(const std::vector<DeviceEntry>& devices, const std::vector<FleetImage>& images,
-               const std::set<std::string>& updatedBefore)
+void printPlan(const FleetRun& run)
 {
+    const std::vector<DeviceEntry>& devices = *run.devices;
+    const std::vector<FleetImage>& images = *run.images;
+    // Every count is of the devices that would be sent to, and their files.
     std::size_t sending = 0;
     unsigned long long pages = 0;
     unsigned long long packets = 0;
+    std::vector<int> sendingTo(images.size(), 0);
     for (const DeviceEntry& device : devices) {
-        if (updatedBefore.count(device.address))
+        if (skippedByResume(run, device))
             continue;
         ++sending;
         const FleetImage& image = images[static_cast<std::size_t>(device.image)];
+        ++sendingTo[static_cast<std::size_t>(device.image)];
         pages += pagesOf(image);
         packets += packetsOf(image) + 1;
     }
+    std::size_t files = 0;
+    for (int count : sendingTo)
+        files += count > 0 ? 1 : 0;
     std::printf("VNfleet: plan: %zu devices, %zu files, %llu pages, %llu packets\n", sending,
-                images.size(), pages, packets);
-    for (const FleetImage& image : images)
-        std::printf("file %s: %s%s, pages %u to %u (%u pages, %u packets and the finish "
-                    "packet), %d devices\n",
-                    image.file.c_str(), imageKindOf(image.fileType)->name,
-                    image.typeLetter == 0 ? " from an update package" : "", image.firstPage,
-                    image.endPage - 1u, pagesOf(image), packetsOf(image), image.devices);
+                files, pages, packets);
+    for (std::size_t i = 0; i < images.size(); ++i) {
+        const FleetImage& image = images[i];
+        if (sendingTo[i] > 0)
+            std::printf("file %s: %s%s, pages %u to %u (%u pages, %u packets and the finish "
+                        "packet), %d devices\n",
+                        image.file.c_str(), imageKindOf(image.fileType)->name,
+                        image.typeLetter == 0 ? " from an update package" : "", image.firstPage,
+                        image.endPage - 1u, pagesOf(image), packetsOf(image), sendingTo[i]);
+    }
     for (const DeviceEntry& device : devices)
         std::printf("device %s: %s%s\n", device.address.c_str(), device.file.c_str(),
-                    updatedBefore.count(device.address) ? " (skipped: updated in an earlier run)"
+                    skippedByResume(run, device) ? " (skipped: updated in an earlier run)"
                                                         : "");
 }

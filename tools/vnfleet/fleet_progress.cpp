@@ -26,16 +26,16 @@ void startProgress(bool terminal)
 
 void showDeviceEnd(const DeviceResult& r)
 {
-    bool failed = r.result[0] != 'u' && r.result[0] != 's';
+    bool failed = r.result != FleetResult::UPDATED && r.result != FleetResult::SKIPPED;
     if (onTerminal && !failed)
         return;  // the progress line counts it
     clearLine();
     if (r.reason.empty())
         std::printf("%s %s: %s, %u pages, %u datagrams, %u resends, %llu ms\n", r.address.c_str(),
-                    r.result, r.file.c_str(), r.pages, r.datagrams, r.resends, r.milliseconds);
+                    resultName(r.result), r.file.c_str(), r.pages, r.datagrams, r.resends, r.milliseconds);
     else
         std::printf("%s %s: %s: %s, %u pages, %u datagrams, %u resends, %llu ms\n",
-                    r.address.c_str(), r.result, r.file.c_str(), r.reason.c_str(), r.pages,
+                    r.address.c_str(), resultName(r.result), r.file.c_str(), r.reason.c_str(), r.pages,
                     r.datagrams, r.resends, r.milliseconds);
     std::fflush(stdout);
 }
@@ -61,9 +61,11 @@ void refreshProgress(const FleetTally& t, std::uint64_t nowMs)
     lineShown = true;
 }
 
-void printSummary(const FleetTally& t, std::uint64_t nowMs)
+void printSummary(const FleetTally& t, std::uint64_t nowMs, const std::string& stopped)
 {
     clearLine();
+    if (!stopped.empty())
+        std::printf("VNfleet: no further device started: %s\n", stopped.c_str());
     unsigned ended = t.updated + t.failed + t.interrupted + t.skipped;
     std::printf("VNfleet: %u devices: %u updated, %u failed, %u interrupted, %u skipped, "
                 "%u not started; %.1f s\n",

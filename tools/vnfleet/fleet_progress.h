@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "fleet_report.h"
 
@@ -24,4 +25,5 @@ void showDeviceEnd(const DeviceResult& result);
 // Redraws the progress line when a tenth of a second has passed (on a
 // terminal only).
 void refreshProgress(const FleetTally& tally, std::uint64_t nowMs);
-void printSummary(const FleetTally& tally, std::uint64_t nowMs);
+// stopped: why no further device was started (empty: they all were).
+void printSummary(const FleetTally& tally, std::uint64_t nowMs, const std::string& stopped);

@@ -1,31 +1,33 @@
-// The run's report: one JSON object per line per device, written as the
-// device ends; and the devices an earlier report lists as updated.
+// The run's report: a ledger of one JSON object per line, a line per device
+// as it ends, naming the image the device was sent.
 #pragma once
 
-#include <cstdio>
-#include <set>
 #include <string>
 
-// What became of one device.
+#include "fleet_result.h"
+
+// The image as a device is sent it.
+struct ImageIdentity {
+    std::string sha256;  // of the file's bytes as read, lower-case hex
+    char type;           // M, D, L, J or H: the kind sent
+    bool whole;          // enciphered whole (-EA, the whole column)
+};
+
 struct DeviceResult {
     std::string address;
     std::string file;
-    const char* result;  // "updated", "failed", "interrupted", "skipped"
+    FleetResult result;
     std::string reason;
     unsigned pages;
     unsigned datagrams;
     unsigned resends;
     unsigned long long milliseconds;
+    unsigned foreign;  // datagrams from another address, dropped
+    ImageIdentity image;
 };
 
-// The reason a device skipped by --resume is reported with, so a report of
-// a resumed run can be resumed from in turn.
+// The reason a device skipped by --resume is reported with.
 extern const char* const SKIPPED_AS_UPDATED;
 
-std::string resultJson(const DeviceResult& result);
-// Appends the line and flushes it at once.
-void writeReportLine(std::FILE* report, const DeviceResult& result);
-
-// The addresses a report lists as updated (or skipped as updated before);
-// false after reporting a line that is not a report line.
-bool readUpdatedAddresses(const std::string& path, std::set<std::string>* updated);
+// One report line, without its line end, stamped with time (UTC, ISO 8601).
+std::string resultJson(const DeviceResult& result, const std::string& time);

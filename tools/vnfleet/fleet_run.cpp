@@ -3,11 +3,14 @@
 #include <memory>
 
 #include "fleet_debug_log.h"
+#include "fleet_limits.h"
 #include "fleet_progress.h"
 #include "fleet_report.h"
+#include "fleet_rollout.h"
 #include "app/transfer_words.h"
 #include "fleet_timer.h"
 #include "link/ports.h"
+#include "platform/ledger_files.h"
 #include "platform/platform.h"
 
 namespace {
@@ -23,6 +26,7 @@ struct Slot {
     std::uint64_t deadlineMs;
     bool lastWasTimeout;
     bool ended;
+    unsigned foreign;
 };
 
 struct Loop {
@@ -33,36 +37,50 @@ struct Loop {
 };
 
 const char* const NO_REPLY = "no reply";
+constexpr std::uint32_t FINISH_SENDS = 3;
 
-void finish(Loop& loop, Slot& slot, const char* result, const std::string& reason)
+FleetImage& imageOf(const Loop& loop, const DeviceEntry& device)
+{
+    return (*loop.run->images)[static_cast<std::size_t>(device.image)];
+}
+
+void record(Loop& loop, const DeviceResult& r)
+{
+    if (loop.run->report->file)
+        appendToLedger(loop.run->report, r);
+    showDeviceEnd(r);
+}
+
+void finish(Loop& loop, Slot& slot, FleetResult result, const std::string& reason)
 {
     slot.ended = true;
     if (slot.sock != PLATFORM_NO_SOCKET)
         platformClose(slot.sock);
     const SessionCounters& counters = slot.session->counters();
-    DeviceResult r{slot.device->address, slot.device->file, result, reason,
-                   counters.pagesAcknowledged, counters.datagramsSent, counters.resends,
-                   platformMonotonicMs() - slot.startedMs};
-    if (loop.run->report)
-        writeReportLine(loop.run->report, r);
-    showDeviceEnd(r);
-    if (result[0] == 'u') {
+    FleetImage& image = imageOf(loop, *slot.device);
+    record(loop, DeviceResult{slot.device->address, slot.device->file, result, reason,
+                              counters.pagesAcknowledged, counters.datagramsSent,
+                              counters.resends, platformMonotonicMs() - slot.startedMs,
+                              slot.foreign, identityOf(image, *slot.device)});
+    if (result == FleetResult::UPDATED) {
         ++loop.tally.updated;
     } else {
         loop.tally.pagesToSend -= counters.totalPages - counters.pagesAcknowledged;
-        if (result[0] == 'f')
+        if (result == FleetResult::FAILED)
             ++loop.tally.failed;
         else
             ++loop.tally.interrupted;
     }
     --loop.tally.inFlight;
+    slot.session.reset();  // it reads the image's bytes
+    releaseImage(&image);
 }
 
 void finishAsSessionSays(Loop& loop, Slot& slot)
 {
     const SessionOutcome& outcome = slot.session->outcome();
     if (outcome.reason == SessionReason::COMPLETED) {
-        finish(loop, slot, "updated", "");
+        finish(loop, slot, FleetResult::UPDATED, "");
         return;
     }
     char words[256];
@@ -70,7 +88,7 @@ void finishAsSessionSays(Loop& loop, Slot& slot)
     std::string reason = words;
     while (!reason.empty() && reason.back() == '\n')
         reason.pop_back();
-    finish(loop, slot, "failed", reason);
+    finish(loop, slot, FleetResult::FAILED, reason);
 }
 
 // Does what the session asks until it waits for a reply or is done.
@@ -80,15 +98,24 @@ void drive(Loop& loop, Slot& slot)
     for (;;) {
         switch (session.action()) {
         case SessionAction::SEND: {
-            if (session.counters().sendsOfPacket >=
-                static_cast<std::uint32_t>(loop.run->options->tries)) {
-                finish(loop, slot, "failed", slot.lastWasTimeout ? NO_REPLY : "no usable reply");
+            const bool finishing = session.finishSent();
+            if (finishing && session.counters().sendsOfPacket >= FINISH_SENDS) {
+                finish(loop, slot, FleetResult::FAILED, "no answer to the finish packet");
+                return;
+            }
+            if (!finishing && session.counters().sendsOfPacket >=
+                                  static_cast<std::uint32_t>(loop.run->options->tries)) {
+                finish(loop, slot, FleetResult::FAILED, slot.lastWasTimeout ? NO_REPLY : "no usable reply");
                 return;
             }
             bool sent = platformSendTo(slot.sock, session.datagram(), session.datagramLength(),
                                        PlatformAddress{slot.device->ip, UPDATE_PORT}) >= 0;
             slot.sentMs = platformMonotonicMs();
-            slot.deadlineMs = slot.sentMs + static_cast<std::uint64_t>(replyWaitMs(slot.timer));
+            // A device may write its image again on a second finish packet:
+            // it goes again only after VNloader's whole wait.
+            slot.deadlineMs = slot.sentMs + static_cast<std::uint64_t>(
+                                                finishing ? FLEET_REPLY_WAIT_LIMIT_MS
+                                                          : replyWaitMs(slot.timer));
             session.sendResult(sent);
             break;
         }
@@ -113,7 +140,17 @@ void takeReply(Loop& loop, Slot& slot)
     int length = platformRecvFrom(slot.sock, loop.datagram, PACKET_BUFFER_SIZE, &from);
     if (length < 0)
         return;  // no datagram after all, or one too long for any reply
+    // Only the device answers for itself: another host's datagram is
+    // dropped and the wait goes on.
+    if (from.ip != slot.device->ip) {
+        ++slot.foreign;
+        return;
+    }
     TransferSession& session = *slot.session;
+    // Only a reply's length can answer the finish packet; anything else
+    // would send it again at once.
+    if (session.finishSent() && length != REPLY_LENGTH)
+        return;
     const std::uint32_t sendsBefore = session.counters().sendsOfPacket;
     const std::uint32_t pagesBefore = session.counters().pagesAcknowledged;
     session.reply(loop.datagram, length);
@@ -137,34 +174,60 @@ void timeOut(Loop& loop, Slot& slot)
     drive(loop, slot);
 }
 
-void startDevice(Loop& loop, const DeviceEntry& device)
+void failBeforeSending(Loop& loop, const DeviceEntry& device, const std::string& why)
 {
+    FleetImage& image = imageOf(loop, device);
+    record(loop, DeviceResult{device.address, device.file, FleetResult::FAILED, why, 0, 0, 0, 0, 0,
+                              identityOf(image, device)});
+    releaseImage(&image);
+    ++loop.tally.failed;
+    loop.tally.pagesToSend -= static_cast<unsigned>(image.endPage - image.firstPage);
+}
+
+// False when no socket is left for now: the device waits for one.
+bool startDevice(Loop& loop, const DeviceEntry& device)
+{
+    PlatformSocket sock = platformUdpOpen();
+    if (sock == PLATFORM_NO_SOCKET && !loop.active.empty() &&
+        platformOutOfDescriptors(platformPendingError()))
+        return false;
+    FleetImage& image = imageOf(loop, device);
+    std::string why;
+    if (!acquireImage(&image, &why)) {
+        if (sock != PLATFORM_NO_SOCKET)
+            platformClose(sock);
+        failBeforeSending(loop, device, why);
+        return true;
+    }
     auto slot = std::make_unique<Slot>();
     slot->device = &device;
-    const FleetImage& image = (*loop.run->images)[static_cast<std::size_t>(device.image)];
+    slot->sock = sock;
     slot->session = std::make_unique<TransferSession>(fleetSetup(image, device), nullptr, nullptr);
     slot->startedMs = platformMonotonicMs();
     startTimer(&slot->timer, loop.run->options->minWaitMs);
     ++loop.tally.inFlight;
-    slot->sock = platformUdpOpen();
     if (slot->sock == PLATFORM_NO_SOCKET ||
         !platformUdpBind(slot->sock, PLATFORM_ANY_ADDRESS, 0)) {
-        finish(loop, *slot, "failed", "no socket");
-        return;
+        finish(loop, *slot, FleetResult::FAILED, "no socket");
+        return true;
     }
     platformIgnoreConnReset(slot->sock);
     drive(loop, *slot);
     if (!slot->ended)
         loop.active.push_back(std::move(slot));
+    return true;
 }
 
 void skipDevice(Loop& loop, const DeviceEntry& device)
 {
-    const FleetImage& image = (*loop.run->images)[static_cast<std::size_t>(device.image)];
-    DeviceResult r{device.address, device.file, "skipped", SKIPPED_AS_UPDATED, 0, 0, 0, 0};
-    if (loop.run->report)
-        writeReportLine(loop.run->report, r);
-    showDeviceEnd(r);
+    const FleetImage& image = imageOf(loop, device);
+    DeviceResult r{device.address, device.file, FleetResult::SKIPPED, SKIPPED_AS_UPDATED, 0, 0,
+                   0, 0, 0, identityOf(image, device)};
+    // A resume into its own report finds these lines already there.
+    if (!loop.run->reportIsResumed)
+        record(loop, r);
+    else
+        showDeviceEnd(r);
     ++loop.tally.skipped;
     loop.tally.pagesToSend -= static_cast<unsigned>(image.endPage - image.firstPage);
 }
@@ -193,6 +256,14 @@ int pollWaitMs(const Loop& loop, std::uint64_t now)
 }
 }  // namespace
 
+bool skippedByResume(const FleetRun& run, const DeviceEntry& device)
+{
+    auto found = run.earlier.find(device.address);
+    return found != run.earlier.end() &&
+           alreadyHolds(found->second,
+                        identityOf((*run.images)[static_cast<std::size_t>(device.image)], device));
+}
+
 int runFleet(const FleetRun& run)
 {
     Loop loop{&run, {}, {}, {}};
@@ -206,23 +277,36 @@ int runFleet(const FleetRun& run)
     startProgress(platformStdoutIsTerminal());
     DebugLog debug = openDebugLog(run.debugLog);
     platformCatchInterrupt();
-    // A socket per device in flight, beside the standard files and the log.
-    platformRaiseOpenFileLimit(run.options->inFlight + 16);
+    const std::size_t inFlight = static_cast<std::size_t>(devicesInFlightAllowed(run.options->inFlight));
 
+    // Skipped devices go to the report before anything is sent, so a resume
+    // that is itself interrupted keeps every earlier record.
+    std::vector<bool> skipped(devices.size());
+    for (std::size_t i = 0; i < devices.size(); ++i) {
+        if ((skipped[i] = skippedByResume(run, devices[i])))
+            skipDevice(loop, devices[i]);
+        else
+            ++imageOf(loop, devices[i]).waiting;
+    }
+    RolloutGuard guard = startRollout(*run.options, skipped);
     std::size_t next = 0;
     std::vector<PlatformSocket> socks;
     std::vector<unsigned char> ready;
     bool waitFailed = false;
     while (!platformInterrupted()) {
-        while (loop.active.size() < static_cast<std::size_t>(run.options->inFlight) &&
-               next < devices.size()) {
-            const DeviceEntry& device = devices[next++];
-            if (run.updatedBefore.count(device.address))
-                skipDevice(loop, device);
-            else
-                startDevice(loop, device);
+        // A report that cannot be written records nothing more: start nothing.
+        while (!run.report->failed && loop.active.size() < inFlight && next < devices.size()) {
+            if (skipped[next]) {
+                ++next;
+                continue;
+            }
+            if (!mayStart(&guard, *run.options, next, loop.tally, loop.active.size()) ||
+                !startDevice(loop, devices[next]))
+                break;  // again when a device in flight has ended
+            ++next;
         }
-        if (loop.active.empty() && next == devices.size())
+        if (loop.active.empty() &&
+            (next == devices.size() || run.report->failed || !guard.stopped.empty()))
             break;
         socks.clear();
         if (debug.sock != PLATFORM_NO_SOCKET)
@@ -252,18 +336,24 @@ int runFleet(const FleetRun& run)
             timeOut(loop, slot);
         }
         dropEnded(loop);
+        tickLedger(run.report, platformMonotonicMs());
         refreshProgress(loop.tally, platformMonotonicMs());
     }
     bool interrupted = platformInterrupted() && !waitFailed;
     for (auto& slot : loop.active)
         if (waitFailed)
-            finish(loop, *slot, "failed", "waiting for replies failed");
+            finish(loop, *slot, FleetResult::FAILED, "waiting for replies failed");
         else
-            finish(loop, *slot, "interrupted", "stopped by the operator");
+            finish(loop, *slot, FleetResult::INTERRUPTED, "stopped by the operator");
     loop.active.clear();
+    if (!interrupted && !waitFailed)
+        lingerOnDebugLog(&debug);
     closeDebugLog(&debug);
-    printSummary(loop.tally, platformMonotonicMs());
+    if (run.report->failed && next < devices.size())
+        guard.stopped = "the report cannot be written";
+    printSummary(loop.tally, platformMonotonicMs(), guard.stopped);
     if (interrupted)
         return FLEET_EXIT_INTERRUPTED;
-    return loop.tally.failed > 0 ? FLEET_EXIT_SOME_FAILED : FLEET_EXIT_UPDATED;
+    return loop.tally.failed > 0 || !guard.stopped.empty() ? FLEET_EXIT_SOME_FAILED
+                                                           : FLEET_EXIT_UPDATED;
 }

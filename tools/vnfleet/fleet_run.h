@@ -2,22 +2,28 @@
 #pragma once
 
 #include <cstdio>
-#include <set>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "fleet_images.h"
+#include "fleet_ledger.h"
 #include "fleet_list.h"
 #include "fleet_options.h"
+#include "fleet_resume.h"
 
 struct FleetRun {
     const FleetOptions* options;
     const std::vector<DeviceEntry>* devices;
-    const std::vector<FleetImage>* images;
-    std::set<std::string> updatedBefore;  // from --resume
-    std::FILE* report;                    // nullptr: none
-    std::FILE* debugLog;                  // nullptr: none
+    std::vector<FleetImage>* images;  // loaded and let go as devices need them
+    std::map<std::string, LedgerEntry> earlier;  // from --resume
+    Ledger* report;
+    bool reportIsResumed;  // --report names the --resume file
+    std::FILE* debugLog;   // nullptr: none
 };
+
+// Whether --resume skips the device: its last line says it holds this image.
+bool skippedByResume(const FleetRun& run, const DeviceEntry& device);
 
 // Sends to every device and returns the exit status.
 int runFleet(const FleetRun& run);

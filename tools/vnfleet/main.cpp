@@ -3,11 +3,16 @@
 #include <cstdio>
 
 #include "fleet_images.h"
+#include "fleet_ledger.h"
 #include "fleet_list.h"
 #include "fleet_options.h"
+#include "fleet_password.h"
+#include "fleet_outputs.h"
 #include "fleet_plan.h"
-#include "fleet_report.h"
+#include "fleet_resume.h"
 #include "fleet_run.h"
+#include "fleet_summary.h"
+#include "platform/ledger_files.h"
 #include "platform/platform.h"
 
 namespace {
@@ -32,32 +37,41 @@ int main(int argc, char** argv)
     }
     if (parsed == FLEET_ARGS_BAD)
         return FLEET_EXIT_USAGE;
+    if (options.summary)
+        return runSummary(options.reports, options.json);
+    if (!options.passwordFile.empty() && !readPasswordFile(options.passwordFile, &options.password))
+        return FLEET_EXIT_BAD_INPUT;
 
     std::vector<DeviceEntry> devices;
     std::vector<FleetImage> images;
-    FleetRun run{&options, &devices, &images, {}, nullptr, nullptr};
+    Ledger report{};
+    FleetRun run{&options, &devices, &images, {}, &report, false, nullptr};
     if (!readDeviceList(options, &devices) || !loadImages(options.listPath, &devices, &images))
         return FLEET_EXIT_BAD_INPUT;
-    if (!options.resumePath.empty() && !readUpdatedAddresses(options.resumePath, &run.updatedBefore))
+    if (!outputsAreSafe(options, images) ||
+        (!options.resumePath.empty() && !readLedger(options.resumePath, &run.earlier)))
         return FLEET_EXIT_BAD_INPUT;
     if (options.dryRun) {
-        printPlan(devices, images, run.updatedBefore);
+        printPlan(run);
         return FLEET_EXIT_UPDATED;
     }
-    run.report = openOutput(options.reportPath, "report");
+    run.reportIsResumed = !options.resumePath.empty() && !options.reportPath.empty() &&
+                          platformSameFile(options.resumePath.c_str(), options.reportPath.c_str());
+    if (!openLedger(options.reportPath, &report))
+        return FLEET_EXIT_BAD_INPUT;
     run.debugLog = openOutput(options.debugLogPath, "debug log");
-    if ((!options.reportPath.empty() && !run.report) ||
-        (!options.debugLogPath.empty() && !run.debugLog))
+    if (!options.debugLogPath.empty() && !run.debugLog)
         return FLEET_EXIT_BAD_INPUT;
     if (!platformNetStart()) {
         std::fprintf(stderr, "VNfleet: cannot start sockets\n");
         return FLEET_EXIT_BAD_INPUT;
     }
     int status = runFleet(run);
-    if (run.report)
-        std::fclose(run.report);
+    if (!closeLedger(&report))
+        status = FLEET_EXIT_REPORT_FAILED;
     if (run.debugLog)
         std::fclose(run.debugLog);
     std::fflush(stdout);
+    platformInterruptHandled();
     return status;
 }

@@ -16,8 +16,10 @@ constexpr std::uint16_t UPDATE_PORT = 69;
 constexpr std::uint16_t DEBUG_PORT = 9029;
 constexpr int RECEIVE_SIZE = 65536;
 // After the last device's finish packet: time left for finish packets sent
-// again because a reply was lost.
+// again because a reply was lost. VNfleet sends one again only after a
+// whole 10 s wait, so once a finish reply was lost the fleet waits longer.
 constexpr long QUIET_AFTER_LAST_FINISH_MS = 1000;
+constexpr long QUIET_AFTER_LOST_FINISH_REPLY_MS = 11000;
 constexpr int FILES_BESIDE_THE_DEVICES = 64;
 constexpr std::uint64_t NEVER = ~std::uint64_t{0};
 
@@ -159,6 +161,7 @@ struct Fleet {
     int doneCount = 0;
     int worst = SIM_EXIT_OK;
     std::uint64_t lastPacket = 0;
+    bool finishReplyLost = false;
 };
 
 void handle(Fleet& fleet, Device& device, int length, PlatformAddress from, std::uint64_t now)
@@ -198,6 +201,7 @@ void handle(Fleet& fleet, Device& device, int length, PlatformAddress from, std:
         platformSendTo(device.sock, messages[i], static_cast<int>(std::strlen(messages[i])),
                        PlatformAddress{from.ip, DEBUG_PORT});
     disturbReply(device, &answer);
+    fleet.finishReplyLost = fleet.finishReplyLost || (answer.isFinish && answer.copies == 0);
     consolePrint("%s: %s\n", device.address, answer.line);
 
     SimAnswer late;
@@ -292,11 +296,13 @@ int runFleet()
             std::uint64_t idleEnd = fleet.lastPacket + static_cast<std::uint64_t>(simOptions.idleMs);
             next = idleEnd < next ? idleEnd : next;
         }
+        const std::uint64_t quietAfterLast = static_cast<std::uint64_t>(
+            fleet.finishReplyLost ? QUIET_AFTER_LOST_FINISH_REPLY_MS : QUIET_AFTER_LAST_FINISH_MS);
         if (fleet.doneCount == simOptions.deviceCount && nextReply == NEVER &&
-            quietMs >= static_cast<std::uint64_t>(QUIET_AFTER_LAST_FINISH_MS))
+            quietMs >= quietAfterLast)
             return endFleet(fleet, nullptr);
         if (fleet.doneCount == simOptions.deviceCount) {
-            std::uint64_t quietEnd = fleet.lastPacket + QUIET_AFTER_LAST_FINISH_MS;
+            std::uint64_t quietEnd = fleet.lastPacket + quietAfterLast;
             next = quietEnd < next ? quietEnd : next;
         }
 

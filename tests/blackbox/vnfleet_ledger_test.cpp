@@ -1,0 +1,163 @@
+// VNfleet's report as a ledger: appended, whole lines that name the image,
+// kept through resumes, crashes and a full disk.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "fleet_runs.h"
+
+TEST(VNfleetLedger, AppendsLinesThatNameTheImageSent)
+{
+    std::string dir = fleetFolder();
+    // Wine holds one emulated device on loopback.
+    const int devices = programsUnderWine() ? 1 : 2;
+    writeTextFile(dir + "/list.csv",
+                  std::string("address,whole\n127.0.3.1,no\n") + (devices == 2 ? "127.0.3.2,no\n" : ""));
+    for (int run = 0; run < 2; ++run) {
+        FleetAgainstSim r = runFleetAgainstSim(dir, "127.0.3.1-127.0.3." + std::to_string(devices),
+                                               {"-P", "pw", "-f", "java.enc", "--report", "r.jsonl",
+                                                "list.csv"});
+        EXPECT_EQ(r.fleet.status, 0) << r.fleet.output << r.fleet.errors;
+    }
+    std::string report = readText(dir + "/r.jsonl");
+    std::vector<std::string> lines = linesWith(report, {"\"result\":\"updated\""});
+    ASSERT_EQ(lines.size(), 2u * devices) << report;
+    const std::string middle = ",\"foreign\":0,\"sha256\":\"" + sha256sumOf(dir + "/java.enc") +
+                               "\",\"type\":\"J\",\"whole\":false,\"time\":\"";
+    for (const std::string& line : lines) {
+        EXPECT_EQ(line.rfind("{\"address\":\"127.0.3.", 0), 0u) << line;
+        EXPECT_NE(line.find(",\"file\":\"java.enc\",\"result\":\"updated\",\"reason\":\"\","
+                            "\"pages\":20,\"datagrams\":6,\"resends\":0,\"milliseconds\":"),
+                  std::string::npos) << line;
+        std::size_t at = line.find(middle);
+        ASSERT_NE(at, std::string::npos) << line;
+        // UTC, ISO 8601: 2026-12-10T02:15:04Z
+        std::string time = line.substr(at + middle.size());
+        int fields[6] = {};
+        EXPECT_EQ(std::sscanf(time.c_str(), "%4d-%2d-%2dT%2d:%2d:%2dZ\"}", &fields[0], &fields[1],
+                              &fields[2], &fields[3], &fields[4], &fields[5]),
+                  6) << line;
+        EXPECT_EQ(time.size(), 22u) << line;
+        EXPECT_EQ(time.substr(19), "Z\"}") << line;
+    }
+}
+
+namespace {
+std::string ledgerLine(const std::string& address, const std::string& sha256)
+{
+    return "{\"address\":\"" + address + "\",\"file\":\"java.enc\",\"result\":\"updated\",\"reason\":"
+           "\"\",\"pages\":20,\"datagrams\":6,\"resends\":0,\"milliseconds\":1,\"foreign\":0,"
+           "\"sha256\":\"" + sha256 + "\",\"type\":\"J\",\"whole\":false,\"time\":"
+           "\"2026-12-01T00:00:00Z\"}\n";
+}
+}  // namespace
+
+TEST(VNfleetLedger, ResumeSkipsOnlyADeviceHoldingThisImage)
+{
+    std::string dir = fleetFolder();
+    std::string sha = sha256sumOf(dir + "/java.enc");
+    writeTextFile(dir + "/list.csv", "address\n127.0.3.3\n127.0.3.4\n");
+    // .3 holds an older release; a crash cut the last line short.
+    std::string before = ledgerLine("127.0.3.4", sha) + ledgerLine("127.0.3.3", std::string(64, '0')) +
+                         "{\"address\":\"127.0.3.3\",\"fi";
+    writeTextFile(dir + "/run.jsonl", before);
+    FleetAgainstSim r = runFleetAgainstSim(dir, "127.0.3.3-127.0.3.3",
+                                           {"-P", "pw", "-f", "java.enc", "--resume", "run.jsonl",
+                                            "--report", "run.jsonl", "list.csv"});
+    EXPECT_EQ(r.fleet.status, 0) << r.fleet.output << r.fleet.errors;
+    EXPECT_NE(r.fleet.errors.find("VNfleet: run.jsonl line 3: half-written, ignored\n"),
+              std::string::npos) << r.fleet.errors;
+    EXPECT_NE(r.fleet.output.find("127.0.3.4 skipped"), std::string::npos) << r.fleet.output;
+    std::string after = readText(dir + "/run.jsonl");
+    EXPECT_EQ(after.substr(0, before.size()), before);
+    // The resumed report's own lines stay; .3 gets a line of its own after them.
+    EXPECT_EQ(linesWith(after, {"127.0.3.4"}).size(), 1u) << after;
+    EXPECT_EQ(linesWith(after, {"127.0.3.3", "\"updated\"", sha}).size(), 1u) << after;
+    ProgramResult directory = runProgram("VNfleet", {"-f", "java.enc", "--resume", ".", "list.csv"},
+                                         fleetStartupMs(), dir);
+    EXPECT_EQ(directory.status, 2) << directory.errors;
+}
+
+TEST(VNfleetLedger, InterruptedResumeKeepsTheSkippedDevicesRecord)
+{
+    if (programsUnderWine())
+        GTEST_SKIP() << "a signal is no console event under Wine";
+    std::string dir = fleetFolder();
+    writeTextFile(dir + "/list.csv", "address\n127.0.3.5\n127.0.3.6\n");
+    writeTextFile(dir + "/before.jsonl", ledgerLine("127.0.3.6", sha256sumOf(dir + "/java.enc")));
+    RunningProgram fleet = startProgram("VNfleet", {"-j", "1", "-f", "java.enc", "--resume",
+                                                    "before.jsonl", "--report", "after.jsonl",
+                                                    "list.csv"},
+                                        dir);
+    usleep(300 * 1000);
+    kill(fleet.pid, SIGINT);
+    EXPECT_EQ(finishProgram(fleet, 2000).status, 3);
+    std::string after = readText(dir + "/after.jsonl");
+    EXPECT_EQ(linesWith(after, {"127.0.3.6", "\"skipped\""}).size(), 1u) << after;
+}
+
+TEST(VNfleetLedger, FullDiskStopsTheRolloutWithWholeLines)
+{
+    if (programsUnderWine())
+        GTEST_SKIP() << "the small cases run under Wine";
+    std::string dir = fleetFolder();
+    std::string full = dir + "/full";
+    mkdir(full.c_str(), 0700);
+    // One page of tmpfs: room for about a dozen lines.
+    if (std::system(("mount -t tmpfs -o size=4k tmpfs " + full + " 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs here";
+    std::string list = "address\n";
+    for (int i = 1; i <= 40; ++i)
+        list += "127.0.4." + std::to_string(i) + "\n";
+    writeTextFile(dir + "/list.csv", list);
+    FleetAgainstSim r = runFleetAgainstSim(dir, "127.0.4.1-127.0.4.40",
+                                           {"-j", "2", "-P", "pw", "-f", "java.enc", "--report",
+                                            "full/r.jsonl", "list.csv"});
+    std::string report = readText(full + "/r.jsonl");
+    std::system(("umount " + full).c_str());
+    EXPECT_EQ(r.fleet.status, 5) << r.fleet.output;
+    EXPECT_EQ(r.fleet.errors,
+              "VNfleet: cannot write the report full/r.jsonl: No space left on device\n");
+    std::vector<std::string> lines = linesWith(report, {"{\"address\""});
+    EXPECT_GT(lines.size(), 5u);
+    EXPECT_EQ(report.size(), report.rfind("}\n") + 2) << "a half line: " << report;
+    // What ended after the failure is on standard output only; nothing more started.
+    std::size_t ended = linesWith(r.fleet.output, {" updated: "}).size();
+    EXPECT_LE(ended, lines.size() + 2);
+    EXPECT_NE(r.fleet.output.find(" not started"), std::string::npos);
+    EXPECT_EQ(r.fleet.output.find(" 0 not started"), std::string::npos) << r.fleet.output;
+}
+
+TEST(VNfleetLedger, AnOutputNamingAnInputOrAFolderIsRefused)
+{
+    std::string dir = fleetFolder();
+    writeTextFile(dir + "/list.csv", "address\n127.0.3.7\n");
+    writeTextFile(dir + "/debug.log", "kept\n");
+    writeTextFile(dir + "/pw.txt", "pw\n");
+    chmod((dir + "/pw.txt").c_str(), 0600);
+    const std::vector<std::vector<std::string>> cases = {
+        {"--report", "pw.txt", "--password-file", "pw.txt"},
+        {"--report", "list.csv"},
+        {"--report", "./java.enc"},
+        {"--report", "debug.log", "--debug-log", "debug.log"},
+        {"--report", "."},
+        {"--debug-log", "list.csv"},
+    };
+    std::vector<unsigned char> list = readFile(dir + "/list.csv");
+    std::vector<unsigned char> image = readFile(dir + "/java.enc");
+    for (std::vector<std::string> args : cases) {
+        SCOPED_TRACE(args[1]);
+        for (const char* arg : {"-f", "java.enc", "list.csv"})
+            args.push_back(arg);
+        ProgramResult r = runProgram("VNfleet", args, fleetStartupMs(), dir);
+        EXPECT_EQ(r.status, 2) << r.errors;
+        EXPECT_NE(r.errors.find("VNfleet: the "), std::string::npos) << r.errors;
+        EXPECT_TRUE(readFile(dir + "/list.csv") == list && readFile(dir + "/java.enc") == image);
+        EXPECT_EQ(readText(dir + "/debug.log"), "kept\n");
+    }
+}

@@ -1,0 +1,22 @@
+#include "fleet_result.h"
+
+#include <cstring>
+
+namespace {
+const char* const names[] = {"updated", "failed", "interrupted", "skipped"};
+}
+
+const char* resultName(FleetResult result)
+{
+    return names[static_cast<int>(result)];
+}
+
+bool resultOfName(const char* name, FleetResult* result)
+{
+    for (int i = 0; i < 4; ++i)
+        if (std::strcmp(names[i], name) == 0) {
+            *result = static_cast<FleetResult>(i);
+            return true;
+        }
+    return false;
+}

@@ -1,0 +1,9 @@
+// What became of one device.
+#pragma once
+
+enum class FleetResult { UPDATED, FAILED, INTERRUPTED, SKIPPED };
+
+// The word the report and the console use.
+const char* resultName(FleetResult result);
+// The word back; false for a word that names no result.
+bool resultOfName(const char* name, FleetResult* result);
