@@ -92,6 +92,10 @@ int platformSystemText(int code, char* buffer, std::size_t size);
 // open or is a directory, device, FIFO or socket, which a loader refuses as
 // a file it cannot open. Never waits for a writer on a FIFO.
 std::FILE* platformOpenRegularFile(const char* path);
+// True when users other than the owner may read the open file (its group or
+// others read bit). Windows files carry access lists, not these bits: always
+// false there.
+bool platformReadableByOthers(std::FILE* file);
 
 // --- The update transfer's drain ---
 // Reads and drops every datagram already queued on the socket, without

@@ -291,6 +291,12 @@ std::FILE* platformOpenRegularFile(const char* path)
     return file;
 }
 
+bool platformReadableByOthers(std::FILE* file)
+{
+    struct stat status {};
+    return fstat(fileno(file), &status) == 0 && (status.st_mode & (S_IRGRP | S_IROTH)) != 0;
+}
+
 int platformDrainSocket(PlatformSocket sock, PlatformEvent*)
 {
     // poll looks at the socket itself: there is no event state to reset.

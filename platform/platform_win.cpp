@@ -264,6 +264,11 @@ std::FILE* platformOpenRegularFile(const char* path)
     return file;
 }
 
+bool platformReadableByOthers(std::FILE*)
+{
+    return false;
+}
+
 namespace {
 // Drops every datagram queued now, empty ones included (FIONREAD counts an
 // empty datagram as 0 bytes, so only a receive can tell it is there).

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Builds and tests every leg: native Linux, Linux with AddressSanitizer and
 # UndefinedBehaviorSanitizer, and Windows x86-64 (mingw-w64) under Wine;
-# then the packages' contents and a short run of every fuzzer.
+# then the Ansible role against three emulated sites, the packages' contents
+# and a short run of every fuzzer.
 set -eu
 cd "$(dirname "$0")/.."
 sh scripts/install-deps.sh
@@ -26,6 +27,7 @@ leg() {
 leg native ctest --test-dir build/native --output-on-failure -j"$jobs"
 leg sanitizers ctest --test-dir build/asan --output-on-failure -j"$jobs"
 leg "windows (wine)" tests/netns-run.sh sh scripts/test-wine-leg.sh build/win build/native
+leg "many sites (ansible)" sh deploy/ansible/test-sites.sh build/native
 leg "packages (deb, zip)" sh scripts/check-packages.sh build/native build/win
 leg fuzzing sh fuzz/run-all.sh
 echo "legs: $passed passed, $failed failed"

@@ -136,7 +136,10 @@ TEST(VNfleetLedger, AnOutputNamingAnInputOrAFolderIsRefused)
     std::string dir = fleetFolder();
     writeTextFile(dir + "/list.csv", "address\n127.0.3.7\n");
     writeTextFile(dir + "/debug.log", "kept\n");
+    writeTextFile(dir + "/pw.txt", "pw\n");
+    chmod((dir + "/pw.txt").c_str(), 0600);
     const std::vector<std::vector<std::string>> cases = {
+        {"--report", "pw.txt", "--password-file", "pw.txt"},
         {"--report", "list.csv"},
         {"--report", "./java.enc"},
         {"--report", "debug.log", "--debug-log", "debug.log"},

@@ -19,6 +19,8 @@ struct OptionRow {
 
 constexpr OptionRow optionRows[] = {
     {"-P", "<password>", "Set Password of the devices without a password column"},
+    {"--password-file", "<file>",
+     "-P read from the file's first line (Linux: refused if others may read it)"},
     {"-f", "<file>", "file for the devices without a file column"},
     {"-NE", nullptr, "the files are plain (not update packages); needs -T"},
     {"-T", "<letter>", "type of a plain file: M, D, L, J or H"},
@@ -33,15 +35,19 @@ constexpr OptionRow optionRows[] = {
     {"--max-failed", "<n or p%>", "start no further device once more than that failed"},
     {"--allow-unfit", nullptr, "send files VNinfo calls unfit (said on standard error)"},
     {"--dry-run", nullptr, "check everything and print the plan; send nothing"},
+    {"--summary", "<report>...", "sum up reports by result and image; send nothing"},
+    {"--json", nullptr, "with --summary: print one JSON object"},
     {"-h, --help", nullptr, "print this text"},
 };
 
 constexpr ExitStatusRow exitStatuses[] = {
-    {FLEET_EXIT_UPDATED, "every device updated (or skipped by --resume)"},
+    {FLEET_EXIT_UPDATED, "every device updated (or skipped by --resume); --summary: every "
+                         "device of the reports updated or skipped"},
     {FLEET_EXIT_USAGE, "usage"},
-    {FLEET_EXIT_BAD_INPUT, "bad input: a bad list, file or report; nothing sent"},
+    {FLEET_EXIT_BAD_INPUT,
+     "bad input: a bad list, file, password file or report; nothing sent"},
     {FLEET_EXIT_INTERRUPTED, "interrupted"},
-    {FLEET_EXIT_SOME_FAILED, "some devices failed"},
+    {FLEET_EXIT_SOME_FAILED, "some devices failed; --summary: some devices not updated"},
     {FLEET_EXIT_REPORT_FAILED, "the report could not be written: no device started after that"},
 };
 
@@ -89,6 +95,8 @@ bool takeValue(const char* name, const char* value, FleetOptions* options)
 {
     if (std::strcmp(name, "-P") == 0)
         options->password = value;
+    else if (std::strcmp(name, "--password-file") == 0)
+        options->passwordFile = value;
     else if (std::strcmp(name, "-f") == 0)
         options->file = value;
     else if (std::strcmp(name, "-T") == 0) {
@@ -119,14 +127,28 @@ FleetArgs usageError(const std::string& why)
     std::fprintf(stderr, "VNfleet: %s\n%s", why.c_str(), fleetUsageText().c_str());
     return FLEET_ARGS_BAD;
 }
+
+// --summary takes reports and --json, nothing a run takes.
+FleetArgs checkSummaryArgs(const FleetOptions& options, bool runOptions)
+{
+    if (!options.summary)
+        return options.json ? usageError("--json goes with --summary") : FLEET_ARGS_RUN;
+    if (runOptions || !options.listPath.empty())
+        return usageError("--summary takes only --json and reports");
+    if (options.reports.empty())
+        return usageError("--summary needs a report");
+    return FLEET_ARGS_RUN;
+}
 }  // namespace
 
 std::string fleetUsageText()
 {
     std::string text = "usage: VNfleet [options] devices.csv\n"
+                       "       VNfleet --summary [--json] report...\n"
                        "Updates every device of a CSV list (columns address, password, file,\n"
-                       "type, whole; comma or semicolon) with VNloader's code-update protocol.\n"
-                       "A relative file cell is taken from the list's folder, -f from the\n"
+                       "type, whole; comma or semicolon) with VNloader's code-update protocol;\n"
+                       "or reads reports (the last line of each address counts) and sums them\n"
+                       "up. A relative file cell is taken from the list's folder, -f from the\n"
                        "current folder.\n";
     char line[160];
     for (const OptionRow& row : optionRows) {
@@ -141,10 +163,20 @@ std::string fleetUsageText()
 
 FleetArgs parseFleetOptions(int argc, const char* const* argv, FleetOptions* options)
 {
+    bool runOptions = false;
     for (int i = 1; i < argc; ++i) {
         const char* name = argv[i];
         if (std::strcmp(name, "-h") == 0 || std::strcmp(name, "--help") == 0)
             return FLEET_ARGS_HELP;
+        if (std::strcmp(name, "--summary") == 0 || std::strcmp(name, "--json") == 0) {
+            (name[2] == 's' ? options->summary : options->json) = true;
+            continue;
+        }
+        if (options->summary && (name[0] != '-' || name[1] == '\0')) {
+            options->reports.push_back(name);
+            continue;
+        }
+        runOptions = runOptions || name[0] == '-';
         if (name[0] != '-' || name[1] == '\0') {
             if (i != argc - 1)
                 return usageError(std::string("the device list must come last: ") + name);
@@ -175,8 +207,12 @@ FleetArgs parseFleetOptions(int argc, const char* const* argv, FleetOptions* opt
         if (!takeValue(name, value, options))
             return usageError(std::string("bad value for ") + name + ": " + value);
     }
+    if (options->summary || options->json)
+        return checkSummaryArgs(*options, runOptions);
     if (options->listPath.empty())
         return usageError("no device list given");
+    if (!options->password.empty() && !options->passwordFile.empty())
+        return usageError("-P and --password-file: give one");
     if (options->plain != (options->typeLetter != 0))
         return usageError("-NE and -T go together");
     if (options->plain && !imageKindOfLetter(options->typeLetter))

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 constexpr int FLEET_EXIT_UPDATED = 0;
 constexpr int FLEET_EXIT_USAGE = 1;
@@ -16,6 +17,7 @@ struct FleetOptions {
     std::string listPath;
     // Defaults for the columns a list leaves out, spelled as VNloader has them.
     std::string password;        // -P
+    std::string passwordFile;    // --password-file
     std::string file;            // -f
     bool plain = false;          // -NE
     char typeLetter = 0;         // -T
@@ -31,6 +33,10 @@ struct FleetOptions {
     int canary = 0;             // --canary: devices updated first, alone
     long maxFailed = -1;        // --max-failed N; -1: no limit
     int maxFailedPercent = -1;  // --max-failed P%
+    // --summary: reads these reports instead of sending.
+    bool summary = false;
+    bool json = false;
+    std::vector<std::string> reports;
 };
 
 enum FleetArgs { FLEET_ARGS_RUN, FLEET_ARGS_HELP, FLEET_ARGS_BAD };

@@ -18,6 +18,8 @@ std::string clash(const std::string& path, const FleetOptions& options,
         return "is a folder";
     if (sameFile(path, options.listPath))
         return "is the device list";
+    if (!options.passwordFile.empty() && sameFile(path, options.passwordFile))
+        return "is the password file";
     for (const FleetImage& image : images)
         if (sameFile(path, image.file))
             return "is the file " + image.file;

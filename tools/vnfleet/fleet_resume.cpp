@@ -56,18 +56,17 @@ bool parseLine(const std::string& line, std::string* address, LedgerEntry* entry
 }
 }  // namespace
 
-bool readLedger(const std::string& path, std::map<std::string, LedgerEntry>* last)
+bool readLedger(const std::string& path, std::map<std::string, LedgerEntry>* last,
+                const char* what)
 {
     std::ifstream in(path, std::ios::binary);
     if (platformIsDirectory(path.c_str()) || !in) {
-        std::fprintf(stderr, "VNfleet: cannot read the report to resume from: %s\n",
-                     path.c_str());
+        std::fprintf(stderr, "VNfleet: cannot read the %s: %s\n", what, path.c_str());
         return false;
     }
     std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     if (in.bad()) {
-        std::fprintf(stderr, "VNfleet: cannot read the report to resume from: %s\n",
-                     path.c_str());
+        std::fprintf(stderr, "VNfleet: cannot read the %s: %s\n", what, path.c_str());
         return false;
     }
     int number = 0;

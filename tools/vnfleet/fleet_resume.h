@@ -17,8 +17,9 @@ struct LedgerEntry {
 // The last line for each address of the ledger at path. A last line that a
 // crash left half-written is ignored with a note; false after saying why
 // the ledger cannot be read (a directory, an unreadable file, a line that
-// is not a report line).
-bool readLedger(const std::string& path, std::map<std::string, LedgerEntry>* last);
+// is not a report line), naming the file as `what`.
+bool readLedger(const std::string& path, std::map<std::string, LedgerEntry>* last,
+                const char* what = "report to resume from");
 
 // Whether a device whose last line is entry already holds image.
 bool alreadyHolds(const LedgerEntry& entry, const ImageIdentity& image);

@@ -6,10 +6,12 @@
 #include "fleet_ledger.h"
 #include "fleet_list.h"
 #include "fleet_options.h"
+#include "fleet_password.h"
 #include "fleet_outputs.h"
 #include "fleet_plan.h"
 #include "fleet_resume.h"
 #include "fleet_run.h"
+#include "fleet_summary.h"
 #include "platform/ledger_files.h"
 #include "platform/platform.h"
 
@@ -35,12 +37,17 @@ int main(int argc, char** argv)
     }
     if (parsed == FLEET_ARGS_BAD)
         return FLEET_EXIT_USAGE;
+    if (options.summary)
+        return runSummary(options.reports, options.json);
+    if (!options.passwordFile.empty() && !readPasswordFile(options.passwordFile, &options.password))
+        return FLEET_EXIT_BAD_INPUT;
 
     std::vector<DeviceEntry> devices;
     std::vector<FleetImage> images;
     Ledger report{};
     FleetRun run{&options, &devices, &images, {}, &report, false, nullptr};
-    if (!readDeviceList(options, &devices) || !loadImages(options.listPath, options.allowUnfit, &devices, &images))
+    if (!readDeviceList(options, &devices) ||
+        !loadImages(options.listPath, options.allowUnfit, &devices, &images))
         return FLEET_EXIT_BAD_INPUT;
     if (!outputsAreSafe(options, images) ||
         (!options.resumePath.empty() && !readLedger(options.resumePath, &run.earlier)))

@@ -1,0 +1,89 @@
+// What the many-sites rollout asks of VNfleet: the password from a file
+// only its user may read, and every site's ledger summed up as one.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include "fleet_runs.h"
+
+namespace {
+// A folder with the package, a list of two devices and a password file.
+std::string siteFolder()
+{
+    std::string dir = fleetFolder();
+    writeTextFile(dir + "/list.csv", "address\n127.0.5.1\n127.0.5.2\n");
+    writeTextFile(dir + "/pw.txt", "pw\r\nnot the password\n");
+    chmod((dir + "/pw.txt").c_str(), 0600);
+    return dir;
+}
+}  // namespace
+
+TEST(VNfleetSites, PasswordFileGivesTheDevicesItsFirstLine)
+{
+    if (programsUnderWine())
+        GTEST_SKIP() << "a fleet of two devices";
+    const std::string dir = siteFolder();
+    FleetAgainstSim r = runFleetAgainstSim(dir, "127.0.5.1-127.0.5.2",
+                                           {"--password-file", "pw.txt", "-f", "java.enc",
+                                            "--report", "site.jsonl", "list.csv"});
+    EXPECT_EQ(r.fleet.status, 0) << r.fleet.output << r.fleet.errors;
+    EXPECT_EQ(linesWith(readText(dir + "/site.jsonl"), {"\"updated\""}).size(), 2u);
+}
+
+TEST(VNfleetSites, PasswordFileIsRefusedWhenOthersMayReadItOrItCannotBeRead)
+{
+    const std::string dir = siteFolder();
+    // Windows keeps access lists, not these bits: no check there.
+    const bool checked = !programsUnderWine();
+    const struct {
+        std::string file;
+        unsigned mode;
+        int status;
+        std::string errors;
+    } cases[] = {
+        {"pw.txt", 0640, checked ? 2 : 0,
+         checked ? "VNfleet: other users may read the password file pw.txt: chmod 600 it\n" : ""},
+        {"none.txt", 0600, 2, "VNfleet: cannot read the password file: none.txt\n"},
+        {".", 0700, 2, "VNfleet: cannot read the password file: .\n"},
+    };
+    for (const auto& c : cases) {
+        chmod((dir + "/" + c.file).c_str(), c.mode);
+        ProgramResult r = runProgram("VNfleet", {"--password-file", c.file, "-f", "java.enc",
+                                                 "--dry-run", "list.csv"},
+                                     fleetStartupMs(), dir);
+        EXPECT_EQ(r.status, c.status) << c.file;
+        EXPECT_EQ(r.errors, c.errors);
+    }
+}
+
+TEST(VNfleetSites, SummaryEndsWithZeroFourOrTwoAndNamesWhatIsNotUpdated)
+{
+    const std::string dir = makeTempDir();
+    const std::string updated = "\",\"file\":\"java.enc\",\"result\":\"updated\",\"reason\":\"\","
+                                "\"sha256\":\"5ha\",\"type\":\"J\",\"whole\":false}\n";
+    writeTextFile(dir + "/site.jsonl", "{\"address\":\"127.0.5.1" + updated +
+                                           "{\"address\":\"127.0.5.2" + updated);
+    writeTextFile(dir + "/other.jsonl",
+                  "{\"address\":\"127.0.5.1\",\"file\":\"java.enc\",\"result\":\"failed\","
+                  "\"reason\":\"no reply\"}\n{\"address\":\"127.0.5.2\",\"fi");
+    writeTextFile(dir + "/bad.jsonl", "not a report\n");
+    const std::vector<std::pair<std::vector<std::string>, int>> cases = {
+        {{"site.jsonl"}, 0},      {{"site.jsonl", "other.jsonl"}, 4},
+        {{"site.jsonl", "none.jsonl"}, 2}, {{"."}, 2}, {{"bad.jsonl"}, 2},
+        {{"-P", "pw", "site.jsonl"}, 1},
+    };
+    for (const auto& [reports, status] : cases) {
+        std::vector<std::string> args{"--summary"};
+        args.insert(args.end(), reports.begin(), reports.end());
+        EXPECT_EQ(runProgram("VNfleet", args, fleetStartupMs(), dir).status, status) << args.back();
+    }
+    ProgramResult r = runProgram("VNfleet", {"--summary", "site.jsonl", "other.jsonl"},
+                                 fleetStartupMs(), dir);
+    EXPECT_NE(r.output.find("total of 2 reports: 3 devices: 2 updated, 1 failed, 0 interrupted, "
+                            "0 skipped\n  image 5ha java.enc: 2 devices"),
+              std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("\nnot updated: 1 device\n  other.jsonl 127.0.5.1 failed: java.enc: "
+                            "no reply\n"),
+              std::string::npos) << r.output;
+    EXPECT_EQ(r.errors, "VNfleet: other.jsonl line 2: half-written, ignored\n");
+}

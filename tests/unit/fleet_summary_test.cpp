@@ -1,0 +1,65 @@
+// VNfleet's summary of ledgers and its password file's first line.
+#include <gtest/gtest.h>
+
+#include "fleet_password.h"
+#include "fleet_summary.h"
+
+namespace {
+LedgerEntry entry(int line, FleetResult result, const std::string& sha256,
+                  const std::string& reason = "")
+{
+    return LedgerEntry{line, "main.enc", result, reason, ImageIdentity{sha256, 'M', false}};
+}
+
+// Two sites that reuse an address: each counts on its own.
+FleetSummary twoSites()
+{
+    FleetSummary summary;
+    addToSummary("north.jsonl",
+                 {{"10.0.0.9", entry(1, FleetResult::FAILED, "aa", "no reply")},
+                  {"10.0.0.10", entry(2, FleetResult::UPDATED, "bb")},
+                  {"10.0.0.2", entry(3, FleetResult::INTERRUPTED, "bb", "stopped by the operator")}},
+                 &summary);
+    addToSummary("south.jsonl", {{"10.0.0.9", entry(1, FleetResult::SKIPPED, "bb")}}, &summary);
+    return summary;
+}
+}  // namespace
+
+TEST(FleetPassword, FirstLineWithoutItsLineEnd)
+{
+    for (const char* text : {"p w", "p w\n", "p w\r\nsecond\n"})
+        EXPECT_EQ(firstLineOf(text), "p w") << text;
+    EXPECT_EQ(firstLineOf("p\rw"), "p\rw");  // a CR alone ends no line
+}
+
+TEST(FleetSummary, CountsEachReportAndTheTotalByResultAndImage)
+{
+    EXPECT_EQ(summaryText(twoSites()),
+              "report north.jsonl: 3 devices: 1 updated, 1 failed, 1 interrupted, 0 skipped\n"
+              "  image aa main.enc: 1 device: 0 updated, 1 failed, 0 interrupted, 0 skipped\n"
+              "  image bb main.enc: 2 devices: 1 updated, 0 failed, 1 interrupted, 0 skipped\n"
+              "report south.jsonl: 1 device: 0 updated, 0 failed, 0 interrupted, 1 skipped\n"
+              "  image bb main.enc: 1 device: 0 updated, 0 failed, 0 interrupted, 1 skipped\n"
+              "total of 2 reports: 4 devices: 1 updated, 1 failed, 1 interrupted, 1 skipped\n"
+              "  image aa main.enc: 1 device: 0 updated, 1 failed, 0 interrupted, 0 skipped\n"
+              "  image bb main.enc: 3 devices: 1 updated, 0 failed, 1 interrupted, 1 skipped\n"
+              "not updated: 2 devices\n"
+              "  north.jsonl 10.0.0.9 failed: main.enc: no reply\n"
+              "  north.jsonl 10.0.0.2 interrupted: main.enc: stopped by the operator\n");
+}
+
+TEST(FleetSummary, JsonHoldsTheSame)
+{
+    FleetSummary summary;
+    addToSummary("a\"b.jsonl", {{"10.0.0.1", entry(1, FleetResult::FAILED, "", "no reply")}},
+                 &summary);
+    const std::string counts =
+        "\"devices\":1,\"results\":{\"updated\":0,\"failed\":1,\"interrupted\":0,\"skipped\":0}";
+    const std::string tally = counts + ",\"images\":[{\"sha256\":\"\",\"file\":\"main.enc\"," +
+                              counts + "}]}";
+    EXPECT_EQ(summaryJson(summary),
+              "{\"reports\":[{\"report\":\"a\\\"b.jsonl\"," + tally + "],\"total\":{\"reports\":1," +
+                  tally + ",\"not_updated\":[{\"report\":\"a\\\"b.jsonl\",\"address\":\"10.0.0.1\","
+                  "\"file\":\"main.enc\",\"sha256\":\"\",\"result\":\"failed\",\"reason\":\"no "
+                  "reply\"}]}\n");
+}
