@@ -1,7 +1,7 @@
 #include "fleet_unfit.h"
 
 #include "image/image_kinds.h"
-#include "inspect_file.h"
+#include "fitness_check.h"
 
 bool fitToSend(const std::string& listPath, const DeviceEntry& device, bool allowUnfit)
 {

@@ -1,7 +1,7 @@
 // VNinfo's command line.
 #pragma once
 
-#include "inspect_options.h"
+#include "fitness_options.h"
 
 extern const char infoUsageText[];  // the options; info_usage.h adds the exit statuses
 

@@ -6,7 +6,7 @@
 #include "info_report.h"
 #include "info_text.h"
 #include "info_usage.h"
-#include "inspect_file.h"
+#include "fitness_check.h"
 
 int main(int argc, char** argv)
 {

@@ -10,7 +10,7 @@
 #include "image/input_file.h"
 #include "info_findings.h"
 #include "info_load.h"
-#include "inspect_options.h"
+#include "fitness_options.h"
 #include "link/packets.h"
 #include "package/cbc.h"
 

@@ -1,4 +1,4 @@
-#include "inspect_file.h"
+#include "fitness_check.h"
 
 #include <cstring>
 

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "info_report.h"
-#include "inspect_options.h"
+#include "fitness_options.h"
 
 // Inspects infoOptions.path as infoOptions asks, without a device, and
 // fills report (path and input kind included). Loads the file into
