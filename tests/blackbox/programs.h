@@ -49,5 +49,7 @@ std::vector<unsigned char> readFile(const std::string& path);
 std::vector<unsigned char> randomBytes(std::size_t size, unsigned seed);
 // The last line of a program's output, without its line end.
 std::string lastLine(std::string output);
+// A UDP socket bound to address:port (port 0: any).
+int udpSocket(const char* address, unsigned short port);
 // One UDP datagram from 127.0.0.1 to 127.0.0.1:port.
 void sendDatagram(unsigned short port, const std::string& payload);
