@@ -12,17 +12,11 @@
 #include <cstdio>
 #include <sstream>
 
-int fleetStartupMs()
-{
-    return programsUnderWine() ? 30000 : 5000;
-}
-
 std::string fleetFolder()
 {
     std::string dir = makeTempDir();
     writeFile(dir + "/app.jar", randomBytes(5000, 23));
-    runProgram("VNloader", {"-NE", "-T", "J", "-f", "app.jar", "-K", "fleet-key"},
-               fleetStartupMs(), dir);
+    runProgram("VNloader", {"-NE", "-T", "J", "-f", "app.jar", "-K", "fleet-key"}, startupMs(), dir);
     return dir;
 }
 
@@ -60,7 +54,7 @@ FleetAgainstSim runFleetAgainstSim(const std::string& dir, const std::string& ra
     RunningProgram sim = startDevices({"--devices", range, "-P", "pw", "-K", "fleet-key", "-o", dir,
                                        "--idle-ms", "3000"},
                                       dir);
-    EXPECT_TRUE(waitForOutput(sim, "listening on", fleetStartupMs())) << sim.output;
+    EXPECT_TRUE(waitForOutput(sim, "listening on", startupMs())) << sim.output;
     RunningProgram fleet = startProgram("VNfleet", args, dir);
     FleetAgainstSim result;
     result.fleet = finishProgram(fleet, 60000);
@@ -74,7 +68,7 @@ int actAsDevice(const char* address, const char* answerFrom, bool answerFinish, 
     int sender = answerFrom ? udpSocket(answerFrom, 0) : device;
     int finishes = 0;
     pollfd wait{device, POLLIN, 0};
-    for (int waitMs = fleetStartupMs(); poll(&wait, 1, waitMs) > 0; waitMs = quietMs) {
+    for (int waitMs = startupMs(); poll(&wait, 1, waitMs) > 0; waitMs = quietMs) {
         std::uint8_t packet[2048] = {};
         sockaddr_in from{};
         socklen_t length = sizeof from;

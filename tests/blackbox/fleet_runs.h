@@ -8,8 +8,6 @@
 
 #include "programs.h"
 
-int fleetStartupMs();
-
 // A new folder with app.jar and its package java.enc (key "fleet-key").
 std::string fleetFolder();
 

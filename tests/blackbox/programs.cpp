@@ -260,6 +260,11 @@ std::vector<unsigned char> readFile(const std::string& path)
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+int startupMs()
+{
+    return programsUnderWine() ? 30000 : 5000;
+}
+
 int udpSocket(const char* address, unsigned short port)
 {
     int fd = socket(AF_INET, SOCK_DGRAM, 0);

@@ -16,6 +16,8 @@ struct ProgramResult {
 // Where the programs are; set from the command line.
 void setProgramLocation(const std::string& binDir, bool underWine);
 bool programsUnderWine();
+// How long a program may take to start: Wine starts slowly.
+int startupMs();
 // A built program's path (VNloader, VNsim, ...), with .exe under Wine.
 std::string programPath(const std::string& name);
 

@@ -33,7 +33,7 @@ TEST(VNfleetGuards, AnotherHostsAckIsDroppedAndCounted)
                                       {"--tries", "2", "--min-wait-ms", "100", "--report", "r.jsonl"});
     // The device stays silent; a stranger acknowledges every packet it sends.
     actAsDevice("127.0.3.8", "127.0.3.9", true, 1500);
-    EXPECT_EQ(finishProgram(fleet, fleetStartupMs()).status, 4);
+    EXPECT_EQ(finishProgram(fleet, startupMs()).status, 4);
     std::string report = readText(dir + "/r.jsonl");
     EXPECT_EQ(linesWith(report, {"\"reason\":\"no reply\"", "\"foreign\":2,"}).size(), 1u) << report;
 }
@@ -172,7 +172,7 @@ TEST(VNfleetGuards, TheDebugLogHearsADevicesLastWords)
     // The device writes its image, then says so.
     actAsDevice("127.0.3.16", nullptr, true, 300);
     sendDatagram(9029, "image written");
-    finishProgram(fleet, fleetStartupMs());
+    finishProgram(fleet, startupMs());
     EXPECT_TRUE(holds(readText(dir + "/debug.log"), ": image written"));
 }
 
@@ -183,13 +183,13 @@ TEST(VNfleetGuards, TheDryRunCountsOnlyWhatItWouldSendAndTTakesOneLetter)
     writeFile(dir + "/app.enc", readFile(dir + "/java.enc"));
     writeTextFile(dir + "/run.jsonl", ledgerLine("127.0.3.17", sha256sumOf(dir + "/java.enc")));
     ProgramResult plan = runProgram("VNfleet", {"--resume", "run.jsonl", "--dry-run", "list.csv"},
-                                    fleetStartupMs(), dir);
+                                    startupMs(), dir);
     EXPECT_EQ(plan.output.substr(0, plan.output.find("device ")),
               "VNfleet: plan: 1 devices, 1 files, 20 pages, 6 packets\n"
               "file app.enc: Java from an update package, pages 1427 to 1446 (20 pages, 5 "
               "packets and the finish packet), 1 devices\n");
     ProgramResult word = runProgram("VNfleet", {"-NE", "-T", "Main", "-f", "x", "list.csv"},
-                                    fleetStartupMs(), dir);
+                                    startupMs(), dir);
     EXPECT_EQ(word.status, 1);
     EXPECT_EQ(word.errors.rfind("VNfleet: bad value for -T: Main\n", 0), 0u) << word.errors;
 }
@@ -207,7 +207,7 @@ TEST(VNfleetGuards, AFileVNinfoCallsUnfitStopsTheRunUnlessAllowed)
         std::vector<std::string> args{"-NE", "-T", "M", "-f", "cut.hex", "--dry-run", "list.csv"};
         if (allowed)
             args.insert(args.begin(), "--allow-unfit");
-        ProgramResult r = runProgram("VNfleet", args, fleetStartupMs(), dir);
+        ProgramResult r = runProgram("VNfleet", args, startupMs(), dir);
         EXPECT_EQ(r.status, allowed ? 0 : 2) << r.errors;
         EXPECT_EQ(r.errors.rfind(finding, 0), 0u) << r.errors;
         EXPECT_EQ(r.output.find("VNfleet: plan: 1 devices") == 0, allowed) << r.output;

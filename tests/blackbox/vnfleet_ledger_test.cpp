@@ -64,7 +64,7 @@ TEST(VNfleetLedger, ResumeSkipsOnlyADeviceHoldingThisImage)
     // The resumed report's own lines stay; .3 gets a line of its own after them.
     EXPECT_EQ(linesWith(after, {"127.0.3.4"}).size(), 1u) << after;
     EXPECT_EQ(linesWith(after, {"127.0.3.3", "\"updated\"", sha}).size(), 1u) << after;
-    ProgramResult folder = runProgram("VNfleet", sendingJava({"--resume", "."}), fleetStartupMs(), dir);
+    ProgramResult folder = runProgram("VNfleet", sendingJava({"--resume", "."}), startupMs(), dir);
     EXPECT_EQ(folder.status, 2) << folder.errors;
 }
 
@@ -130,7 +130,7 @@ TEST(VNfleetLedger, AnOutputNamingAnInputOrAFolderIsRefused)
     std::vector<unsigned char> image = readFile(dir + "/java.enc");
     for (const std::vector<std::string>& options : cases) {
         SCOPED_TRACE(options[1]);
-        ProgramResult r = runProgram("VNfleet", sendingJava(options), fleetStartupMs(), dir);
+        ProgramResult r = runProgram("VNfleet", sendingJava(options), startupMs(), dir);
         EXPECT_EQ(r.status, 2) << r.errors;
         EXPECT_TRUE(holds(r.errors, "VNfleet: the ")) << r.errors;
         EXPECT_TRUE(readFile(dir + "/list.csv") == list && readFile(dir + "/java.enc") == image);

@@ -48,7 +48,7 @@ TEST(VNfleetSites, PasswordFileIsRefusedWhenOthersMayReadItOrItCannotBeRead)
     for (const auto& c : cases) {
         chmod((dir + "/" + c.file).c_str(), c.mode);
         ProgramResult r = runProgram("VNfleet", sendingJava({"--password-file", c.file, "--dry-run"}),
-                                     fleetStartupMs(), dir);
+                                     startupMs(), dir);
         EXPECT_EQ(r.status, c.status) << c.file;
         EXPECT_EQ(r.errors, c.errors);
     }
@@ -70,10 +70,10 @@ TEST(VNfleetSites, SummaryEndsWithZeroFourOrTwoAndNamesWhatIsNotUpdated)
     for (const auto& [reports, status] : cases) {
         std::vector<std::string> args{"--summary"};
         args.insert(args.end(), reports.begin(), reports.end());
-        EXPECT_EQ(runProgram("VNfleet", args, fleetStartupMs(), dir).status, status) << args.back();
+        EXPECT_EQ(runProgram("VNfleet", args, startupMs(), dir).status, status) << args.back();
     }
     ProgramResult r = runProgram("VNfleet", {"--summary", "site.jsonl", "other.jsonl"},
-                                 fleetStartupMs(), dir);
+                                 startupMs(), dir);
     EXPECT_TRUE(holds(r.output, "total of 2 reports: 3 devices: 2 updated, 1 failed, 0 interrupted, "
                                 "0 skipped\n  image 5ha java.enc: 2 devices"))
         << r.output;

@@ -22,11 +22,6 @@
 namespace {
 using Bytes = std::vector<std::uint8_t>;
 
-int startupMs()
-{
-    return programsUnderWine() ? 30000 : 5000;
-}
-
 // A device stand-in on 127.0.0.1:69 that acknowledges every packet and
 // keeps what it was sent.
 class Responder {

@@ -26,11 +26,6 @@ const std::string password = "pw";
 const std::string key = "k3y!";
 constexpr int PAGE = 256;
 
-int startupMs()
-{
-    return programsUnderWine() ? 30000 : 5000;
-}
-
 void sendToSim(int fd, const Bytes& packet)
 {
     sockaddr_in to{};
