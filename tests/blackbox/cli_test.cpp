@@ -13,12 +13,6 @@ const std::string usage =
     "-v                     Print the version\n"
     "-no                    Listen for debug messages only. No download\n"
     "-f <FileName>          The file name to download\n";
-
-// Time for Wine to start a program.
-int startupMs()
-{
-    return programsUnderWine() ? 30000 : 5000;
-}
 }  // namespace
 
 TEST(Cli, UsageAndStatus)

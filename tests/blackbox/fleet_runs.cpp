@@ -12,18 +12,25 @@
 #include <cstdio>
 #include <sstream>
 
-int fleetStartupMs()
-{
-    return programsUnderWine() ? 30000 : 5000;
-}
-
 std::string fleetFolder()
 {
     std::string dir = makeTempDir();
     writeFile(dir + "/app.jar", randomBytes(5000, 23));
-    runProgram("VNloader", {"-NE", "-T", "J", "-f", "app.jar", "-K", "fleet-key"},
-               fleetStartupMs(), dir);
+    runProgram("VNloader", {"-NE", "-T", "J", "-f", "app.jar", "-K", "fleet-key"}, startupMs(), dir);
     return dir;
+}
+
+std::vector<std::string> sendingJava(std::vector<std::string> options)
+{
+    options.insert(options.end(), {"-f", "java.enc", "list.csv"});
+    return options;
+}
+
+RunningProgram startFleet(const std::string& dir, const std::string& addresses,
+                          const std::vector<std::string>& options)
+{
+    writeTextFile(dir + "/list.csv", "address\n" + addresses);
+    return startProgram("VNfleet", sendingJava(options), dir);
 }
 
 RunningProgram startDevices(const std::vector<std::string>& args, const std::string& dir)
@@ -47,7 +54,7 @@ FleetAgainstSim runFleetAgainstSim(const std::string& dir, const std::string& ra
     RunningProgram sim = startDevices({"--devices", range, "-P", "pw", "-K", "fleet-key", "-o", dir,
                                        "--idle-ms", "3000"},
                                       dir);
-    EXPECT_TRUE(waitForOutput(sim, "listening on", fleetStartupMs())) << sim.output;
+    EXPECT_TRUE(waitForOutput(sim, "listening on", startupMs())) << sim.output;
     RunningProgram fleet = startProgram("VNfleet", args, dir);
     FleetAgainstSim result;
     result.fleet = finishProgram(fleet, 60000);
@@ -55,27 +62,13 @@ FleetAgainstSim runFleetAgainstSim(const std::string& dir, const std::string& ra
     return result;
 }
 
-namespace {
-int udpSocket(const char* address, unsigned short port)
-{
-    int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in at{};
-    at.sin_family = AF_INET;
-    at.sin_port = htons(port);
-    inet_pton(AF_INET, address, &at.sin_addr);
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0)
-        ADD_FAILURE() << "cannot bind " << address;
-    return fd;
-}
-}  // namespace
-
 int actAsDevice(const char* address, const char* answerFrom, bool answerFinish, int quietMs)
 {
     int device = udpSocket(address, 69);
     int sender = answerFrom ? udpSocket(answerFrom, 0) : device;
     int finishes = 0;
     pollfd wait{device, POLLIN, 0};
-    for (int waitMs = fleetStartupMs(); poll(&wait, 1, waitMs) > 0; waitMs = quietMs) {
+    for (int waitMs = startupMs(); poll(&wait, 1, waitMs) > 0; waitMs = quietMs) {
         std::uint8_t packet[2048] = {};
         sockaddr_in from{};
         socklen_t length = sizeof from;
@@ -102,10 +95,23 @@ std::string deviceList(const std::string& header, int count, int firstB,
     return list;
 }
 
+std::string ledgerLine(const std::string& address, const std::string& sha256)
+{
+    return "{\"address\":\"" + address + "\",\"file\":\"java.enc\",\"result\":\"updated\",\"reason\":"
+           "\"\",\"pages\":20,\"datagrams\":6,\"resends\":0,\"milliseconds\":1,\"foreign\":0,"
+           "\"sha256\":\"" + sha256 + "\",\"type\":\"J\",\"whole\":false,\"time\":"
+           "\"2026-12-01T00:00:00Z\"}\n";
+}
+
 std::string readText(const std::string& path)
 {
     std::vector<unsigned char> bytes = readFile(path);
     return std::string(bytes.begin(), bytes.end());
+}
+
+bool holds(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
 }
 
 std::vector<std::string> linesWith(const std::string& text, const std::vector<std::string>& parts)

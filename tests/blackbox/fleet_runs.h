@@ -8,10 +8,16 @@
 
 #include "programs.h"
 
-int fleetStartupMs();
-
 // A new folder with app.jar and its package java.enc (key "fleet-key").
 std::string fleetFolder();
+
+// options followed by "-f java.enc list.csv".
+std::vector<std::string> sendingJava(std::vector<std::string> options);
+
+// Writes dir/list.csv ("address" over the given lines) and starts VNfleet
+// there with sendingJava(options).
+RunningProgram startFleet(const std::string& dir, const std::string& addresses,
+                          const std::vector<std::string>& options);
 
 // VNsim as the devices, always the native one: under Wine a socket bound to
 // one loopback address sends from 127.0.0.1, which VNfleet rightly takes for
@@ -38,7 +44,11 @@ int actAsDevice(const char* address, const char* answerFrom, bool answerFinish, 
 std::string deviceList(const std::string& header, int count, int firstB,
                        const std::function<std::string(int)>& cells = nullptr);
 
+// A report line: java.enc updated at address with this digest.
+std::string ledgerLine(const std::string& address, const std::string& sha256);
+
 std::string readText(const std::string& path);
+bool holds(const std::string& text, const std::string& part);
 // The lines of text that contain every one of the parts.
 std::vector<std::string> linesWith(const std::string& text, const std::vector<std::string>& parts);
 // sha256sum's digest of a file.

@@ -1,5 +1,7 @@
 #include "programs.h"
 
+#include <gtest/gtest.h>
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -256,6 +258,23 @@ std::vector<unsigned char> readFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+int startupMs()
+{
+    return programsUnderWine() ? 30000 : 5000;
+}
+
+int udpSocket(const char* address, unsigned short port)
+{
+    int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(port);
+    inet_pton(AF_INET, address, &at.sin_addr);
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0)
+        ADD_FAILURE() << "cannot bind a socket to " << address << ":" << port;
+    return fd;
 }
 
 void sendDatagram(unsigned short port, const std::string& payload)

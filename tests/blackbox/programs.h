@@ -16,6 +16,8 @@ struct ProgramResult {
 // Where the programs are; set from the command line.
 void setProgramLocation(const std::string& binDir, bool underWine);
 bool programsUnderWine();
+// How long a program may take to start: Wine starts slowly.
+int startupMs();
 // A built program's path (VNloader, VNsim, ...), with .exe under Wine.
 std::string programPath(const std::string& name);
 
@@ -49,5 +51,7 @@ std::vector<unsigned char> readFile(const std::string& path);
 std::vector<unsigned char> randomBytes(std::size_t size, unsigned seed);
 // The last line of a program's output, without its line end.
 std::string lastLine(std::string output);
+// A UDP socket bound to address:port (port 0: any).
+int udpSocket(const char* address, unsigned short port);
 // One UDP datagram from 127.0.0.1 to 127.0.0.1:port.
 void sendDatagram(unsigned short port, const std::string& payload);

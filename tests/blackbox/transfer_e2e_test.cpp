@@ -25,11 +25,6 @@ constexpr std::size_t PAGE = 256;
 const std::string powerWarning =
     "Do not remove the power until you get a reply from pinging the device.\n";
 
-int startupMs()
-{
-    return programsUnderWine() ? 30000 : 5000;
-}
-
 // A whole transfer, start-up included; one dropped reply costs 10 s more.
 int transferMs()
 {

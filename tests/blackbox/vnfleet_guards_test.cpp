@@ -29,13 +29,11 @@ int shellWithSim(const std::string& dir, const std::string& range, const std::st
 TEST(VNfleetGuards, AnotherHostsAckIsDroppedAndCounted)
 {
     std::string dir = fleetFolder();
-    writeTextFile(dir + "/list.csv", "address\n127.0.3.8\n");
-    RunningProgram fleet = startProgram("VNfleet", {"--tries", "2", "--min-wait-ms", "100", "-f",
-                                                    "java.enc", "--report", "r.jsonl", "list.csv"},
-                                        dir);
+    RunningProgram fleet = startFleet(dir, "127.0.3.8\n",
+                                      {"--tries", "2", "--min-wait-ms", "100", "--report", "r.jsonl"});
     // The device stays silent; a stranger acknowledges every packet it sends.
     actAsDevice("127.0.3.8", "127.0.3.9", true, 1500);
-    EXPECT_EQ(finishProgram(fleet, fleetStartupMs()).status, 4);
+    EXPECT_EQ(finishProgram(fleet, startupMs()).status, 4);
     std::string report = readText(dir + "/r.jsonl");
     EXPECT_EQ(linesWith(report, {"\"reason\":\"no reply\"", "\"foreign\":2,"}).size(), 1u) << report;
 }
@@ -43,10 +41,7 @@ TEST(VNfleetGuards, AnotherHostsAckIsDroppedAndCounted)
 TEST(VNfleetGuards, TheFinishPacketWaitsVNloadersWholeWaitBeforeItGoesAgain)
 {
     std::string dir = fleetFolder();
-    writeTextFile(dir + "/list.csv", "address\n127.0.3.10\n");
-    RunningProgram fleet = startProgram("VNfleet", {"--min-wait-ms", "100", "-f", "java.enc",
-                                                    "list.csv"},
-                                        dir);
+    RunningProgram fleet = startFleet(dir, "127.0.3.10\n", {"--min-wait-ms", "100"});
     EXPECT_EQ(actAsDevice("127.0.3.10", nullptr, false, 2000), 1);
     stopProgram(fleet);
 }
@@ -65,7 +60,7 @@ TEST(VNfleetGuards, InFlightDevicesStayWithinTheOpenFileLimit)
     EXPECT_EQ(status, 0) << readText(dir + "/out");
     EXPECT_EQ(readText(dir + "/err"),
               "VNfleet: at most 48 devices in flight: the open-file limit is 64\n");
-    EXPECT_NE(readText(dir + "/out").find("200 updated, 0 failed"), std::string::npos);
+    EXPECT_TRUE(holds(readText(dir + "/out"), "200 updated, 0 failed"));
 }
 
 TEST(VNfleetGuards, HangUpEndsARunAsCtrlCAndAClosedOutputDoesNot)
@@ -73,13 +68,12 @@ TEST(VNfleetGuards, HangUpEndsARunAsCtrlCAndAClosedOutputDoesNot)
     if (programsUnderWine())
         GTEST_SKIP() << "a signal is no console event under Wine";
     std::string dir = fleetFolder();
-    writeTextFile(dir + "/list.csv", "address\n127.0.3.11\n127.0.3.12\n");
-    RunningProgram fleet = startProgram("VNfleet", {"-j", "1", "-f", "java.enc", "list.csv"}, dir);
+    RunningProgram fleet = startFleet(dir, "127.0.3.11\n127.0.3.12\n", {"-j", "1"});
     usleep(300 * 1000);
     kill(fleet.pid, SIGHUP);
     ProgramResult r = finishProgram(fleet, 2000);
     EXPECT_EQ(r.status, 3) << r.output;
-    EXPECT_NE(r.output.find("1 interrupted, 0 skipped, 1 not started"), std::string::npos);
+    EXPECT_TRUE(holds(r.output, "1 interrupted, 0 skipped, 1 not started"));
     // Standard output closed at once: every device is still sent and recorded.
     writeTextFile(dir + "/list.csv", "address\n127.0.5.1\n127.0.5.2\n");
     int status = shellWithSim(dir, "127.0.5.1-127.0.5.9",
@@ -108,13 +102,11 @@ TEST(VNfleetGuards, ListsAreReadAsSpreadsheetsWriteThem)
         dir, programsUnderWine() ? "127.0.3.13-127.0.3.13" : "127.0.3.13-127.0.3.14",
         {"--tries", "2", "--min-wait-ms", "50", "site/list.csv"});
     EXPECT_EQ(r.fleet.status, 4) << r.fleet.errors;
-    EXPECT_NE(r.fleet.output.find("127.0.3.13 updated: site/java.enc"), std::string::npos)
-        << r.fleet.output;
+    EXPECT_TRUE(holds(r.fleet.output, "127.0.3.13 updated: site/java.enc")) << r.fleet.output;
     // A quoted password keeps its spaces.
     if (!programsUnderWine()) {
-        EXPECT_NE(r.fleet.output.find("127.0.3.14 failed: site/java.enc: You entered the wrong "
-                                      "Set Password"),
-                  std::string::npos);
+        EXPECT_TRUE(holds(r.fleet.output,
+                          "127.0.3.14 failed: site/java.enc: You entered the wrong Set Password"));
     }
 }
 
@@ -143,17 +135,10 @@ TEST(VNfleetGuards, CanariesGoFirstAndFailuresStopTheRollout)
         SCOPED_TRACE(c.passwords);
         writeTextFile(dir + "/list.csv",
                       deviceList("address,password", static_cast<int>(c.passwords.size()), 6,
-                                 [&](int i) {
-                                     return c.passwords[static_cast<std::size_t>(i)] == 'g'
-                                                ? ",pw"
-                                                : ",bad";
-                                 }));
-        std::vector<std::string> args = c.options;
-        for (const char* arg : {"-f", "java.enc", "list.csv"})
-            args.push_back(arg);
-        FleetAgainstSim r = runFleetAgainstSim(dir, "127.0.6.1-127.0.6.4", args);
+                                 [&](int i) { return c.passwords.at(i) == 'g' ? ",pw" : ",bad"; }));
+        FleetAgainstSim r = runFleetAgainstSim(dir, "127.0.6.1-127.0.6.4", sendingJava(c.options));
         EXPECT_EQ(r.fleet.status, c.status) << r.fleet.output;
-        EXPECT_NE(r.fleet.output.find(c.summary), std::string::npos) << r.fleet.output;
+        EXPECT_TRUE(holds(r.fleet.output, c.summary)) << r.fleet.output;
     }
 }
 
@@ -183,15 +168,12 @@ TEST(VNfleetGuards, ThreeHundredFilesOfTheirOwnAreNotHeldAtOnce)
 TEST(VNfleetGuards, TheDebugLogHearsADevicesLastWords)
 {
     std::string dir = fleetFolder();
-    writeTextFile(dir + "/list.csv", "address\n127.0.3.16\n");
-    RunningProgram fleet = startProgram("VNfleet", {"-f", "java.enc", "--debug-log", "debug.log",
-                                                    "list.csv"},
-                                        dir);
+    RunningProgram fleet = startFleet(dir, "127.0.3.16\n", {"--debug-log", "debug.log"});
     // The device writes its image, then says so.
     actAsDevice("127.0.3.16", nullptr, true, 300);
     sendDatagram(9029, "image written");
-    finishProgram(fleet, fleetStartupMs());
-    EXPECT_NE(readText(dir + "/debug.log").find(": image written"), std::string::npos);
+    finishProgram(fleet, startupMs());
+    EXPECT_TRUE(holds(readText(dir + "/debug.log"), ": image written"));
 }
 
 TEST(VNfleetGuards, TheDryRunCountsOnlyWhatItWouldSendAndTTakesOneLetter)
@@ -199,18 +181,15 @@ TEST(VNfleetGuards, TheDryRunCountsOnlyWhatItWouldSendAndTTakesOneLetter)
     std::string dir = fleetFolder();
     writeTextFile(dir + "/list.csv", "address,file\n127.0.3.17,java.enc\n127.0.3.18,app.enc\n");
     writeFile(dir + "/app.enc", readFile(dir + "/java.enc"));
-    writeTextFile(dir + "/run.jsonl",
-                  "{\"address\":\"127.0.3.17\",\"file\":\"java.enc\",\"result\":\"updated\","
-                  "\"reason\":\"\",\"sha256\":\"" + sha256sumOf(dir + "/java.enc") +
-                      "\",\"type\":\"J\",\"whole\":false}\n");
+    writeTextFile(dir + "/run.jsonl", ledgerLine("127.0.3.17", sha256sumOf(dir + "/java.enc")));
     ProgramResult plan = runProgram("VNfleet", {"--resume", "run.jsonl", "--dry-run", "list.csv"},
-                                    fleetStartupMs(), dir);
+                                    startupMs(), dir);
     EXPECT_EQ(plan.output.substr(0, plan.output.find("device ")),
               "VNfleet: plan: 1 devices, 1 files, 20 pages, 6 packets\n"
               "file app.enc: Java from an update package, pages 1427 to 1446 (20 pages, 5 "
               "packets and the finish packet), 1 devices\n");
     ProgramResult word = runProgram("VNfleet", {"-NE", "-T", "Main", "-f", "x", "list.csv"},
-                                    fleetStartupMs(), dir);
+                                    startupMs(), dir);
     EXPECT_EQ(word.status, 1);
     EXPECT_EQ(word.errors.rfind("VNfleet: bad value for -T: Main\n", 0), 0u) << word.errors;
 }
@@ -228,7 +207,7 @@ TEST(VNfleetGuards, AFileVNinfoCallsUnfitStopsTheRunUnlessAllowed)
         std::vector<std::string> args{"-NE", "-T", "M", "-f", "cut.hex", "--dry-run", "list.csv"};
         if (allowed)
             args.insert(args.begin(), "--allow-unfit");
-        ProgramResult r = runProgram("VNfleet", args, fleetStartupMs(), dir);
+        ProgramResult r = runProgram("VNfleet", args, startupMs(), dir);
         EXPECT_EQ(r.status, allowed ? 0 : 2) << r.errors;
         EXPECT_EQ(r.errors.rfind(finding, 0), 0u) << r.errors;
         EXPECT_EQ(r.output.find("VNfleet: plan: 1 devices") == 0, allowed) << r.output;

@@ -11,16 +11,6 @@
 
 #include "fleet_runs.h"
 
-namespace {
-std::string ledgerLine(const std::string& address, const std::string& sha256)
-{
-    return "{\"address\":\"" + address + "\",\"file\":\"java.enc\",\"result\":\"updated\",\"reason\":"
-           "\"\",\"pages\":20,\"datagrams\":6,\"resends\":0,\"milliseconds\":1,\"foreign\":0,"
-           "\"sha256\":\"" + sha256 + "\",\"type\":\"J\",\"whole\":false,\"time\":"
-           "\"2026-12-01T00:00:00Z\"}\n";
-}
-}  // namespace
-
 // A report line with its milliseconds as 1 and its time, when it is one
 // (UTC, ISO 8601), as 2026-12-01T00:00:00Z.
 std::string withFixedTimes(std::string line)
@@ -40,12 +30,10 @@ TEST(VNfleetLedger, AppendsLinesThatNameTheImageSent)
     std::string dir = fleetFolder();
     // Wine holds one emulated device on loopback.
     const int devices = programsUnderWine() ? 1 : 2;
-    writeTextFile(dir + "/list.csv",
-                  std::string("address,whole\n127.0.3.1,no\n") + (devices == 2 ? "127.0.3.2,no\n" : ""));
+    writeTextFile(dir + "/list.csv", deviceList("address,whole", devices, 3, [](int) { return ",no"; }));
     for (int run = 0; run < 2; ++run) {
         FleetAgainstSim r = runFleetAgainstSim(dir, "127.0.3.1-127.0.3." + std::to_string(devices),
-                                               {"-P", "pw", "-f", "java.enc", "--report", "r.jsonl",
-                                                "list.csv"});
+                                               sendingJava({"-P", "pw", "--report", "r.jsonl"}));
         EXPECT_EQ(r.fleet.status, 0) << r.fleet.output << r.fleet.errors;
     }
     std::vector<std::string> lines = linesWith(readText(dir + "/r.jsonl"), {"{"});
@@ -64,21 +52,20 @@ TEST(VNfleetLedger, ResumeSkipsOnlyADeviceHoldingThisImage)
     std::string before = ledgerLine("127.0.3.4", sha) + ledgerLine("127.0.3.3", std::string(64, '0')) +
                          "{\"address\":\"127.0.3.3\",\"fi";
     writeTextFile(dir + "/run.jsonl", before);
-    FleetAgainstSim r = runFleetAgainstSim(dir, "127.0.3.3-127.0.3.3",
-                                           {"-P", "pw", "-f", "java.enc", "--resume", "run.jsonl",
-                                            "--report", "run.jsonl", "list.csv"});
+    FleetAgainstSim r = runFleetAgainstSim(
+        dir, "127.0.3.3-127.0.3.3",
+        sendingJava({"-P", "pw", "--resume", "run.jsonl", "--report", "run.jsonl"}));
     EXPECT_EQ(r.fleet.status, 0) << r.fleet.output << r.fleet.errors;
-    EXPECT_NE(r.fleet.errors.find("VNfleet: run.jsonl line 3: half-written, ignored\n"),
-              std::string::npos) << r.fleet.errors;
-    EXPECT_NE(r.fleet.output.find("127.0.3.4 skipped"), std::string::npos) << r.fleet.output;
+    EXPECT_TRUE(holds(r.fleet.errors, "VNfleet: run.jsonl line 3: half-written, ignored\n"))
+        << r.fleet.errors;
+    EXPECT_TRUE(holds(r.fleet.output, "127.0.3.4 skipped")) << r.fleet.output;
     std::string after = readText(dir + "/run.jsonl");
     EXPECT_EQ(after.substr(0, before.size()), before);
     // The resumed report's own lines stay; .3 gets a line of its own after them.
     EXPECT_EQ(linesWith(after, {"127.0.3.4"}).size(), 1u) << after;
     EXPECT_EQ(linesWith(after, {"127.0.3.3", "\"updated\"", sha}).size(), 1u) << after;
-    ProgramResult directory = runProgram("VNfleet", {"-f", "java.enc", "--resume", ".", "list.csv"},
-                                         fleetStartupMs(), dir);
-    EXPECT_EQ(directory.status, 2) << directory.errors;
+    ProgramResult folder = runProgram("VNfleet", sendingJava({"--resume", "."}), startupMs(), dir);
+    EXPECT_EQ(folder.status, 2) << folder.errors;
 }
 
 TEST(VNfleetLedger, InterruptedResumeKeepsTheSkippedDevicesRecord)
@@ -86,12 +73,9 @@ TEST(VNfleetLedger, InterruptedResumeKeepsTheSkippedDevicesRecord)
     if (programsUnderWine())
         GTEST_SKIP() << "a signal is no console event under Wine";
     std::string dir = fleetFolder();
-    writeTextFile(dir + "/list.csv", "address\n127.0.3.5\n127.0.3.6\n");
     writeTextFile(dir + "/before.jsonl", ledgerLine("127.0.3.6", sha256sumOf(dir + "/java.enc")));
-    RunningProgram fleet = startProgram("VNfleet", {"-j", "1", "-f", "java.enc", "--resume",
-                                                    "before.jsonl", "--report", "after.jsonl",
-                                                    "list.csv"},
-                                        dir);
+    RunningProgram fleet = startFleet(dir, "127.0.3.5\n127.0.3.6\n",
+                                      {"-j", "1", "--resume", "before.jsonl", "--report", "after.jsonl"});
     usleep(300 * 1000);
     kill(fleet.pid, SIGINT);
     EXPECT_EQ(finishProgram(fleet, 2000).status, 3);
@@ -109,13 +93,9 @@ TEST(VNfleetLedger, FullDiskStopsTheRolloutWithWholeLines)
     // One page of tmpfs: room for about a dozen lines.
     if (std::system(("mount -t tmpfs -o size=4k tmpfs " + full + " 2>/dev/null").c_str()) != 0)
         GTEST_SKIP() << "cannot mount a tmpfs here";
-    std::string list = "address\n";
-    for (int i = 1; i <= 40; ++i)
-        list += "127.0.4." + std::to_string(i) + "\n";
-    writeTextFile(dir + "/list.csv", list);
+    writeTextFile(dir + "/list.csv", deviceList("address", 40, 4));
     FleetAgainstSim r = runFleetAgainstSim(dir, "127.0.4.1-127.0.4.40",
-                                           {"-j", "2", "-P", "pw", "-f", "java.enc", "--report",
-                                            "full/r.jsonl", "list.csv"});
+                                           sendingJava({"-j", "2", "-P", "pw", "--report", "full/r.jsonl"}));
     std::string report = readText(full + "/r.jsonl");
     std::system(("umount " + full).c_str());
     EXPECT_EQ(r.fleet.status, 5) << r.fleet.output;
@@ -127,8 +107,8 @@ TEST(VNfleetLedger, FullDiskStopsTheRolloutWithWholeLines)
     // What ended after the failure is on standard output only; nothing more started.
     std::size_t ended = linesWith(r.fleet.output, {" updated: "}).size();
     EXPECT_LE(ended, lines.size() + 2);
-    EXPECT_NE(r.fleet.output.find(" not started"), std::string::npos);
-    EXPECT_EQ(r.fleet.output.find(" 0 not started"), std::string::npos) << r.fleet.output;
+    EXPECT_TRUE(holds(r.fleet.output, " not started"));
+    EXPECT_FALSE(holds(r.fleet.output, " 0 not started")) << r.fleet.output;
 }
 
 TEST(VNfleetLedger, AnOutputNamingAnInputOrAFolderIsRefused)
@@ -148,13 +128,11 @@ TEST(VNfleetLedger, AnOutputNamingAnInputOrAFolderIsRefused)
     };
     std::vector<unsigned char> list = readFile(dir + "/list.csv");
     std::vector<unsigned char> image = readFile(dir + "/java.enc");
-    for (std::vector<std::string> args : cases) {
-        SCOPED_TRACE(args[1]);
-        for (const char* arg : {"-f", "java.enc", "list.csv"})
-            args.push_back(arg);
-        ProgramResult r = runProgram("VNfleet", args, fleetStartupMs(), dir);
+    for (const std::vector<std::string>& options : cases) {
+        SCOPED_TRACE(options[1]);
+        ProgramResult r = runProgram("VNfleet", sendingJava(options), startupMs(), dir);
         EXPECT_EQ(r.status, 2) << r.errors;
-        EXPECT_NE(r.errors.find("VNfleet: the "), std::string::npos) << r.errors;
+        EXPECT_TRUE(holds(r.errors, "VNfleet: the ")) << r.errors;
         EXPECT_TRUE(readFile(dir + "/list.csv") == list && readFile(dir + "/java.enc") == image);
         EXPECT_EQ(readText(dir + "/debug.log"), "kept\n");
     }

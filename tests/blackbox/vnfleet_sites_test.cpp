@@ -23,9 +23,8 @@ TEST(VNfleetSites, PasswordFileGivesTheDevicesItsFirstLine)
     if (programsUnderWine())
         GTEST_SKIP() << "a fleet of two devices";
     const std::string dir = siteFolder();
-    FleetAgainstSim r = runFleetAgainstSim(dir, "127.0.5.1-127.0.5.2",
-                                           {"--password-file", "pw.txt", "-f", "java.enc",
-                                            "--report", "site.jsonl", "list.csv"});
+    FleetAgainstSim r = runFleetAgainstSim(
+        dir, "127.0.5.1-127.0.5.2", sendingJava({"--password-file", "pw.txt", "--report", "site.jsonl"}));
     EXPECT_EQ(r.fleet.status, 0) << r.fleet.output << r.fleet.errors;
     EXPECT_EQ(linesWith(readText(dir + "/site.jsonl"), {"\"updated\""}).size(), 2u);
 }
@@ -48,9 +47,8 @@ TEST(VNfleetSites, PasswordFileIsRefusedWhenOthersMayReadItOrItCannotBeRead)
     };
     for (const auto& c : cases) {
         chmod((dir + "/" + c.file).c_str(), c.mode);
-        ProgramResult r = runProgram("VNfleet", {"--password-file", c.file, "-f", "java.enc",
-                                                 "--dry-run", "list.csv"},
-                                     fleetStartupMs(), dir);
+        ProgramResult r = runProgram("VNfleet", sendingJava({"--password-file", c.file, "--dry-run"}),
+                                     startupMs(), dir);
         EXPECT_EQ(r.status, c.status) << c.file;
         EXPECT_EQ(r.errors, c.errors);
     }
@@ -59,10 +57,7 @@ TEST(VNfleetSites, PasswordFileIsRefusedWhenOthersMayReadItOrItCannotBeRead)
 TEST(VNfleetSites, SummaryEndsWithZeroFourOrTwoAndNamesWhatIsNotUpdated)
 {
     const std::string dir = makeTempDir();
-    const std::string updated = "\",\"file\":\"java.enc\",\"result\":\"updated\",\"reason\":\"\","
-                                "\"sha256\":\"5ha\",\"type\":\"J\",\"whole\":false}\n";
-    writeTextFile(dir + "/site.jsonl", "{\"address\":\"127.0.5.1" + updated +
-                                           "{\"address\":\"127.0.5.2" + updated);
+    writeTextFile(dir + "/site.jsonl", ledgerLine("127.0.5.1", "5ha") + ledgerLine("127.0.5.2", "5ha"));
     writeTextFile(dir + "/other.jsonl",
                   "{\"address\":\"127.0.5.1\",\"file\":\"java.enc\",\"result\":\"failed\","
                   "\"reason\":\"no reply\"}\n{\"address\":\"127.0.5.2\",\"fi");
@@ -75,15 +70,15 @@ TEST(VNfleetSites, SummaryEndsWithZeroFourOrTwoAndNamesWhatIsNotUpdated)
     for (const auto& [reports, status] : cases) {
         std::vector<std::string> args{"--summary"};
         args.insert(args.end(), reports.begin(), reports.end());
-        EXPECT_EQ(runProgram("VNfleet", args, fleetStartupMs(), dir).status, status) << args.back();
+        EXPECT_EQ(runProgram("VNfleet", args, startupMs(), dir).status, status) << args.back();
     }
     ProgramResult r = runProgram("VNfleet", {"--summary", "site.jsonl", "other.jsonl"},
-                                 fleetStartupMs(), dir);
-    EXPECT_NE(r.output.find("total of 2 reports: 3 devices: 2 updated, 1 failed, 0 interrupted, "
-                            "0 skipped\n  image 5ha java.enc: 2 devices"),
-              std::string::npos) << r.output;
-    EXPECT_NE(r.output.find("\nnot updated: 1 device\n  other.jsonl 127.0.5.1 failed: java.enc: "
-                            "no reply\n"),
-              std::string::npos) << r.output;
+                                 startupMs(), dir);
+    EXPECT_TRUE(holds(r.output, "total of 2 reports: 3 devices: 2 updated, 1 failed, 0 interrupted, "
+                                "0 skipped\n  image 5ha java.enc: 2 devices"))
+        << r.output;
+    EXPECT_TRUE(holds(r.output, "\nnot updated: 1 device\n  other.jsonl 127.0.5.1 failed: java.enc: "
+                                "no reply\n"))
+        << r.output;
     EXPECT_EQ(r.errors, "VNfleet: other.jsonl line 2: half-written, ignored\n");
 }

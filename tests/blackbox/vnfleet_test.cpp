@@ -22,11 +22,6 @@
 namespace {
 using Bytes = std::vector<std::uint8_t>;
 
-int startupMs()
-{
-    return programsUnderWine() ? 30000 : 5000;
-}
-
 // A device stand-in on 127.0.0.1:69 that acknowledges every packet and
 // keeps what it was sent.
 class Responder {
@@ -203,10 +198,7 @@ TEST(VNfleet, ResumeSkipsWhatAReportListsAsUpdated)
     std::string dir = fleetStartupFolder();
     writeTextFile(dir + "/list.csv", "address\n127.0.0.2\n127.0.0.3\n");
     writeTextFile(dir + "/before.jsonl",
-                  "{\"address\":\"127.0.0.2\",\"file\":\"java.enc\",\"result\":\"updated\","
-                  "\"reason\":\"\",\"pages\":20,\"datagrams\":6,\"resends\":0,\"milliseconds\":3,"
-                  "\"sha256\":\"" + sha256sumOf(dir + "/java.enc") +
-                      "\",\"type\":\"J\",\"whole\":false}\n"
+                  ledgerLine("127.0.0.2", sha256sumOf(dir + "/java.enc")) +
                   "{\"address\":\"127.0.0.3\",\"file\":\"java.enc\",\"result\":\"failed\","
                   "\"reason\":\"no reply\",\"pages\":0,\"datagrams\":8,\"resends\":7,"
                   "\"milliseconds\":9}\n");
@@ -220,8 +212,7 @@ TEST(VNfleet, ResumeSkipsWhatAReportListsAsUpdated)
     ProgramResult device = finishProgram(sim, startupMs());
     EXPECT_EQ(fleet.status, 0) << fleet.output;
     EXPECT_EQ(device.status, 0) << device.output;
-    std::vector<unsigned char> report = readFile(dir + "/after.jsonl");
-    std::string text(report.begin(), report.end());
+    std::string text = readText(dir + "/after.jsonl");
     EXPECT_NE(text.find("{\"address\":\"127.0.0.2\",\"file\":\"java.enc\",\"result\":\"skipped\","
                         "\"reason\":\"updated in an earlier run\",\"pages\":0"),
               std::string::npos)
@@ -230,10 +221,8 @@ TEST(VNfleet, ResumeSkipsWhatAReportListsAsUpdated)
                         "\"reason\":\"\",\"pages\":20,"),
               std::string::npos)
         << text;
-    std::vector<unsigned char> log = readFile(dir + "/debug.log");
     // The sender is the device (Wine names it 127.0.0.1, whatever it bound).
-    EXPECT_NE(std::string(log.begin(), log.end()).find(": update started\n"), std::string::npos)
-        << fleet.errors;
+    EXPECT_TRUE(holds(readText(dir + "/debug.log"), ": update started\n")) << fleet.errors;
     // A resumed run's report resumes in turn: nothing is left to send.
     ProgramResult again = runProgram("VNfleet", {"-P", "pw", "-f", "java.enc", "--resume",
                                                  "after.jsonl", "--dry-run", "list.csv"},
@@ -256,8 +245,7 @@ TEST(VNfleet, InterruptStopsAtOnceAndReportsTheDevicesInFlight)
     EXPECT_EQ(r.status, 3) << r.output;
     EXPECT_NE(r.output.find("1 interrupted, 0 skipped, 1 not started"), std::string::npos)
         << r.output;
-    std::vector<unsigned char> report = readFile(dir + "/stopped.jsonl");
-    std::string text(report.begin(), report.end());
+    std::string text = readText(dir + "/stopped.jsonl");
     EXPECT_NE(text.find("\"address\":\"127.0.0.4\",\"file\":\"java.enc\",\"result\":"
                         "\"interrupted\""),
               std::string::npos)

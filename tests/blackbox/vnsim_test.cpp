@@ -26,24 +26,6 @@ const std::string password = "pw";
 const std::string key = "k3y!";
 constexpr int PAGE = 256;
 
-int startupMs()
-{
-    return programsUnderWine() ? 30000 : 5000;
-}
-
-// A UDP socket on 127.0.0.1 (port 0: any).
-int openSocket(std::uint16_t port)
-{
-    int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in at{};
-    at.sin_family = AF_INET;
-    at.sin_port = htons(port);
-    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0)
-        ADD_FAILURE() << "cannot bind the test's socket to port " << port;
-    return fd;
-}
-
 void sendToSim(int fd, const Bytes& packet)
 {
     sockaddr_in to{};
@@ -225,9 +207,9 @@ TEST(VNsimSession, PlainImageIsKeptByPageNumberAndReported)
     std::string dir = makeTempDir();
     std::string out = dir + "/out.bin";
     Bytes image = randomBytes(5 * PAGE, 1);
-    int debug = openSocket(9029);
+    int debug = udpSocket("127.0.0.1", 9029);
     RunningProgram sim = startSim({"-P", password, "-o", out});
-    int loader = openSocket(0);
+    int loader = udpSocket("127.0.0.1", 0);
 
     // Out of order and once more: the pages land by their numbers.
     EXPECT_EQ(roundTrip(loader, codeUpdate(1431, 1, 0x00, image, 4 * PAGE)), ack(1431));
@@ -297,7 +279,7 @@ TEST(VNsimSession, PackagedImageIsDecipheredAndItsPageHeaderChecked)
         std::vector<std::string> args{"-P", password, "-o", out};
         args.insert(args.end(), c.keyArgs.begin(), c.keyArgs.end());
         RunningProgram sim = startSim(args);
-        int loader = openSocket(0);
+        int loader = udpSocket("127.0.0.1", 0);
 
         Bytes stream(c.body);
         stream.resize(8 + c.pagesSent * PAGE, 0);
@@ -325,7 +307,7 @@ TEST(VNsimSession, PackagedImageIsDecipheredAndItsPageHeaderChecked)
 TEST(VNsimChecks, BadPacketsAreRefusedAndAWrongPasswordEndsTheRun)
 {
     RunningProgram sim = startSim({"-P", password});
-    int loader = openSocket(0);
+    int loader = udpSocket("127.0.0.1", 0);
     Bytes data = randomBytes(1024, 3);
 
     Bytes wrongOpcode = codeUpdate(7, 4, 0x00, data, 0);
@@ -389,7 +371,7 @@ TEST(VNsimChecks, FinishPacketIsCheckedAgainstThePagesReceived)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         RunningProgram sim = startSim({});
-        int loader = openSocket(0);
+        int loader = udpSocket("127.0.0.1", 0);
         EXPECT_EQ(roundTrip(loader, codeUpdate(1027, 2, 0x00, image, 0)), ack(1027));
         EXPECT_EQ(roundTrip(loader, c.packet), c.expected);
         ProgramResult r = finishProgram(sim, startupMs());
@@ -405,7 +387,7 @@ TEST(VNsimFaults, RepliesFollowTheFaultOptionsOnce)
     RunningProgram sim = startSim({"--drop", "1", "--dup-at", "4", "--wrong-page-at", "8",
                                    "--reply-length", "24@12", "--reply-length", "5@finish",
                                    "--nack-at", "16:5", "--nack-at", "finish:6"});
-    int loader = openSocket(0);
+    int loader = udpSocket("127.0.0.1", 0);
     Bytes image = randomBytes(20 * PAGE, 5);
     Bytes got;
 
@@ -456,7 +438,7 @@ TEST(VNsimLimits, PacketCountAndFatalRefusalEndTheRunWithoutFinish)
     };
     for (const Case& c : cases) {
         RunningProgram sim = startSim(c.args);
-        int loader = openSocket(0);
+        int loader = udpSocket("127.0.0.1", 0);
         for (int i = 0; i < c.packets; ++i)
             EXPECT_FALSE(roundTrip(loader, codeUpdate(4 * i, 4, 0x00, image, 4 * PAGE * i)).empty());
         ProgramResult r = finishProgram(sim, startupMs());
@@ -494,7 +476,7 @@ TEST(VNsimChecks, PacketsMustFitTheFinishPacket)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         RunningProgram sim = startSim({});
-        int loader = openSocket(0);
+        int loader = udpSocket("127.0.0.1", 0);
         for (const Bytes& packet : c.packets)
             EXPECT_EQ(roundTrip(loader, packet)[0], 1);
         EXPECT_EQ(roundTrip(loader, c.finishPacket), nack(6, 0));

@@ -12,12 +12,9 @@ std::string sha256Hex(const std::string& text)
 {
     std::uint8_t digest[PLATFORM_SHA256_SIZE];
     EXPECT_TRUE(platformSha256(text.data(), text.size(), digest));
-    std::string hex;
-    char two[3];
-    for (std::uint8_t byte : digest) {
-        std::snprintf(two, sizeof two, "%02x", byte);
-        hex += two;
-    }
+    char hex[2 * PLATFORM_SHA256_SIZE + 1] = {};
+    for (std::size_t i = 0; i < PLATFORM_SHA256_SIZE; ++i)
+        std::snprintf(hex + 2 * i, 3, "%02x", digest[i]);
     return hex;
 }
 }  // namespace

@@ -10,19 +10,6 @@ LedgerEntry entry(int line, FleetResult result, const std::string& sha256,
 {
     return LedgerEntry{line, "main.enc", result, reason, ImageIdentity{sha256, 'M', false}};
 }
-
-// Two sites that reuse an address: each counts on its own.
-FleetSummary twoSites()
-{
-    FleetSummary summary;
-    addToSummary("north.jsonl",
-                 {{"10.0.0.9", entry(1, FleetResult::FAILED, "aa", "no reply")},
-                  {"10.0.0.10", entry(2, FleetResult::UPDATED, "bb")},
-                  {"10.0.0.2", entry(3, FleetResult::INTERRUPTED, "bb", "stopped by the operator")}},
-                 &summary);
-    addToSummary("south.jsonl", {{"10.0.0.9", entry(1, FleetResult::SKIPPED, "bb")}}, &summary);
-    return summary;
-}
 }  // namespace
 
 TEST(FleetPassword, FirstLineWithoutItsLineEnd)
@@ -34,7 +21,15 @@ TEST(FleetPassword, FirstLineWithoutItsLineEnd)
 
 TEST(FleetSummary, CountsEachReportAndTheTotalByResultAndImage)
 {
-    EXPECT_EQ(summaryText(twoSites()),
+    // Two sites that reuse an address: each counts on its own.
+    FleetSummary summary;
+    addToSummary("north.jsonl",
+                 {{"10.0.0.9", entry(1, FleetResult::FAILED, "aa", "no reply")},
+                  {"10.0.0.10", entry(2, FleetResult::UPDATED, "bb")},
+                  {"10.0.0.2", entry(3, FleetResult::INTERRUPTED, "bb", "stopped by the operator")}},
+                 &summary);
+    addToSummary("south.jsonl", {{"10.0.0.9", entry(1, FleetResult::SKIPPED, "bb")}}, &summary);
+    EXPECT_EQ(summaryText(summary),
               "report north.jsonl: 3 devices: 1 updated, 1 failed, 1 interrupted, 0 skipped\n"
               "  image aa main.enc: 1 device: 0 updated, 1 failed, 0 interrupted, 0 skipped\n"
               "  image bb main.enc: 2 devices: 1 updated, 0 failed, 1 interrupted, 0 skipped\n"
