@@ -120,7 +120,14 @@ void predictRange(std::uint32_t minAddress, std::uint32_t maxAddress)
     const bool counted = model.fileType == TYPE_MAIN_HEX || model.fileType == TYPE_JAVA;
     if (counted && model.packaged && s < PAGE_HEADER_SIZE)
         return refuse(1);
-    const int pages = static_cast<int>(pagesOf(model.packaged ? s - PAGE_HEADER_SIZE : s));
+    const int pages = model.packaged && s < PAGE_HEADER_SIZE
+                          ? 0
+                          : static_cast<int>(pagesOf(model.packaged ? s - PAGE_HEADER_SIZE : s));
+    // An image never runs past the pages its type owns.
+    const int owned = model.fileType == TYPE_LOGO ? 16 : model.fileType == TYPE_JAVA ? 128
+                      : model.fileType == TYPE_HTML ? 400 : 1027;
+    if (pages > owned)
+        return refuse(0);
     switch (model.fileType) {
     case TYPE_MAIN_HEX: model.firstPage = 0; model.endPage = pages; return;
     case TYPE_LOGO: model.firstPage = 1555; model.endPage = 1571; return;
@@ -213,12 +220,12 @@ int fakeWait(void*, int)
     FUZZ_CHECK(!model.protocol->ended());
     if (model.left == 0) {
         model.drained = true;
-        model.protocol->judge(nullptr, 0);
+        model.protocol->waitEnded();
         return 0;
     }
     model.answer = nextAnswer();
     if (model.answer.kind == Answer::Timeout || model.answer.kind == Answer::WaitFailed) {
-        model.protocol->judge(nullptr, 0);
+        model.protocol->waitEnded();
         return model.answer.kind == Answer::Timeout ? 0 : -1;
     }
     return 1;
@@ -292,7 +299,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ProtocolModel protocol(ModelImage{model.packaged, model.partialEncrypt, model.fileType,
                                       model.firstPage, model.endPage, PASSWORD});
     model.protocol = &protocol;
-    UpdateLink link{nullptr, fakeSend, fakeWait, fakeReceive, 0, fakeDrain};
+    // A whole wait: with an answer held only a wait's end completes the transfer.
+    UpdateLink link{nullptr, fakeSend, fakeWait, fakeReceive, REPLY_TIMEOUT_MS, fakeDrain};
     const TransferOutcome got = transferFile(&link, model.fileType);
 
     FUZZ_CHECK(model.refused || protocol.ended());

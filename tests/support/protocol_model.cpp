@@ -44,6 +44,8 @@ std::string ProtocolModel::checkSend(const std::uint8_t* d, int length)
         field[i] = image.password[i];
     if (std::memcmp(d + 5, field, sizeof field) != 0 || u16(d + 21) != 16)
         return "password field or fixed word";
+    if (d[0] == CODE_UPDATE && u16(d + 3) == 0)
+        ++pageZeroSends;
     const std::string sent(reinterpret_cast<const char*>(d), static_cast<std::size_t>(length));
     if (next == Next::SAME) {
         behind = true;
@@ -113,8 +115,15 @@ void ProtocolModel::judge(const std::uint8_t* datagram, std::size_t length)
     if (nack && reason == 8)
         return finish(-1, 0, "Received bad version, exiting\n");
     if (finishing) {
+        if (held && !nack)
+            return;  // only a NACK or the wait's end decides
         if (lateCodeUpdateAck(code, page))
             return;  // the wait goes on
+        // Once packet 0 went out twice, an ACK 0 may be its late copy.
+        if (usable && code == ACK && page == 0 && pageZeroSends > 1) {
+            held = true;
+            return;
+        }
         // The finish packet goes out once: its one answer ends the run.
         if (!usable)
             return finish(-1, 0,
@@ -125,6 +134,13 @@ void ProtocolModel::judge(const std::uint8_t* datagram, std::size_t length)
         return finish(1, 1, "File Transfered\n");
     }
     next = usable && code == ACK && page == outstandingPage ? Next::FOLLOWING : Next::SAME;
+}
+
+void ProtocolModel::waitEnded()
+{
+    if (finishing && held && !hasEnded)
+        return finish(1, 1, "File Transfered\n");
+    judge(nullptr, 0);
 }
 
 std::string ProtocolModel::checkDrain()

@@ -39,6 +39,8 @@ public:
     // One wait's answer to what went out last: the datagram received, or
     // nullptr when the wait or the receive failed.
     void judge(const std::uint8_t* datagram, std::size_t length);
+    // A wait that ended without a datagram: timed out or failed.
+    void waitEnded();
     // The transfer drops what is queued: only just before the finish packet.
     std::string checkDrain();
     void sendFailed();
@@ -64,6 +66,8 @@ private:
     bool finishing = false;
     bool behind = false;   // a packet was sent again
     bool drained = false;  // the queue was dropped
+    int pageZeroSends = 0; // copies of the packet at page 0
+    bool held = false;     // an ACK 0 at the finish waits for the wait's end
     bool hasEnded = false;
     ModelEnd ending{};
 };

@@ -404,7 +404,7 @@ int soakWait(void*, int)
             return 1;
         }
     }
-    soak->model->judge(nullptr, 0);
+    soak->model->waitEnded();
     return 0;
 }
 
@@ -502,7 +502,8 @@ void soakOne(std::uint32_t seed, Tally& tally)
     nMaxHexAddress = image.maxAddress;
     ConsoleCapture::text().clear();
 
-    UpdateLink link{&state, soakSend, soakWait, soakReceive, 0, soakDrain};
+    // A whole wait: with an answer held only a wait's end completes the transfer.
+    UpdateLink link{&state, soakSend, soakWait, soakReceive, REPLY_TIMEOUT_MS, soakDrain};
     const TransferOutcome got = transferFile(&link, image.fileType);
     soak = nullptr;
     tally.sends += static_cast<unsigned>(state.sends);
