@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "fleet_json.h"
+#include "json_string.h"
 #include "platform/ledger_files.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "fleet_report.h"
 
-#include "fleet_json.h"
+#include "json_string.h"
 #include "platform/ledger_files.h"
 
 const char* const SKIPPED_AS_UPDATED = "updated in an earlier run";

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "fleet_options.h"
-#include "fleet_json.h"
+#include "json_string.h"
 
 namespace {
 ResultCounts noDevices()

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "diag/console.h"
+#include "json_string.h"
 
 namespace {
 // The text being built and, per open object or array, whether the next
@@ -16,20 +17,7 @@ JsonText json;
 
 void quoted(const std::string& text)
 {
-    json.out += '"';
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            json.out += '\\';
-            json.out += static_cast<char>(c);
-        } else if (c < 0x20 || c == 0x7F) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-            json.out += escaped;
-        } else {
-            json.out += static_cast<char>(c);
-        }
-    }
-    json.out += '"';
+    json.out += jsonString(text);  // a file name need not be UTF-8
 }
 
 // Starts a member (key may be null inside an array).

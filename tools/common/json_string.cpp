@@ -1,4 +1,4 @@
-#include "fleet_json.h"
+#include "json_string.h"
 
 #include <cstdio>
 

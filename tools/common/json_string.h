@@ -1,4 +1,4 @@
-// JSON strings for the report: always valid UTF-8.
+// JSON strings for the companions' output (reports, ledgers): always valid UTF-8.
 #pragma once
 
 #include <string>
