@@ -19,7 +19,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     FUZZ_CHECK(fromText == fromFile && !fromText.empty());
     FUZZ_CHECK(fromText.find('\n') == std::string::npos);
-    const std::size_t at = text.find(fromText);
-    FUZZ_CHECK(at == 0 || (at == 3 && text.compare(0, 3, "\xEF\xBB\xBF") == 0));
+    // The whole first line, after the mark if there is one.
+    const std::size_t at = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+    const std::size_t end = at + fromText.size();
+    FUZZ_CHECK(text.compare(at, fromText.size(), fromText) == 0);
+    FUZZ_CHECK(end == text.size() || text[end] == '\n' || text.compare(end, 2, "\r\n") == 0);
     return 0;
 }
