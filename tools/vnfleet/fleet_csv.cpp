@@ -43,23 +43,7 @@ std::size_t pastLineEnd(const std::string& text, std::size_t at, int* line)
     }
     return at;
 }
-}  // namespace
 
-char csvSeparator(const std::string& text)
-{
-    for (std::size_t at = 0; at < text.size();) {
-        std::size_t end = text.find('\n', at);
-        std::string line = text.substr(at, end == std::string::npos ? end : end - at);
-        if (!isComment(line, 0) && line.find_first_not_of(" \t\r,;") != std::string::npos)
-            return line.find(';') != std::string::npos && line.find(',') == std::string::npos
-                       ? ';'
-                       : ',';
-        at = end == std::string::npos ? text.size() : end + 1;
-    }
-    return ',';
-}
-
-namespace {
 const char* const LONE_CR = "save the list with CR LF or LF line ends";
 
 bool loneCr(const std::string& text, std::size_t at)
@@ -144,6 +128,20 @@ bool commentAsRecord(const std::string& text, std::size_t at, char separator, in
     return parseRecord(text.substr(at, end - at), separator, &from, &line, record, &ignored);
 }
 }  // namespace
+
+char csvSeparator(const std::string& text)
+{
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t end = text.find('\n', at);
+        std::string line = text.substr(at, end == std::string::npos ? end : end - at);
+        if (!isComment(line, 0) && line.find_first_not_of(" \t\r,;") != std::string::npos)
+            return line.find(';') != std::string::npos && line.find(',') == std::string::npos
+                       ? ';'
+                       : ',';
+        at = end == std::string::npos ? text.size() : end + 1;
+    }
+    return ',';
+}
 
 bool parseCsv(const std::string& text, char separator, std::vector<CsvRecord>* records,
               CsvProblem* problem)
