@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -225,6 +226,14 @@ void buildSchedule(const std::uint8_t* key, KeySchedule& ks)
     ks.valid = true;
 }
 
+const KeySchedule& scheduleOf(const std::uint8_t* key)
+{
+    KeySchedule& ks = cachedSchedule;
+    if (!ks.valid || std::memcmp(ks.key, key, 8) != 0)
+        buildSchedule(key, ks);
+    return ks;
+}
+
 // f(R, K): with t = R rotated right by one, the groups of E(R) for S-boxes
 // 1,3,5,7 lie at bits 31..26, 23..18, 15..10, 7..2 of t, and those for
 // 2,4,6,8 at the same places of t rotated left by four.
@@ -235,6 +244,28 @@ inline std::uint32_t desRound(std::uint32_t r, std::uint32_t kEven, std::uint32_
     return spTables[0][a >> 26] ^ spTables[2][(a >> 18) & 63] ^ spTables[4][(a >> 10) & 63] ^
            spTables[6][(a >> 2) & 63] ^ spTables[1][b >> 26] ^ spTables[3][(b >> 18) & 63] ^
            spTables[5][(b >> 10) & 63] ^ spTables[7][(b >> 2) & 63];
+}
+
+// One block as its two big-endian words. Two rounds a step, so the halves
+// never change places; after the sixteenth they stand as the standard has
+// them before IP^-1.
+inline void desWords(const KeySchedule& ks, std::uint32_t& l, std::uint32_t& r, bool encrypt)
+{
+    initialPermutation(l, r);
+    if (encrypt) {
+        for (int i = 0; i < 16; i += 2) {
+            l ^= desRound(r, ks.even[i], ks.odd[i]);
+            r ^= desRound(l, ks.even[i + 1], ks.odd[i + 1]);
+        }
+    } else {
+        // The same subkeys, K16 first.
+        for (int i = 15; i > 0; i -= 2) {
+            l ^= desRound(r, ks.even[i], ks.odd[i]);
+            r ^= desRound(l, ks.even[i - 1], ks.odd[i - 1]);
+        }
+    }
+    finalPermutation(r, l);
+    std::swap(l, r);
 }
 
 inline std::uint32_t loadBigEndian(const std::uint8_t* p)
@@ -271,29 +302,40 @@ void xorBlock(std::uint8_t* block, const std::uint8_t* prev)
 void desBlock(const std::uint8_t* in, std::uint8_t* out, const std::uint8_t* key,
               std::uint8_t encryptFlag)
 {
-    KeySchedule& ks = cachedSchedule;
-    if (!ks.valid || std::memcmp(ks.key, key, 8) != 0)
-        buildSchedule(key, ks);
-
     std::uint32_t l = loadBigEndian(in);
     std::uint32_t r = loadBigEndian(in + 4);
-    initialPermutation(l, r);
-    if (encryptFlag) {
-        for (int i = 0; i < 16; ++i) {
-            std::uint32_t next = l ^ desRound(r, ks.even[i], ks.odd[i]);
-            l = r;
-            r = next;
+    desWords(scheduleOf(key), l, r, encryptFlag != 0);
+    storeBigEndian(l, out);
+    storeBigEndian(r, out + 4);
+}
+
+void desCbc(std::uint8_t* data, std::size_t blocks, const std::uint8_t* key, std::uint8_t* chain,
+            std::uint8_t encryptFlag)
+{
+    const KeySchedule& ks = scheduleOf(key);
+    std::uint32_t prevL = loadBigEndian(chain);
+    std::uint32_t prevR = loadBigEndian(chain + 4);
+    for (std::uint8_t* block = data; block != data + DES_BLOCK_SIZE * blocks; block += DES_BLOCK_SIZE) {
+        std::uint32_t l = loadBigEndian(block);
+        std::uint32_t r = loadBigEndian(block + 4);
+        if (encryptFlag) {
+            l ^= prevL;
+            r ^= prevR;
+            desWords(ks, l, r, true);
+            prevL = l;
+            prevR = r;
+        } else {
+            const std::uint32_t cipherL = l;
+            const std::uint32_t cipherR = r;
+            desWords(ks, l, r, false);
+            l ^= prevL;
+            r ^= prevR;
+            prevL = cipherL;
+            prevR = cipherR;
         }
-    } else {
-        // The same subkeys, K16 first.
-        for (int i = 15; i >= 0; --i) {
-            std::uint32_t next = l ^ desRound(r, ks.even[i], ks.odd[i]);
-            l = r;
-            r = next;
-        }
+        storeBigEndian(l, block);
+        storeBigEndian(r, block + 4);
     }
-    // The halves change places after the last round.
-    finalPermutation(r, l);
-    storeBigEndian(r, out);
-    storeBigEndian(l, out + 4);
+    storeBigEndian(prevL, chain);
+    storeBigEndian(prevR, chain + 4);
 }
