@@ -58,6 +58,15 @@ def hex_seeds():
         "linear-1": rec(0, 4, [0, 1]) + rec(0x10, 0, [0xAB]),
         "dos-end": rec(0x20, 0, [5]) + "\x1a\x1a \r\n\x1a",
         "cut-record": rec(0x20, 0, [5]) + ":0100300\r\n",
+        # Skipped types may hold up to 255 bytes; used ones at most 32.
+        "long-symbols-after-eof": rec(0x10, 0, [1]) + rec(0, 1, []) + rec(0, 0xFE, [3] * 37)
+        + rec(0, 0xFE, [4] * 255),
+        "start-40": rec(0x10, 0, [1]) + rec(0, 3, [2] * 40) + rec(0x11, 0, [3]),
+        "fe-pair-short": rec(0, 1, []) + rec(0, 0xFE, [3] * 37)[:-4] + "\r\n",
+        "data-64": rec(0, 0, [1] * 64),
+        "comment": "# made by hand\r\n" + rec(0x10, 0, [1]),
+        "cr-only": ":0100200077FF\r:0100300088FF\r",
+        "past-capacity": rec(0, 0xFE, [5] * 255)[:-2] + " " * 8 + "X\r\n" + rec(0x30, 0, [0x55]),
     }
     word_mode = {
         "worked": ":04001000A1B2C3D402\r\n:04001200E5F60718F0\r\n:00000001FF\r\n",
@@ -70,6 +79,8 @@ def hex_seeds():
         "no-data": rec(0, 1, []),
         "linear-1": rec(0, 4, [0, 1]) + rec(0, 0, [0x12, 0x34]),
         "linear-wrap": rec(0, 0, [1, 2]) + rec(0, 4, [0xFF, 0xFF]) + rec(0xFFF0, 0, [1] * 32),
+        "long-symbols": rec(0x10, 0, [0x11, 0x22]) + rec(0, 3, [2] * 40) + rec(0, 1, [])
+        + rec(0, 0xFE, [4] * 255),
     }
     write("hex_byte", byte_mode)
     write("hex_word", word_mode)
