@@ -184,8 +184,24 @@ def debug_line_seeds():
     write("debug_line", seeds)
 
 
+def package_seeds():
+    # Flags (bit 0 DSP, bit 1 -EA), eight key bytes, then the HEX text.
+    def head(flags, key=b"benchkey"):
+        return bytes([flags]) + key
+    image = "".join(rec(at, 0, [(at * 7 + i) & 0xFF for i in range(32)]) for at in range(0, 1536, 32))
+    seeds = {
+        "main-partial": head(0) + (image + rec(0, 1, [])).encode(),
+        "main-whole": head(2, b"k\0\0\0\0\0\0\0") + (image + rec(0, 1, [])).encode(),
+        "main-offset": head(0) + (rec(0x130, 0, [1, 2, 3, 4, 5, 6, 7, 8, 9]) + rec(0, 1, [])).encode(),
+        "dsp-whole": head(3) + (rec(0x10, 0, [0x11, 0x22, 0x33, 0x44]) + rec(0, 1, [])).encode(),
+        "long-symbols": head(0) + (rec(0, 0, [1]) + rec(0, 1, []) + rec(0, 0xFE, [2] * 255)).encode(),
+    }
+    write("package", seeds)
+
+
 if __name__ == "__main__":
     hex_seeds()
+    package_seeds()
     update_file_seeds()
     transfer_seeds()
     command_line_seeds()
