@@ -34,7 +34,6 @@ int hexDigitValue(char c)
 }
 
 namespace {
-constexpr std::size_t LENGTH_POS = 1;
 constexpr std::size_t TYPE_POS = 7;
 constexpr std::uint32_t RECORD_FIXED_PAIRS = 5;  // length, address (2), type, checksum
 constexpr char DOS_END_OF_FILE = 0x1A;
