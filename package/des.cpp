@@ -2,7 +2,6 @@
 
 #include <array>
 #include <cstring>
-#include <utility>
 
 #include "package/des_tables.h"
 
@@ -54,19 +53,22 @@ constexpr void permuteWords(const std::uint8_t* table, const std::uint32_t* in,
     }
 }
 
-// S-box s followed by P, for every 6-bit group value.
-using SpTables = std::array<std::array<std::uint32_t, 64>, 8>;
+// S-box s followed by P, for every 6-bit group value. Each table is
+// indexed by a whole byte whose two top bits are ignored, so the round
+// takes its groups out of the half by bytes, with no mask.
+using SpTables = std::array<std::array<std::uint32_t, 256>, 8>;
 constexpr SpTables makeSpTables()
 {
     SpTables sp{};
     for (unsigned s = 0; s < 8; ++s) {
-        for (unsigned x = 0; x < 64; ++x) {
+        for (unsigned byte = 0; byte < 256; ++byte) {
+            const unsigned x = byte & 63u;
             unsigned row = ((x >> 4) & 2u) | (x & 1u);
             unsigned col = (x >> 1) & 15u;
             std::uint32_t v[2] = {std::uint32_t{sBoxes[s][row][col]} << (28 - 4 * s), 0};
             std::uint32_t p[2] = {};
             permuteWords(pTable, v, p, 32);
-            sp[s][x] = p[0];
+            sp[s][byte] = p[0];
         }
     }
     return sp;
@@ -157,8 +159,8 @@ void buildSchedule(const std::uint8_t* key, KeySchedule& ks)
             g[j] = (half0 >> (26 - 6 * j)) & 63u;
             g[j + 4] = (half1 >> (26 - 6 * j)) & 63u;
         }
-        ks.even[i] = (g[0] << 26) | (g[2] << 18) | (g[4] << 10) | (g[6] << 2);
-        ks.odd[i] = (g[1] << 26) | (g[3] << 18) | (g[5] << 10) | (g[7] << 2);
+        ks.even[i] = (g[0] << 24) | (g[2] << 16) | (g[4] << 8) | g[6];
+        ks.odd[i] = (g[1] << 24) | (g[3] << 16) | (g[5] << 8) | g[7];
     }
     std::memcpy(ks.key, key, 8);
     ks.valid = true;
@@ -172,23 +174,26 @@ const KeySchedule& scheduleOf(const std::uint8_t* key)
     return ks;
 }
 
-// f(R, K): with t = R rotated right by one, the groups of E(R) for S-boxes
-// 1,3,5,7 lie at bits 31..26, 23..18, 15..10, 7..2 of t, and those for
-// 2,4,6,8 at the same places of t rotated left by four.
+// f(R, K): with t = R rotated right by three, the groups of E(R) for
+// S-boxes 1,3,5,7 lie in the low six bits of t's four bytes, top byte
+// first, and those for 2,4,6,8 in the same places of t rotated left by four.
 inline std::uint32_t desRound(std::uint32_t r, std::uint32_t kEven, std::uint32_t kOdd)
 {
-    std::uint32_t a = rotl32(r, 31) ^ kEven;
-    std::uint32_t b = rotl32(r, 3) ^ kOdd;
-    return spTables[0][a >> 26] ^ spTables[2][(a >> 18) & 63] ^ spTables[4][(a >> 10) & 63] ^
-           spTables[6][(a >> 2) & 63] ^ spTables[1][b >> 26] ^ spTables[3][(b >> 18) & 63] ^
-           spTables[5][(b >> 10) & 63] ^ spTables[7][(b >> 2) & 63];
+    std::uint32_t a = rotl32(r, 29) ^ kEven;
+    std::uint32_t b = rotl32(r, 1) ^ kOdd;
+    return spTables[0][a >> 24] ^ spTables[2][(a >> 16) & 0xFF] ^ spTables[4][(a >> 8) & 0xFF] ^
+           spTables[6][a & 0xFF] ^ spTables[1][b >> 24] ^ spTables[3][(b >> 16) & 0xFF] ^
+           spTables[5][(b >> 8) & 0xFF] ^ spTables[7][b & 0xFF];
 }
 
 // One block as its two big-endian words. Two rounds a step, so the halves
 // never change places; after the sixteenth they stand as the standard has
 // them before IP^-1.
-inline void desWords(const KeySchedule& ks, std::uint32_t& l, std::uint32_t& r, bool encrypt)
+inline void desWords(const KeySchedule& ks, std::uint32_t& left, std::uint32_t& right, bool encrypt)
 {
+    // Locals, so the halves stay in registers through the rounds.
+    std::uint32_t l = left;
+    std::uint32_t r = right;
     initialPermutation(l, r);
     if (encrypt) {
         for (int i = 0; i < 16; i += 2) {
@@ -203,7 +208,8 @@ inline void desWords(const KeySchedule& ks, std::uint32_t& l, std::uint32_t& r, 
         }
     }
     finalPermutation(r, l);
-    std::swap(l, r);
+    left = r;
+    right = l;
 }
 
 inline std::uint32_t loadBigEndian(const std::uint8_t* p)
