@@ -117,15 +117,6 @@ bool isBlank(const Line& line)
     return line.restBlank;
 }
 
-// Only trailing blanks from pos to the line's end, and past it.
-bool blankTail(const Line& line, std::size_t pos)
-{
-    for (std::size_t i = pos; i < line.length; ++i)
-        if (!isTrailingBlank(line.text[i]))
-            return false;
-    return line.restBlank;
-}
-
 // Converts the pairs of hex digits from position 1 on, up to the first
 // character that is not one; returns how many there are. The NUL after the
 // kept characters ends the run, so nothing past it is taken.
@@ -157,6 +148,15 @@ int pairAt(const HexRecord& record, std::size_t pos)
     return high < 0 || low < 0 ? -1 : (high << 4) | low;
 }
 
+// Only trailing blanks from pos to the line's end, and past it.
+bool blankFrom(const HexRecord& record, std::size_t pos)
+{
+    for (std::size_t i = pos; i < record.textLength; ++i)
+        if (!isTrailingBlank(record.text[i]))
+            return false;
+    return !record.overLong;
+}
+
 // One pass over the pairs: length, address, type, data, checksum.
 void decode(const Line& line, unsigned lineNumber, HexRecord& record)
 {
@@ -166,13 +166,13 @@ void decode(const Line& line, unsigned lineNumber, HexRecord& record)
     record.text = line.text;
     record.textLength = line.length;
     record.mark = line.text[0];
+    record.overLong = !line.restBlank;
     record.lengthKnown = count >= 1;
     record.length = record.lengthKnown ? pairs[0] : 0;
     const std::uint32_t recordPairs = RECORD_FIXED_PAIRS + record.length;
     record.wellFormed = record.lengthKnown && count >= recordPairs &&
-                        blankTail(line, 1 + 2 * recordPairs);
+                        blankFrom(record, 1 + 2 * recordPairs);
     record.address = record.wellFormed ? std::uint32_t{pairs[1]} << 8 | pairs[2] : 0;
-    record.overLong = !line.restBlank;
     record.typeDigit = charAt(record, TYPE_POS + 1);
     record.type = count >= 4 ? pairs[3] : pairAt(record, TYPE_POS);
 
@@ -196,14 +196,6 @@ bool hexRecordUsed(const HexRecord& record)
 }
 
 namespace {
-bool blankFrom(const HexRecord& record, std::size_t pos)
-{
-    for (std::size_t i = pos; i < record.textLength; ++i)
-        if (!isTrailingBlank(record.text[i]))
-            return false;
-    return !record.overLong;
-}
-
 bool crInside(const HexRecord& record)
 {
     for (std::size_t i = 0; i + 1 < record.textLength; ++i)
