@@ -50,8 +50,8 @@ bench_iv=5A3C91E70B64D218
 # The largest image VNloader packages and sends: a main-CPU HEX image of
 # 0x20020 bytes (513 pages). A main HEX record may start at 0x20000 at the
 # latest and holds at most 32 bytes; every other type owns fewer pages (html
-# 400, Java 128, logo 16, DSP 99 in a package), and an image never leaves
-# its type's pages.
+# 400, Java 128, logo 16, DSP 100 with the page header, 99 of image in a
+# package), and an image never leaves its type's pages.
 largest_bytes=$((0x20020))
 largest_pages=513
 

@@ -8,7 +8,7 @@
 # several times slower in the cipher.
 #
 # Prints the median wall time of each (default 15 runs, taken in turns) and
-# their ratio; exits 1 when packaging is not the faster of the two.
+# their ratio; exits 1 when packaging takes more than 0.7 of openssl's time.
 set -euo pipefail
 
 . "$(dirname "$0")/lib.sh"
@@ -72,4 +72,4 @@ awk -v l="$loader_us" -v o="$openssl_us" -v n="$runs" -v s="$image_size" 'BEGIN 
     printf "openssl enc -des-cbc (same bytes): %8.2f ms\n", o / 1000
     printf "ratio VNloader / openssl:          %8.3f\n", l / o
 }'
-(( loader_us < openssl_us ))
+(( loader_us * 10 <= openssl_us * 7 ))

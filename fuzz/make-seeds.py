@@ -58,6 +58,15 @@ def hex_seeds():
         "linear-1": rec(0, 4, [0, 1]) + rec(0x10, 0, [0xAB]),
         "dos-end": rec(0x20, 0, [5]) + "\x1a\x1a \r\n\x1a",
         "cut-record": rec(0x20, 0, [5]) + ":0100300\r\n",
+        # Skipped types may hold up to 255 bytes; used ones at most 32.
+        "long-symbols-after-eof": rec(0x10, 0, [1]) + rec(0, 1, []) + rec(0, 0xFE, [3] * 37)
+        + rec(0, 0xFE, [4] * 255),
+        "start-40": rec(0x10, 0, [1]) + rec(0, 3, [2] * 40) + rec(0x11, 0, [3]),
+        "fe-pair-short": rec(0, 1, []) + rec(0, 0xFE, [3] * 37)[:-4] + "\r\n",
+        "data-64": rec(0, 0, [1] * 64),
+        "comment": "# made by hand\r\n" + rec(0x10, 0, [1]),
+        "cr-only": ":0100200077FF\r:0100300088FF\r",
+        "past-capacity": rec(0, 0xFE, [5] * 255)[:-2] + " " * 8 + "X\r\n" + rec(0x30, 0, [0x55]),
     }
     word_mode = {
         "worked": ":04001000A1B2C3D402\r\n:04001200E5F60718F0\r\n:00000001FF\r\n",
@@ -70,6 +79,8 @@ def hex_seeds():
         "no-data": rec(0, 1, []),
         "linear-1": rec(0, 4, [0, 1]) + rec(0, 0, [0x12, 0x34]),
         "linear-wrap": rec(0, 0, [1, 2]) + rec(0, 4, [0xFF, 0xFF]) + rec(0xFFF0, 0, [1] * 32),
+        "long-symbols": rec(0x10, 0, [0x11, 0x22]) + rec(0, 3, [2] * 40) + rec(0, 1, [])
+        + rec(0, 0xFE, [4] * 255),
     }
     write("hex_byte", byte_mode)
     write("hex_word", word_mode)
@@ -173,6 +184,21 @@ def debug_line_seeds():
     write("debug_line", seeds)
 
 
+def package_seeds():
+    # Flags (bit 0 DSP, bit 1 -EA), eight key bytes, then the HEX text.
+    def head(flags, key=b"benchkey"):
+        return bytes([flags]) + key
+    image = "".join(rec(at, 0, [(at * 7 + i) & 0xFF for i in range(32)]) for at in range(0, 1536, 32))
+    seeds = {
+        "main-partial": head(0) + (image + rec(0, 1, [])).encode(),
+        "main-whole": head(2, b"k\0\0\0\0\0\0\0") + (image + rec(0, 1, [])).encode(),
+        "main-offset": head(0) + (rec(0x130, 0, [1, 2, 3, 4, 5, 6, 7, 8, 9]) + rec(0, 1, [])).encode(),
+        "dsp-whole": head(3) + (rec(0x10, 0, [0x11, 0x22, 0x33, 0x44]) + rec(0, 1, [])).encode(),
+        "long-symbols": head(0) + (rec(0, 0, [1]) + rec(0, 1, []) + rec(0, 0xFE, [2] * 255)).encode(),
+    }
+    write("package", seeds)
+
+
 def device_list_seeds():
     seeds = {
         "plain": "address\n127.0.0.1\n127.0.0.2\n",
@@ -224,6 +250,7 @@ def ledger_reader_seeds():
 
 if __name__ == "__main__":
     hex_seeds()
+    package_seeds()
     update_file_seeds()
     transfer_seeds()
     command_line_seeds()

@@ -13,9 +13,7 @@
 
 namespace {
 
-constexpr std::uint32_t MAX_RECORD_LENGTH = 32;
 constexpr std::uint32_t MAIN_FIRST_OFFSET_LIMIT = 0x20000;
-constexpr std::uint32_t ADDRESS_BASE_LENGTH = 2;  // the data of a 02 or 04 record
 // The word image's header holds the word bounds in 16 bits.
 constexpr std::uint32_t DSP_WORD_LIMIT = 0xFFFF;
 
@@ -59,6 +57,10 @@ bool storeData(HexRead& read, const HexRecord& record, std::uint32_t address)
         consolePrint("Input file address out of bounds:0x%llx", static_cast<unsigned long long>(offset));
         return false;
     }
+    if (offset + length <= IMAGE_BUFFER_SIZE) {
+        std::memcpy(imageBuffer + offset, record.data, length);
+        return true;
+    }
     for (std::uint32_t i = 0; i < length; ++i, ++offset) {
         if (offset >= IMAGE_BUFFER_SIZE) {
             consolePrint("Input file address out of bounds:0x%llx", static_cast<unsigned long long>(offset));
@@ -72,7 +74,7 @@ bool storeData(HexRead& read, const HexRecord& record, std::uint32_t address)
 bool takeRecord(const HexRecord& record, void* context)
 {
     HexRead& read = *static_cast<HexRead*>(context);
-    if (!record.wellFormed || record.length > MAX_RECORD_LENGTH)
+    if (hexLineFault(record) != HEX_LINE_TAKEN)
         return formatFault(read.fileName);
     const std::uint32_t address = record.address + read.addressBase;
 
@@ -81,11 +83,9 @@ bool takeRecord(const HexRecord& record, void* context)
         return storeData(read, record, address);
     case '2':
     case '4':
-        if (record.length != ADDRESS_BASE_LENGTH)
-            return formatFault(read.fileName);
         return hexAddressBase(record, read.wordMode, read.addressBase) || formatFault(read.fileName);
     default:
-        return true;  // any other type, the end-of-file record included, is skipped
+        return true;  // any other type, the end-of-file record included, is skipped whole
     }
 }
 

@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include "fleet_runs.h"
 
@@ -191,9 +192,9 @@ TEST(VNfleetGuards, TheDryRunCountsOnlyWhatItWouldSendAndTTakesOneLetter)
     ProgramResult plan = runProgram("VNfleet", {"--resume", "run.jsonl", "--dry-run", "list.csv"},
                                     startupMs(), dir);
     EXPECT_EQ(plan.output.substr(0, plan.output.find("device ")),
-              "VNfleet: plan: 1 devices, 1 files, 20 pages, 6 packets\n"
+              "VNfleet: plan: 1 device, 1 file, 20 pages, 6 packets\n"
               "file app.enc: Java from an update package, pages 1427 to 1446 (20 pages, 5 "
-              "packets and the finish packet), 1 devices\n");
+              "packets and the finish packet), 1 device\n");
     ProgramResult word = runProgram("VNfleet", {"-NE", "-T", "Main", "-f", "x", "list.csv"},
                                     startupMs(), dir);
     EXPECT_EQ(word.status, 1);
@@ -203,19 +204,27 @@ TEST(VNfleetGuards, TheDryRunCountsOnlyWhatItWouldSendAndTTakesOneLetter)
 TEST(VNfleetGuards, AFileVNinfoCallsUnfitStopsTheRunUnlessAllowed)
 {
     std::string dir = makeTempDir();
-    // Cut at a line end: no end-of-file record.
-    writeTextFile(dir + "/cut.hex", ":0400000001020304F2\r\n");
+    const std::string record = ":0400000001020304F2\r\n";
+    // Cut at a line end: no end-of-file record; two files joined with cat.
+    writeTextFile(dir + "/cut.hex", record);
+    writeTextFile(dir + "/joined.hex",
+                  record + ":00000001FF\r\n:0400100005060708D2\r\n:00000001FF\r\n");
     writeTextFile(dir + "/list.csv", "address\n127.0.3.19\n");
-    const std::string finding =
-        "VNfleet: list.csv line 2: VNinfo calls cut.hex unfit (status 10, a HEX file has no "
-        "end-of-file record: it may be cut or still being written): no end-of-file record";
-    for (bool allowed : {false, true}) {
-        std::vector<std::string> args{"-NE", "-T", "M", "-f", "cut.hex", "--dry-run", "list.csv"};
-        if (allowed)
-            args.insert(args.begin(), "--allow-unfit");
-        ProgramResult r = runProgram("VNfleet", args, startupMs(), dir);
-        EXPECT_EQ(r.status, allowed ? 0 : 2) << r.errors;
-        EXPECT_EQ(r.errors.rfind(finding, 0), 0u) << r.errors;
-        EXPECT_EQ(r.output.find("VNfleet: plan: 1 devices") == 0, allowed) << r.output;
-    }
+    const std::pair<const char*, std::string> cases[] = {
+        {"cut.hex", "VNfleet: list.csv line 2: VNinfo calls cut.hex unfit (status 10, a HEX file has "
+                    "no end-of-file record: it may be cut or still being written): no end-of-file record"},
+        {"joined.hex", "VNfleet: list.csv line 2: VNinfo calls joined.hex unfit (status 11, data "
+                       "records after the end-of-file record: other tools stop there, VNloader sends "
+                       "them): 1 data record after the end-of-file record on line 2"},
+    };
+    for (const auto& [file, finding] : cases)
+        for (bool allowed : {false, true}) {
+            std::vector<std::string> args{"-NE", "-T", "M", "-f", file, "--dry-run", "list.csv"};
+            if (allowed)
+                args.insert(args.begin(), "--allow-unfit");
+            ProgramResult r = runProgram("VNfleet", args, startupMs(), dir);
+            EXPECT_EQ(r.status, allowed ? 0 : 2) << r.errors;
+            EXPECT_EQ(r.errors.rfind(finding, 0), 0u) << r.errors;
+            EXPECT_EQ(r.output.find("VNfleet: plan: 1 device,") == 0, allowed) << r.output;
+        }
 }

@@ -75,11 +75,11 @@ TEST(VNfleetOneRun, ResumeSkipsOnlyLinesOfItsSiteThatSayHowTheFileWasSent)
         std::string errors;
     } cases[] = {
         {{"--site", "north", "--resume", "north.jsonl"}, "0 devices", ""},
-        {{"--resume", "north.jsonl"}, "1 devices", "VNfleet: 1 device of site north in north.jsonl ignored\n"},
-        {{"--site", "north", "--resume", "older.jsonl"}, "1 devices", ""},
+        {{"--resume", "north.jsonl"}, "1 device", "VNfleet: 1 device of site north in north.jsonl ignored\n"},
+        {{"--site", "north", "--resume", "older.jsonl"}, "1 device", ""},
         {{"-NE", "-T", "J", "--allow-unfit", "--site", "north", "--resume", "north.jsonl"},
-         "1 devices", "sent anyway (--allow-unfit)\n"},
-        {{"--resume", "new.jsonl", "--report", "new.jsonl"}, "1 devices",
+         "1 device", "sent anyway (--allow-unfit)\n"},
+        {{"--resume", "new.jsonl", "--report", "new.jsonl"}, "1 device",
          "VNfleet: the report to resume from new.jsonl does not exist yet: nothing to skip\n"},
     };
     for (const auto& c : cases) {

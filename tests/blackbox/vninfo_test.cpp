@@ -354,6 +354,23 @@ TEST_F(VNinfoTest, RawFilesAndMistakenTypes)
     EXPECT_EQ(r.status, 6) << r.output;
     EXPECT_TRUE(has(r.output, "the image has the shape of a Java or logo image")) << r.output;
 
+    // With the key, an html page relabelled main is text; a main image of
+    // the same length is not.
+    writeTextFile(*dir + "/page.html", "<html><body>\tcaf\xc3\xa9\r\n</body></html>\n");
+    ASSERT_EQ(runProgram("VNloader", {"-NE", "-T", "H", "-f", "page.html", "-K", key}, runMs(), *dir).status, 1);
+    relabelled = readFile(*dir + "/html.enc");
+    relabelled[1] = 2;
+    r = infoOn(relabelled, {"-K", key});
+    EXPECT_EQ(r.status, 6) << r.output;
+    EXPECT_TRUE(has(r.output, "[6] the image is text, as an html page is: was the type byte changed?")) << r.output;
+    Bytes code = mainImage();
+    code.resize(relabelled[6]);  // nMaxHexAddress: the page's length
+    const std::string other = makeTempDir();
+    writeTextFile(other + "/same.hex", mainHex(code));
+    ASSERT_EQ(runProgram("VNloader", {"-NE", "-T", "M", "-f", "same.hex", "-K", key}, runMs(), other).status, 1);
+    r = runProgram("VNinfo", {"-K", key, "main.enc"}, runMs(), other);
+    EXPECT_EQ(r.status, 0) << r.output;
+
     // A HEX file taken for a package.
     r = info({"main.hex"});
     EXPECT_EQ(r.status, 2) << r.output;
@@ -410,24 +427,43 @@ TEST_F(VNinfoTest, HexRecordReport)
         std::string text;
         int status;
         const char* says;
+        const char* json = nullptr;  // in --json too
     };
     const Case cases[] = {
         {"wrong checksum", good + ":0400140001020304E3\r\n" + end, 8,
          "bad checksums        line 2: 0xe3, the record needs 0xde"},
         {"overlap", good + hexRecord(0, 0x12, {5, 6}) + end, 9,
          "overlapping data     line 2: 0x12 to 0x13 (2 bytes) over earlier data"},
-        {"data after the end", good + end + hexRecord(0, 0x20, {7}), 0,
-         "1 data record after the end-of-file record on line 2; VNloader loads such records all the same"},
+        {"data after the end", good + end + hexRecord(0, 0x20, {7}), 11,
+         "[11] 1 data record after the end-of-file record on line 2, the first on line 3: other "
+         "tools stop there, VNloader sends them"},
+        {"long symbol records after the end", good + end + hexRecord(0xFE, 0, Bytes(37, 3)) +
+         hexRecord(0xFE, 0, Bytes(255, 4)), 0, "records              1 data, 3 other"},
         {"start address", good + hexRecord(3, 0, {0, 0, 1, 0}) + end, 0,
          "1 start address record (type 03 or 05), the first on line 2; VNloader ignores them"},
         {"no end-of-file record", good, 10, "[10] no end-of-file record (type 01): the file may be cut short"},
-        {"joined", good + ":00000001FF" + good, 2, "VNloader would stop: \"Input file not Intel Hex format:records.hex\""},
+        {"joined", good + ":00000001FF" + good, 2,
+         "VNloader would stop: \"Input file not Intel Hex format:records.hex\"; line 2 (type 01, "
+         "length 0): another record follows on the same line"},
+        {"64-byte data record", good + hexRecord(0, 0x20, Bytes(64, 1)) + end, 2,
+         "  refused              line 2: type 00, length 64\n"
+         "  rule                 VNloader takes at most 32 data bytes a record\n"
+         "  what to do           re-block it, e.g. `srec_cat in.hex -intel -o out.hex -intel -obs 32`\n",
+         "\"refusal\":{\"line\":2,\"record\":true,\"type\":0,\"length\":64,\"rule\":\"VNloader "
+         "takes at most 32 data bytes a record\",\"advice\":\"re-block it"},
+        {"comment line", "# made by hand\r\n" + good + end, 2,
+         "; line 1 is not a record: remove comment lines",
+         "\"refusal\":{\"line\":1,\"record\":false,\"rule\":\"not a record\""},
+        {"CR-only line ends", ":0100200077FF\r:0100300088FF\r", 2, "rule                 CR-only line ends"},
     };
     for (const Case& c : cases) {
         writeTextFile(*dir + "/records.hex", c.text);
         ProgramResult r = info({"-NE", "-T", "M", "records.hex"});
         EXPECT_EQ(r.status, c.status) << c.what << "\n" << r.output;
         EXPECT_TRUE(has(r.output, c.says)) << c.what << "\n" << r.output;
+        if (c.json) {
+            EXPECT_TRUE(has(info({"--json", "-NE", "-T", "M", "records.hex"}).output, c.json)) << c.what;
+        }
     }
 }
 }  // namespace

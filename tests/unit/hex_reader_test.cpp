@@ -155,6 +155,23 @@ TEST_F(HexReaderTest, LengthAndAddressLimits)
     EXPECT_EQ(nMaxHexAddress, 0x20002u);
 }
 
+TEST_F(HexReaderTest, SkippedRecordsMayHoldUpTo255BytesWhenWhole)
+{
+    const std::string end = rec(0, 1, {});
+    const std::string symbols = end + rec(0, 0xFE, Bytes(37, 0x11)) + rec(0, 0xFE, Bytes(255, 0x22));
+    const std::string start40 = rec(0, 3, Bytes(40, 0x33));
+    std::string shortFe = rec(0, 0xFE, Bytes(37, 0x11));
+    shortFe.erase(shortFe.size() - 4, 2);  // one pair short of its length
+    check({
+        {"byte mode", M, rec(0x10, 0, {1, 2}) + start40 + rec(0x12, 0, {3}) + symbols, 1, "", 0x10, 0x13,
+         {{0x10, {1, 2, 3}}}},
+        {"word mode", D, rec(0x10, 0, {0x11, 0x22}) + start40 + rec(0x11, 0, {0x33, 0x44}) + symbols, 1, "",
+         0x10, 0x12, {{0x20, {0x10, 0, 0x12, 0, 0x22, 0x11, 0x44, 0x33}}}},
+        {"FE record one pair short", M, rec(0x10, 0, {1}) + end + shortFe, 0, FORMAT},
+        {"linear address record of 33", M, rec(0, 4, Bytes(33, 0)), 0, FORMAT},
+    });
+}
+
 TEST_F(HexReaderTest, MalformedLinesFailInsteadOfReusingEarlierFields)
 {
     const std::string good = rec(0x20, 0, {1, 2, 3, 4});

@@ -66,3 +66,8 @@ bool parseWholeNumber(const char* text, long low, long high, long* value)
     *value = parsed;
     return true;
 }
+
+std::string countedNoun(unsigned long long count, const char* noun)
+{
+    return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}

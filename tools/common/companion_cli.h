@@ -28,5 +28,8 @@ const char* exitStatusMeaning(const ExitStatusRow* rows, std::size_t count, int 
 // A usage error or a failure: formatted onto standard error and flushed.
 void companionError(const char* format, ...) VN_PRINTF(1, 2);
 
+// "1 device", "2 devices": the count and the noun, plural but for one.
+std::string countedNoun(unsigned long long count, const char* noun);
+
 // A whole decimal number from low to high, nothing before or after it.
 bool parseWholeNumber(const char* text, long low, long high, long* value);

@@ -54,6 +54,52 @@ std::optional<Finding> shapeFinding(int fileType, const ImageShape& shape)
     return std::nullopt;
 }
 
+namespace {
+// Code points of text that are no control: TAB, LF and CR pass.
+bool textCodePoint(std::uint32_t code)
+{
+    if (code < 0x20)
+        return code == '\t' || code == '\n' || code == '\r';
+    return code != 0x7F && (code < 0x80 || code > 0x9F);
+}
+
+// Valid UTF-8 (no overlong form, surrogate or code point past U+10FFFF)
+// of such code points only.
+bool isText(const std::uint8_t* bytes, std::uint32_t length)
+{
+    for (std::uint32_t at = 0; at < length;) {
+        const unsigned lead = bytes[at];
+        const unsigned extra = lead < 0x80 ? 0 : lead >= 0xC2 && lead <= 0xDF ? 1
+                               : lead >= 0xE0 && lead <= 0xEF                ? 2
+                               : lead >= 0xF0 && lead <= 0xF4                ? 3
+                                                                            : 4;
+        if (extra == 4 || length - at <= extra)
+            return false;
+        std::uint32_t code = extra == 0 ? lead : lead & (0x3Fu >> extra);
+        for (unsigned i = 1; i <= extra; ++i) {
+            if ((bytes[at + i] & 0xC0u) != 0x80u)
+                return false;
+            code = code << 6 | (bytes[at + i] & 0x3Fu);
+        }
+        const std::uint32_t least[] = {0, 0x80, 0x800, 0x10000};
+        if (code < least[extra] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF) ||
+            !textCodePoint(code))
+            return false;
+        at += extra + 1;
+    }
+    return true;
+}
+}  // namespace
+
+std::optional<Finding> textImageFinding(int fileType, const std::uint8_t* image,
+                                        std::uint32_t length)
+{
+    if (fileType != TYPE_MAIN_HEX || length == 0 || !isText(image, length))
+        return std::nullopt;
+    return makeFinding(INFO_MISMATCH,
+                       "the image is text, as an html page is: was the type byte changed?");
+}
+
 std::optional<Finding> wordBoundFinding(int fileType, std::uint32_t maxBound)
 {
     if (fileType != TYPE_DSP_HEX || maxBound <= WORD_LIMIT)

@@ -24,6 +24,12 @@ ImageShape imageShapeOf(const std::uint8_t* image, std::uint32_t imageLength,
 // main and html images neither: any other shape betrays a wrong type byte.
 std::optional<Finding> shapeFinding(int fileType, const ImageShape& shape);
 
+// Html and main images have no shape that tells them apart, but machine code
+// holds control bytes and erased flash (0xFF) is no UTF-8: a main image
+// that is UTF-8 text without controls but TAB, CR and LF is a page.
+std::optional<Finding> textImageFinding(int fileType, const std::uint8_t* image,
+                                        std::uint32_t length);
+
 // The word image's header holds a DSP image's word bounds in 16 bits.
 std::optional<Finding> wordBoundFinding(int fileType, std::uint32_t maxBound);
 

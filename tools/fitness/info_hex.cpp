@@ -10,11 +10,13 @@
 #include "image/hex_records.h"
 #include "image/image_buffer.h"
 #include "image/image_geometry.h"
+#include "companion_cli.h"
 #include "info_findings.h"
 #include "info_load.h"
 
 namespace {
 constexpr std::uint32_t WORD_IMAGE_SHOWN = 16;
+constexpr const char* HEX_FORMAT_REFUSAL = "Input file not Intel Hex format:";
 
 constexpr int END_OF_FILE_TYPE = 1;
 constexpr int START_SEGMENT_TYPE = 3;
@@ -79,10 +81,73 @@ void scanRecords(const char* path, HexView& view, std::vector<HexRun>& records)
     view.overlaps = static_cast<std::uint32_t>(view.overlapping.size());
 }
 
-// "1 data record", "2 data records".
-std::string counted(std::size_t count, const char* noun)
+struct FaultText {
+    HexLineFault fault;
+    const char* rule;
+    const char* advice;
+};
+
+// What each refusal of the record scanner means, and what to do about it.
+constexpr FaultText faultTexts[] = {
+    {HEX_LINE_CR_ONLY, "CR-only line ends",
+     "VNloader ends a line only at a line feed, so the records run together: convert the line "
+     "ends to CR LF or LF"},
+    {HEX_LINE_NOT_RECORD, "not a record",
+     "remove comment lines and other text: VNloader reads every line as a record"},
+    {HEX_LINE_TOO_LONG, "VNloader takes at most 32 data bytes a record",
+     "re-block it, e.g. `srec_cat in.hex -intel -o out.hex -intel -obs 32`"},
+    {HEX_LINE_JOINED, "another record follows on the same line",
+     "two files joined without a line end? put a line end between the records"},
+    {HEX_LINE_CUT, "the line ends before its record does",
+     "the file is cut or damaged: make it again from the firmware"},
+    {HEX_LINE_NOT_HEX, "a character of the record is not a hexadecimal digit",
+     "the file is damaged or not Intel HEX: make it again from the firmware"},
+    {HEX_LINE_TRAILING, "more characters follow than the record's length gives",
+     "only white space may follow the checksum; a DSP file must give its length in bytes, two "
+     "digits each"},
+    {HEX_LINE_BASE_LENGTH, "an extended address record (02 or 04) must have a length of 2",
+     "the file is damaged: make it again from the firmware"},
+};
+
+// The first line the loader refuses, as the loader's own scan meets it.
+HexRefusal findRefusal(const char* path)
 {
-    return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+    HexRefusal refusal{};
+    auto take = [&](const HexRecord& record) {
+        const HexLineFault fault = hexLineFault(record);
+        if (fault == HEX_LINE_TAKEN)
+            return true;
+        refusal.line = record.lineNumber;
+        refusal.type = record.type;
+        refusal.length = record.lengthKnown ? static_cast<int>(record.length) : -1;
+        refusal.notRecord = fault == HEX_LINE_NOT_RECORD;
+        for (const FaultText& text : faultTexts)
+            if (text.fault == fault) {
+                refusal.rule = text.rule;
+                refusal.advice = text.advice;
+            }
+        return false;
+    };
+    scanHexFile(path, take);
+    return refusal;
+}
+
+// "line 3 (type 00, length 64): RULE: ADVICE", or "line 1 is not a record: ADVICE".
+std::string refusalText(const HexRefusal& refusal)
+{
+    char head[64];
+    if (refusal.notRecord)
+        std::snprintf(head, sizeof head, "line %u is not a record", static_cast<unsigned>(refusal.line));
+    else if (refusal.type >= 0 && refusal.length >= 0)
+        std::snprintf(head, sizeof head, "line %u (type %02X, length %d)",
+                      static_cast<unsigned>(refusal.line), static_cast<unsigned>(refusal.type),
+                      refusal.length);
+    else
+        std::snprintf(head, sizeof head, "line %u", static_cast<unsigned>(refusal.line));
+    std::string text = head;
+    if (!refusal.notRecord)
+        text = text + ": " + refusal.rule;
+    return text + ": " + refusal.advice;
 }
 
 // What the record walk found: damage and overlaps make the file unfit; the
@@ -94,21 +159,24 @@ void reportRecords(InfoReport& report)
         addProblem(report, INFO_HEX_CHECKSUM,
                    "%s with a wrong or missing checksum, the first on line %u: the file is damaged "
                    "(VNloader does not check checksums and would send what it read)",
-                   counted(view.checksumFaults.size(), "record").c_str(),
+                   countedNoun(view.checksumFaults.size(), "record").c_str(),
                    static_cast<unsigned>(view.checksumFaults[0].line));
     if (!view.overlapping.empty())
         addProblem(report, INFO_HEX_OVERLAP,
-                   "%s write over earlier ones, the first on line %u; the later bytes count",
-                   counted(view.overlapping.size(), "data record").c_str(),
+                   "%s write%s over earlier ones, the first on line %u; the later bytes count",
+                   countedNoun(view.overlapping.size(), "data record").c_str(),
+                   view.overlapping.size() == 1 ? "s" : "",
                    static_cast<unsigned>(view.overlapping[0].line));
     if (!view.dataAfterEnd.empty())
-        addNote(report, "%s after the end-of-file record on line %u; VNloader loads such records "
-                        "all the same",
-                counted(view.dataAfterEnd.size(), "data record").c_str(),
-                static_cast<unsigned>(view.endOfFileLine));
+        addProblem(report, INFO_HEX_AFTER_END,
+                   "%s after the end-of-file record on line %u, the first on line %u: other tools "
+                   "stop there, VNloader sends them",
+                   countedNoun(view.dataAfterEnd.size(), "data record").c_str(),
+                   static_cast<unsigned>(view.endOfFileLine),
+                   static_cast<unsigned>(view.dataAfterEnd[0]));
     if (!view.ignored.empty())
         addNote(report, "%s (type 03 or 05), the first on line %u; VNloader ignores them",
-                counted(view.ignored.size(), "start address record").c_str(),
+                countedNoun(view.ignored.size(), "start address record").c_str(),
                 static_cast<unsigned>(view.ignored[0].line));
     if (auto finding = endOfFileFinding(view))
         report.problems.push_back(*finding);
@@ -159,8 +227,14 @@ void inspectHex(InfoReport& report, std::uint8_t fileType)
     view.minBound = nMinHexAddress;
     view.maxBound = nMaxHexAddress;
     if (!loaded) {
-        addProblem(report, INFO_UNREADABLE, "VNloader would stop: \"%s\"",
-                   report.loaderMessage.c_str());
+        if (report.loaderMessage.rfind(HEX_FORMAT_REFUSAL, 0) == 0)
+            view.refusal = findRefusal(report.path.c_str());
+        if (view.refusal.line != 0)
+            addProblem(report, INFO_UNREADABLE, "VNloader would stop: \"%s\"; %s",
+                       report.loaderMessage.c_str(), refusalText(view.refusal).c_str());
+        else
+            addProblem(report, INFO_UNREADABLE, "VNloader would stop: \"%s\"",
+                       report.loaderMessage.c_str());
         return;
     }
     // The reader goes on past bytes beyond the image buffer, saying so.

@@ -1,5 +1,6 @@
 #include "info_package.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -166,6 +167,8 @@ void checkTypeAgainstImage(InfoReport& report, const std::vector<std::uint8_t>& 
         return;
     if (auto finding = shapeFinding(pkg.fileType, shape))
         report.problems.push_back(*finding);
+    else if (auto text = textImageFinding(pkg.fileType, image, std::min(length, imageLength)))
+        report.problems.push_back(*text);
 }
 
 void inspectPageHeader(InfoReport& report, const std::uint8_t* body)

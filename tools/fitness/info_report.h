@@ -21,6 +21,7 @@ constexpr int INFO_OUT_OF_RANGE = 7;   // part of the image would not arrive whe
 constexpr int INFO_HEX_CHECKSUM = 8;   // a HEX record's checksum is wrong or missing
 constexpr int INFO_HEX_OVERLAP = 9;    // HEX data records write over earlier ones
 constexpr int INFO_HEX_NO_END = 10;    // a HEX file without an end-of-file record
+constexpr int INFO_HEX_AFTER_END = 11; // HEX data records after the end-of-file record
 
 struct Finding {
     int status;
@@ -85,8 +86,19 @@ struct HexIgnored {
     int type;
 };
 
+// The line the loader refuses a HEX file on, and the rule it breaks.
+struct HexRefusal {
+    std::uint32_t line;           // 0: no line refused
+    int type;                     // positions 7-8, -1 when they are not hex
+    int length;                   // positions 1-2, -1 when they are not hex
+    bool notRecord;               // no record at all: a comment or other text
+    const char* rule;
+    const char* advice;
+};
+
 struct HexView {
     bool present;
+    HexRefusal refusal;
     bool wordMode;
     std::uint32_t minBound;
     std::uint32_t maxBound;

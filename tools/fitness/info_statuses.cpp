@@ -2,7 +2,7 @@
 
 #include "info_report.h"
 
-const ExitStatusRow infoExitStatuses[11] = {
+const ExitStatusRow infoExitStatuses[12] = {
     {INFO_FIT, "fit to send: every check passed"},
     {INFO_USAGE, "usage error"},
     {INFO_UNREADABLE, "cannot be read, or VNloader's loader refuses it"},
@@ -16,4 +16,6 @@ const ExitStatusRow infoExitStatuses[11] = {
     {INFO_HEX_CHECKSUM, "a HEX record's checksum is wrong or missing: the file is damaged"},
     {INFO_HEX_OVERLAP, "HEX data records write over earlier ones"},
     {INFO_HEX_NO_END, "a HEX file has no end-of-file record: it may be cut or still being written"},
+    {INFO_HEX_AFTER_END, "data records after the end-of-file record: other tools stop there, "
+                         "VNloader sends them"},
 };

@@ -3,4 +3,4 @@
 
 #include "companion_cli.h"
 
-extern const ExitStatusRow infoExitStatuses[11];
+extern const ExitStatusRow infoExitStatuses[12];

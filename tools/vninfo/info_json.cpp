@@ -169,10 +169,33 @@ void records(const HexView& view)
     close('}');
 }
 
+// The line the loader refuses and the rule it breaks; null where the
+// refusal is of another kind.
+void refusal(const HexRefusal& line)
+{
+    if (line.line == 0) {
+        member("refusal");
+        json.out += "null";
+        return;
+    }
+    open("refusal", '{');
+    number("line", line.line);
+    flag("record", !line.notRecord);
+    if (line.type >= 0)
+        number("type", line.type);
+    if (line.length >= 0)
+        number("length", line.length);
+    text("rule", line.rule);
+    text("advice", line.advice);
+    close('}');
+}
+
 void hex(const HexView& view, bool loaded)
 {
     open("hex", '{');
     flag("wordMode", view.wordMode);
+    if (!loaded)
+        refusal(view.refusal);
     if (loaded) {
         number("minBound", view.minBound);
         number("maxBound", view.maxBound);

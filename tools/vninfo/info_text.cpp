@@ -156,12 +156,29 @@ void printRecordReport(const HexView& hex)
     });
 }
 
+void printRefusal(const HexRefusal& refusal)
+{
+    if (refusal.line == 0)
+        return;
+    if (refusal.notRecord)
+        item("refused", "line %u is not a record", u(refusal.line));
+    else if (refusal.type >= 0 && refusal.length >= 0)
+        item("refused", "line %u: type %02X, length %d", u(refusal.line),
+             static_cast<unsigned>(refusal.type), refusal.length);
+    else
+        item("refused", "line %u", u(refusal.line));
+    item("rule", "%s", refusal.rule);
+    item("what to do", "%s", refusal.advice);
+}
+
 void printHex(const InfoReport& report)
 {
     const HexView& hex = report.hex;
     consolePrint("Intel HEX, %s\n", hex.wordMode ? "DSP (word addresses)" : "main CPU (byte addresses)");
-    if (!report.loaderAccepted)
+    if (!report.loaderAccepted) {
+        printRefusal(hex.refusal);
         return;
+    }
     if (hex.minBound > hex.maxBound) {
         item("bounds", "none: no data");
         return;
