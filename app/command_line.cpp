@@ -1,10 +1,12 @@
 #include "app/command_line.h"
 
 #include <cstring>
+#include <string>
 
 #include "app/settings.h"
 #include "diag/console.h"
 #include "image/image_kinds.h"
+#include "platform/text_names.h"
 
 const char usageText[] =
     "usage: vexaNode Loader VNloader\n"
@@ -44,6 +46,20 @@ void copyField(char* field, unsigned size, const char* value)
 {
     std::strncpy(field, value, size);
     field[size] = '\0';
+}
+
+// The device gets the password in the bytes it has always got from -P on
+// this system; a character those bytes cannot hold would be a lookalike.
+bool takePassword(const char* value)
+{
+    std::string bytes;
+    if (!platformPasswordBytes(value, &bytes)) {
+        consolePrint("The Password has a character that %s cannot hold\n",
+                     platformPasswordEncoding().c_str());
+        return false;
+    }
+    copyField(settings.setPassword, TEXT_FIELD_SIZE, bytes.c_str());
+    return true;
 }
 
 RunMode usage()
@@ -97,7 +113,10 @@ RunMode parseCommandLine(int argc, const char* const* argv)
         }
         switch (match->id) {
         case OPT_IP: copyField(settings.targetIp, TEXT_FIELD_SIZE, value); break;
-        case OPT_P: copyField(settings.setPassword, TEXT_FIELD_SIZE, value); break;
+        case OPT_P:
+            if (!takePassword(value))
+                return RUN_USAGE;
+            break;
         case OPT_V: consolePrint("%s\n", versionText); break;
         case OPT_NO: listenOnly = true; break;
         case OPT_T: settings.fileType = static_cast<std::uint8_t>(value[0]); break;

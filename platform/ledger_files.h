@@ -1,5 +1,5 @@
 // What a record that must survive a crash needs of the system: its bytes on
-// the disk, the file it is, the time in UTC, names as UTF-8, and a digest an
+// the disk, the file it is, the time in UTC, and a digest an
 // operator can compare with the system's own tools.
 #pragma once
 
@@ -25,10 +25,6 @@ bool platformIsDirectory(const char* path);
 
 // Now in UTC, as 2026-12-10T02:15:04Z.
 std::string platformUtcTimeText();
-
-// A file name as the system's calls take it, as UTF-8: on Windows from the
-// system's code page; elsewhere the bytes as they are.
-std::string platformNameToUtf8(const std::string& name);
 
 // Whether the pending error (platformPendingError) says the process or the
 // system has no descriptor or socket left, a want that passes.

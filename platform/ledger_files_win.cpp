@@ -1,5 +1,5 @@
 // Windows backend of the ledger's needs: _commit, _chsize_s, file identity,
-// GetSystemTime, the code page, and CNG's SHA-256.
+// GetSystemTime and CNG's SHA-256.
 #include "platform/ledger_files.h"
 
 #include <winsock2.h>
@@ -8,6 +8,8 @@
 #include <io.h>
 
 #include <climits>
+
+#include "platform/wide_names_win.h"
 
 bool platformSha256(const void* data, std::size_t length,
                     std::uint8_t digest[PLATFORM_SHA256_SIZE])
@@ -45,7 +47,10 @@ bool platformTruncateFile(std::FILE* file, std::uint64_t length)
 namespace {
 bool identify(const char* path, BY_HANDLE_FILE_INFORMATION* info)
 {
-    HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    const std::wstring name = wideName(path);
+    if (name.empty())
+        return false;
+    HANDLE handle = CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return false;
@@ -67,7 +72,8 @@ bool platformSameFile(const char* a, const char* b)
 
 bool platformIsDirectory(const char* path)
 {
-    DWORD attributes = GetFileAttributesA(path);
+    const std::wstring name = wideName(path);
+    DWORD attributes = name.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(name.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
@@ -79,23 +85,6 @@ std::string platformUtcTimeText()
     std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02uZ", now.wYear, now.wMonth,
                   now.wDay, now.wHour, now.wMinute, now.wSecond);
     return text;
-}
-
-std::string platformNameToUtf8(const std::string& name)
-{
-    if (name.empty() || name.size() > INT_MAX)
-        return name;
-    int wide = MultiByteToWideChar(CP_ACP, 0, name.data(), static_cast<int>(name.size()), nullptr, 0);
-    if (wide <= 0)
-        return name;
-    std::wstring text(static_cast<std::size_t>(wide), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, name.data(), static_cast<int>(name.size()), text.data(), wide);
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), wide, nullptr, 0, nullptr, nullptr);
-    if (size <= 0)
-        return name;
-    std::string utf8(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), wide, utf8.data(), size, nullptr, nullptr);
-    return utf8;
 }
 
 bool platformOutOfDescriptors(int code)

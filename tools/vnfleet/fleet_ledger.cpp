@@ -4,14 +4,16 @@
 #include <cstring>
 
 #include "platform/ledger_files.h"
+#include "platform/text_names.h"
 #include "platform/platform.h"
+#include "companion_cli.h"
 
 namespace {
 void fail(Ledger* ledger, int error)
 {
     if (!ledger->failed)
-        std::fprintf(stderr, "VNfleet: cannot write the report %s: %s\n", ledger->path.c_str(),
-                     std::strerror(error ? error : EIO));
+        companionError("VNfleet: cannot write the report %s: %s\n", ledger->path.c_str(),
+                       std::strerror(error ? error : EIO));
     ledger->failed = true;
 }
 
@@ -32,10 +34,10 @@ bool openLedger(const std::string& path, Ledger* ledger)
     if (path.empty())
         return true;
     errno = 0;
-    ledger->file = std::fopen(path.c_str(), "ab+");
+    ledger->file = platformOpenFile(path.c_str(), "ab+");
     if (!ledger->file || std::fseek(ledger->file, 0, SEEK_END) != 0) {
-        std::fprintf(stderr, "VNfleet: cannot write the report %s: %s\n", path.c_str(),
-                     std::strerror(errno ? errno : EIO));
+        companionError("VNfleet: cannot write the report %s: %s\n", path.c_str(),
+                       std::strerror(errno ? errno : EIO));
         if (ledger->file)
             std::fclose(ledger->file);
         ledger->file = nullptr;

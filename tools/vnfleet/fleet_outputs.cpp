@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "platform/ledger_files.h"
+#include "companion_cli.h"
 
 namespace {
 bool sameFile(const std::string& a, const std::string& b)
@@ -35,7 +36,7 @@ bool safe(const char* what, const std::string& path, const FleetOptions& options
         return true;
     std::string why = clash(path, options, images, otherOutput);
     if (!why.empty())
-        std::fprintf(stderr, "VNfleet: the %s %s %s\n", what, path.c_str(), why.c_str());
+        companionError("VNfleet: the %s %s %s\n", what, path.c_str(), why.c_str());
     return why.empty();
 }
 }  // namespace

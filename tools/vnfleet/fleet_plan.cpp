@@ -4,6 +4,7 @@
 
 #include "image/image_kinds.h"
 #include "link/packets.h"
+#include "companion_cli.h"
 
 namespace {
 unsigned pagesOf(const FleetImage& image)
@@ -38,19 +39,19 @@ void printPlan(const FleetRun& run)
     std::size_t files = 0;
     for (int count : sendingTo)
         files += count > 0 ? 1 : 0;
-    std::printf("VNfleet: plan: %zu devices, %zu files, %llu pages, %llu packets\n", sending,
-                files, pages, packets);
+    companionPrint("VNfleet: plan: %zu devices, %zu files, %llu pages, %llu packets\n", sending,
+                   files, pages, packets);
     for (std::size_t i = 0; i < images.size(); ++i) {
         const FleetImage& image = images[i];
         if (sendingTo[i] > 0)
-            std::printf("file %s: %s%s, pages %u to %u (%u pages, %u packets and the finish "
-                        "packet), %d devices\n",
-                        image.file.c_str(), imageKindOf(image.fileType)->name,
-                        image.typeLetter == 0 ? " from an update package" : "", image.firstPage,
-                        image.endPage - 1u, pagesOf(image), packetsOf(image), sendingTo[i]);
+            companionPrint("file %s: %s%s, pages %u to %u (%u pages, %u packets and the finish "
+                           "packet), %d devices\n",
+                           image.file.c_str(), imageKindOf(image.fileType)->name,
+                           image.typeLetter == 0 ? " from an update package" : "", image.firstPage,
+                           image.endPage - 1u, pagesOf(image), packetsOf(image), sendingTo[i]);
     }
     for (const DeviceEntry& device : devices)
-        std::printf("device %s: %s%s\n", device.address.c_str(), device.file.c_str(),
-                    skippedByResume(run, device) ? " (skipped: updated in an earlier run)"
-                                                        : "");
+        companionPrint("device %s: %s%s\n", device.address.c_str(), device.file.c_str(),
+                       skippedByResume(run, device) ? " (skipped: updated in an earlier run)"
+                                                           : "");
 }

@@ -8,9 +8,9 @@ const char* const SKIPPED_AS_UPDATED = "updated in an earlier run";
 std::string resultJson(const DeviceResult& r, const std::string& time)
 {
     return "{\"address\":" + jsonString(r.address) +
-           ",\"file\":" + jsonString(platformNameToUtf8(r.file)) +
+           ",\"file\":" + jsonString(r.file) +
            ",\"result\":" + jsonString(resultName(r.result)) +
-           ",\"reason\":" + jsonString(platformNameToUtf8(r.reason)) +
+           ",\"reason\":" + jsonString(r.reason) +
            ",\"pages\":" + std::to_string(r.pages) + ",\"datagrams\":" +
            std::to_string(r.datagrams) + ",\"resends\":" + std::to_string(r.resends) +
            ",\"milliseconds\":" + std::to_string(r.milliseconds) +

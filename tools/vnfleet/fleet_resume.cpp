@@ -1,10 +1,9 @@
 #include "fleet_resume.h"
 
 #include <cstdio>
-#include <iterator>
-#include <fstream>
 
-#include "platform/ledger_files.h"
+#include "whole_file.h"
+#include "companion_cli.h"
 
 namespace {
 // The string value of "key" in one of our own report lines.
@@ -59,14 +58,9 @@ bool parseLine(const std::string& line, std::string* address, LedgerEntry* entry
 bool readLedger(const std::string& path, std::map<std::string, LedgerEntry>* last,
                 const char* what)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (platformIsDirectory(path.c_str()) || !in) {
-        std::fprintf(stderr, "VNfleet: cannot read the %s: %s\n", what, path.c_str());
-        return false;
-    }
-    std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (in.bad()) {
-        std::fprintf(stderr, "VNfleet: cannot read the %s: %s\n", what, path.c_str());
+    std::string text;
+    if (!readWholeFile(path, &text)) {
+        companionError("VNfleet: cannot read the %s: %s\n", what, path.c_str());
         return false;
     }
     int number = 0;
@@ -88,11 +82,11 @@ bool readLedger(const std::string& path, std::map<std::string, LedgerEntry>* las
         }
         // A crash mid-write cuts a line short; a later run's lines follow it.
         if (line.compare(0, 12, "{\"address\":\"") == 0 && line.back() != '}') {
-            std::fprintf(stderr, "VNfleet: %s line %d: half-written, ignored\n", path.c_str(),
-                         number);
+            companionError("VNfleet: %s line %d: half-written, ignored\n", path.c_str(),
+                           number);
             continue;
         }
-        std::fprintf(stderr, "VNfleet: %s line %d: not a report line\n", path.c_str(), number);
+        companionError("VNfleet: %s line %d: not a report line\n", path.c_str(), number);
         return false;
     }
     return true;

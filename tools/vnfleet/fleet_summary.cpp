@@ -5,6 +5,7 @@
 
 #include "fleet_options.h"
 #include "json_string.h"
+#include "platform/text_names.h"
 
 namespace {
 ResultCounts noDevices()
@@ -163,7 +164,8 @@ int runSummary(const std::vector<std::string>& reports, bool json)
             return FLEET_EXIT_BAD_INPUT;
         addToSummary(report, last, &summary);
     }
-    std::fputs((json ? summaryJson(summary) : summaryText(summary)).c_str(), stdout);
+    const std::string text = json ? summaryJson(summary) : summaryText(summary);
+    platformWriteText(stdout, text.data(), text.size(), json);
     std::fflush(stdout);
     return summary.notUpdated.empty() ? FLEET_EXIT_UPDATED : FLEET_EXIT_SOME_FAILED;
 }

@@ -14,21 +14,24 @@
 #include "fleet_summary.h"
 #include "platform/ledger_files.h"
 #include "platform/platform.h"
+#include "platform/text_names.h"
+#include "companion_cli.h"
 
 namespace {
 std::FILE* openOutput(const std::string& path, const char* what)
 {
     if (path.empty())
         return nullptr;
-    std::FILE* file = std::fopen(path.c_str(), "wb");
+    std::FILE* file = platformOpenFile(path.c_str(), "wb");
     if (!file)
-        std::fprintf(stderr, "VNfleet: cannot write the %s: %s\n", what, path.c_str());
+        companionError("VNfleet: cannot write the %s: %s\n", what, path.c_str());
     return file;
 }
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    platformUtf8Arguments(&argc, &argv);
     FleetOptions options;
     FleetArgs parsed = parseFleetOptions(argc, argv, &options);
     if (parsed == FLEET_ARGS_HELP) {
@@ -39,7 +42,8 @@ int main(int argc, char** argv)
         return FLEET_EXIT_USAGE;
     if (options.summary)
         return runSummary(options.reports, options.json);
-    if (!options.passwordFile.empty() && !readPasswordFile(options.passwordFile, &options.password))
+    if (options.passwordFile.empty() ? !passwordInDeviceBytes(options.password, "-P", &options.password)
+                                     : !readPasswordFile(options.passwordFile, &options.password))
         return FLEET_EXIT_BAD_INPUT;
 
     std::vector<DeviceEntry> devices;
@@ -64,7 +68,7 @@ int main(int argc, char** argv)
     if (!options.debugLogPath.empty() && !run.debugLog)
         return FLEET_EXIT_BAD_INPUT;
     if (!platformNetStart()) {
-        std::fprintf(stderr, "VNfleet: cannot start sockets\n");
+        companionError("VNfleet: cannot start sockets\n");
         return FLEET_EXIT_BAD_INPUT;
     }
     int status = runFleet(run);
