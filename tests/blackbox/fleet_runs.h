@@ -35,7 +35,8 @@ FleetAgainstSim runFleetAgainstSim(const std::string& dir, const std::string& ra
                                    const std::vector<std::string>& args);
 
 // A device at address:69 that acknowledges every packet (the finish packet
-// only when answerFinish), from its own address or, given, from another,
+// only when answerFinish), from its own address or, given, from another
+// (the same address: from another port),
 // until no packet came for quietMs after the first; the finish packets got.
 int actAsDevice(const char* address, const char* answerFrom, bool answerFinish, int quietMs);
 

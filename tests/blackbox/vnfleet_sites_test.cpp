@@ -7,12 +7,14 @@
 #include "fleet_runs.h"
 
 namespace {
-// A folder with the package, a list of two devices and a password file.
+// A folder with the package, a list of two devices and a password file
+// (beginning with a byte-order mark, as Notepad writes it), and an empty one.
 std::string siteFolder()
 {
     std::string dir = fleetFolder();
     writeTextFile(dir + "/list.csv", "address\n127.0.5.1\n127.0.5.2\n");
-    writeTextFile(dir + "/pw.txt", "pw\r\nnot the password\n");
+    writeTextFile(dir + "/pw.txt", "\xEF\xBB\xBFpw\r\nnot the password\n");
+    writeTextFile(dir + "/empty.txt", "\r\npw\n");
     chmod((dir + "/pw.txt").c_str(), 0600);
     return dir;
 }
@@ -29,7 +31,7 @@ TEST(VNfleetSites, PasswordFileGivesTheDevicesItsFirstLine)
     EXPECT_EQ(linesWith(readText(dir + "/site.jsonl"), {"\"updated\""}).size(), 2u);
 }
 
-TEST(VNfleetSites, PasswordFileIsRefusedWhenOthersMayReadItOrItCannotBeRead)
+TEST(VNfleetSites, PasswordFileIsRefusedWhenOthersMayReadItOrItCannotBeReadOrIsEmpty)
 {
     const std::string dir = siteFolder();
     // Windows keeps access lists, not these bits: no check there.
@@ -47,6 +49,7 @@ TEST(VNfleetSites, PasswordFileIsRefusedWhenOthersMayReadItOrItCannotBeRead)
         // What Windows PowerShell 5's > writes, and a file in a code page.
         {"pw16.txt", 0600, 2, "VNfleet: pw16.txt line 1: UTF-16 text: save the password file as UTF-8\n"},
         {"latin.txt", 0600, 2, "VNfleet: latin.txt line 1: not UTF-8 text: save the password file as UTF-8\n"},
+        {"empty.txt", 0600, 2, "VNfleet: the password file is empty: empty.txt\n"},
     };
     writeTextFile(dir + "/pw16.txt", std::string("\xFF\xFEp\0w\0\r\0\n\0", 10));
     writeTextFile(dir + "/latin.txt", "Pa\xDFwort\n");
@@ -57,6 +60,11 @@ TEST(VNfleetSites, PasswordFileIsRefusedWhenOthersMayReadItOrItCannotBeRead)
         EXPECT_EQ(r.status, c.status) << c.file;
         EXPECT_EQ(r.errors, c.errors);
     }
+    // Even an empty -P is a second password.
+    ProgramResult r = runProgram("VNfleet", sendingJava({"-P", "", "--password-file", "pw.txt"}),
+                                 startupMs(), dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(holds(r.errors, "VNfleet: -P and --password-file: give one\n")) << r.errors;
 }
 
 TEST(VNfleetSites, SummaryEndsWithZeroFourOrTwoAndNamesWhatIsNotUpdated)

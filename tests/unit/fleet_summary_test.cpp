@@ -12,11 +12,19 @@ LedgerEntry entry(int line, FleetResult result, const std::string& sha256,
 }
 }  // namespace
 
-TEST(FleetPassword, FirstLineWithoutItsLineEnd)
+TEST(FleetPassword, FirstLineWithoutItsLineEndOrAByteOrderMark)
 {
-    for (const char* text : {"p w", "p w\n", "p w\r\nsecond\n"})
-        EXPECT_EQ(firstLineOf(text), "p w") << text;
-    EXPECT_EQ(firstLineOf("p\rw"), "p\rw");  // a CR alone ends no line
+    const std::pair<const char*, const char*> cases[] = {
+        {"p w", "p w"}, {"p w\n", "p w"}, {"p w\r\nsecond\n", "p w"},
+        {"p\rw", "p\rw"},  // a CR alone ends no line
+        {"\xEF\xBB\xBFpw\r\n", "pw"},
+        {"", nullptr}, {"\nsecond\n", nullptr}, {"\r\n", nullptr}, {"\xEF\xBB\xBF\n", nullptr},
+    };
+    for (const auto& [text, password] : cases) {
+        std::string got;
+        EXPECT_EQ(passwordOfText(text, &got), password != nullptr) << text;
+        EXPECT_EQ(got, password ? password : "") << text;
+    }
 }
 
 TEST(FleetSummary, CountsEachReportAndTheTotalByResultAndImage)

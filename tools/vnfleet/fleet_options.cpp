@@ -94,8 +94,10 @@ bool known(const char* name)
 
 bool takeValue(const char* name, const char* value, FleetOptions* options)
 {
-    if (std::strcmp(name, "-P") == 0)
+    if (std::strcmp(name, "-P") == 0) {
         options->password = value;
+        options->passwordGiven = true;
+    }
     else if (std::strcmp(name, "--password-file") == 0)
         options->passwordFile = value;
     else if (std::strcmp(name, "-f") == 0)
@@ -213,7 +215,7 @@ FleetArgs parseFleetOptions(int argc, const char* const* argv, FleetOptions* opt
         return checkSummaryArgs(*options, runOptions);
     if (options->listPath.empty())
         return usageError("no device list given");
-    if (!options->password.empty() && !options->passwordFile.empty())
+    if (options->passwordGiven && !options->passwordFile.empty())
         return usageError("-P and --password-file: give one");
     if (options->plain != (options->typeLetter != 0))
         return usageError("-NE and -T go together");

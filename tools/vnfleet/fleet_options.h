@@ -17,6 +17,7 @@ struct FleetOptions {
     std::string listPath;
     // Defaults for the columns a list leaves out, spelled as VNloader has them.
     std::string password;        // -P
+    bool passwordGiven = false;  // -P, even an empty one
     std::string passwordFile;    // --password-file
     std::string file;            // -f
     bool plain = false;          // -NE

@@ -7,12 +7,15 @@
 #include "saved_text.h"
 #include "whole_file.h"
 
-std::string firstLineOf(const std::string& text)
+bool passwordOfText(const std::string& text, std::string* password)
 {
-    std::string line = text.substr(0, text.find('\n'));
-    if (!line.empty() && line.back() == '\r' && line.size() < text.size())
+    // Notepad and PowerShell begin UTF-8 with a byte-order mark.
+    const std::size_t start = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+    std::string line = text.substr(start, text.find('\n', start) - start);
+    if (!line.empty() && line.back() == '\r' && start + line.size() < text.size())
         line.pop_back();
-    return line;
+    *password = line;
+    return !line.empty();
 }
 
 bool readPasswordFile(const std::string& path, std::string* password)
@@ -31,11 +34,18 @@ bool readPasswordFile(const std::string& path, std::string* password)
     }
     int line = 1;
     std::string problem;
-    if (!takeSavedText(&text, "the password file", &line, &problem)) {
+    std::string checked = text;
+    if (!takeSavedText(&checked, "the password file", &line, &problem)) {
         companionError("VNfleet: %s line %d: %s\n", path.c_str(), line, problem.c_str());
         return false;
     }
-    return passwordInDeviceBytes(firstLineOf(text), path + " line 1", password);
+    // An empty password would be sent to every device as a wrong one.
+    std::string typed;
+    if (!passwordOfText(text, &typed)) {
+        companionError("VNfleet: the password file is empty: %s\n", path.c_str());
+        return false;
+    }
+    return passwordInDeviceBytes(typed, path + " line 1", password);
 }
 
 bool passwordInDeviceBytes(const std::string& typed, const std::string& where, std::string* bytes)
@@ -43,6 +53,6 @@ bool passwordInDeviceBytes(const std::string& typed, const std::string& where, s
     if (platformPasswordBytes(typed, bytes))
         return true;
     companionError("VNfleet: %s: the password has a character that %s cannot hold\n",
-                     where.c_str(), platformPasswordEncoding().c_str());
+                   where.c_str(), platformPasswordEncoding().c_str());
     return false;
 }

@@ -140,9 +140,9 @@ void takeReply(Loop& loop, Slot& slot)
     int length = platformRecvFrom(slot.sock, loop.datagram, PACKET_BUFFER_SIZE, &from);
     if (length < 0)
         return;  // no datagram after all, or one too long for any reply
-    // Only the device answers for itself: another host's datagram is
-    // dropped and the wait goes on.
-    if (from.ip != slot.device->ip) {
+    // Only the device's update service answers for it: a datagram from
+    // another host or another port is dropped and the wait goes on.
+    if (from.ip != slot.device->ip || from.port != UPDATE_PORT) {
         ++slot.foreign;
         return;
     }
