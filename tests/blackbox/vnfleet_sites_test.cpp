@@ -75,8 +75,10 @@ TEST(VNfleetSites, SummaryEndsWithZeroFourOrTwoAndNamesWhatIsNotUpdated)
                   "{\"address\":\"127.0.5.1\",\"file\":\"java.enc\",\"result\":\"failed\","
                   "\"reason\":\"no reply\"}\n{\"address\":\"127.0.5.2\",\"fi");
     writeTextFile(dir + "/bad.jsonl", "not a report\n");
+    // Saved again from Notepad: UTF-8 with a byte-order mark.
+    writeTextFile(dir + "/marked.jsonl", "\xEF\xBB\xBF" + ledgerLine("127.0.5.1", "5ha"));
     const std::vector<std::pair<std::vector<std::string>, int>> cases = {
-        {{"site.jsonl"}, 0},      {{"site.jsonl", "other.jsonl"}, 4},
+        {{"site.jsonl"}, 0},      {{"site.jsonl", "other.jsonl"}, 4}, {{"marked.jsonl"}, 0},
         {{"site.jsonl", "none.jsonl"}, 2}, {{"."}, 2}, {{"bad.jsonl"}, 2},
         {{"-P", "pw", "site.jsonl"}, 1},
     };

@@ -63,6 +63,9 @@ bool readLedger(const std::string& path, std::map<std::string, LedgerEntry>* las
         companionError("VNfleet: cannot read the %s: %s\n", what, path.c_str());
         return false;
     }
+    // UTF-8 like every file an operator saves: an editor may add a mark.
+    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        text.erase(0, 3);
     int number = 0;
     for (std::size_t at = 0; at < text.size();) {
         std::size_t end = text.find('\n', at);
