@@ -45,8 +45,10 @@ int actAsDevice(const char* address, const char* answerFrom, bool answerFinish, 
 std::string deviceList(const std::string& header, int count, int firstB,
                        const std::function<std::string(int)>& cells = nullptr);
 
-// A report line: java.enc updated at address with this digest.
+// A report line of run r0: java.enc updated at address with this digest.
 std::string ledgerLine(const std::string& address, const std::string& sha256);
+// The line that starts run r0 of site, planning addresses (JSON strings).
+std::string ledgerRunLine(const std::string& site, const std::string& addresses = "");
 
 std::string readText(const std::string& path);
 bool holds(const std::string& text, const std::string& part);

@@ -85,7 +85,7 @@ TEST(VNfleetGuards, HangUpEndsARunAsCtrlCAndAClosedOutputDoesNot)
                               "list.csv; echo $? > status; } | true");
     EXPECT_EQ(status, 0);
     EXPECT_EQ(readText(dir + "/status"), "0\n");
-    EXPECT_EQ(linesWith(readText(dir + "/r.jsonl"), {"\"updated\""}).size(), 2u);
+    EXPECT_EQ(linesWith(readText(dir + "/r.jsonl"), {"\"result\":\"updated\""}).size(), 2u);
 }
 
 TEST(VNfleetGuards, ListsAreReadAsSpreadsheetsWriteThem)
@@ -186,7 +186,8 @@ TEST(VNfleetGuards, TheDryRunCountsOnlyWhatItWouldSendAndTTakesOneLetter)
     std::string dir = fleetFolder();
     writeTextFile(dir + "/list.csv", "address,file\n127.0.3.17,java.enc\n127.0.3.18,app.enc\n");
     writeFile(dir + "/app.enc", readFile(dir + "/java.enc"));
-    writeTextFile(dir + "/run.jsonl", ledgerLine("127.0.3.17", sha256sumOf(dir + "/java.enc")));
+    writeTextFile(dir + "/run.jsonl",
+                  ledgerRunLine("list") + ledgerLine("127.0.3.17", sha256sumOf(dir + "/java.enc")));
     ProgramResult plan = runProgram("VNfleet", {"--resume", "run.jsonl", "--dry-run", "list.csv"},
                                     startupMs(), dir);
     EXPECT_EQ(plan.output.substr(0, plan.output.find("device ")),

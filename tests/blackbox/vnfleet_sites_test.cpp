@@ -28,7 +28,7 @@ TEST(VNfleetSites, PasswordFileGivesTheDevicesItsFirstLine)
     FleetAgainstSim r = runFleetAgainstSim(
         dir, "127.0.5.1-127.0.5.2", sendingJava({"--password-file", "pw.txt", "--report", "site.jsonl"}));
     EXPECT_EQ(r.fleet.status, 0) << r.fleet.output << r.fleet.errors;
-    EXPECT_EQ(linesWith(readText(dir + "/site.jsonl"), {"\"updated\""}).size(), 2u);
+    EXPECT_EQ(linesWith(readText(dir + "/site.jsonl"), {"\"result\":\"updated\""}).size(), 2u);
 }
 
 TEST(VNfleetSites, PasswordFileIsRefusedWhenOthersMayReadItOrItCannotBeReadOrIsEmpty)
@@ -70,17 +70,21 @@ TEST(VNfleetSites, PasswordFileIsRefusedWhenOthersMayReadItOrItCannotBeReadOrIsE
 TEST(VNfleetSites, SummaryEndsWithZeroFourOrTwoAndNamesWhatIsNotUpdated)
 {
     const std::string dir = makeTempDir();
-    writeTextFile(dir + "/site.jsonl", ledgerLine("127.0.5.1", "5ha") + ledgerLine("127.0.5.2", "5ha"));
+    const std::string end = "{\"line\":\"end\",\"run\":\"r0\",\"ended\":\"completed\"}\n";
+    writeTextFile(dir + "/site.jsonl", ledgerRunLine("site", "\"127.0.5.1\",\"127.0.5.2\"") +
+                                           ledgerLine("127.0.5.1", "5ha") +
+                                           ledgerLine("127.0.5.2", "5ha") + end);
+    // Killed half way: .2 has no line and the run no end line.
     writeTextFile(dir + "/other.jsonl",
-                  "{\"address\":\"127.0.5.1\",\"file\":\"java.enc\",\"result\":\"failed\","
-                  "\"reason\":\"no reply\"}\n{\"address\":\"127.0.5.2\",\"fi");
-    writeTextFile(dir + "/bad.jsonl", "not a report\n");
-    // Saved again from Notepad: UTF-8 with a byte-order mark.
-    writeTextFile(dir + "/marked.jsonl", "\xEF\xBB\xBF" + ledgerLine("127.0.5.1", "5ha"));
+                  ledgerRunLine("other", "\"127.0.5.1\",\"127.0.5.2\"") +
+                      "{\"run\":\"r0\",\"address\":\"127.0.5.1\",\"file\":\"java\\t.enc\","
+                      "\"result\":\"failed\",\"reason\":\"no reply\"}\n{\"address\":\"127.0.5.2\",\"fi");
+    writeTextFile(dir + "/bad.jsonl", "not a report\n" + ledgerLine("127.0.5.1", "5ha"));
+    writeTextFile(dir + "/empty.jsonl", "");
     const std::vector<std::pair<std::vector<std::string>, int>> cases = {
-        {{"site.jsonl"}, 0},      {{"site.jsonl", "other.jsonl"}, 4}, {{"marked.jsonl"}, 0},
+        {{"site.jsonl"}, 0},      {{"site.jsonl", "other.jsonl"}, 4},
         {{"site.jsonl", "none.jsonl"}, 2}, {{"."}, 2}, {{"bad.jsonl"}, 2},
-        {{"-P", "pw", "site.jsonl"}, 1},
+        {{"-P", "pw", "site.jsonl"}, 1}, {{"empty.jsonl"}, 4},
     };
     for (const auto& [reports, status] : cases) {
         std::vector<std::string> args{"--summary"};
@@ -90,10 +94,14 @@ TEST(VNfleetSites, SummaryEndsWithZeroFourOrTwoAndNamesWhatIsNotUpdated)
     ProgramResult r = runProgram("VNfleet", {"--summary", "site.jsonl", "other.jsonl"},
                                  startupMs(), dir);
     EXPECT_TRUE(holds(r.output, "total of 2 reports: 3 devices: 2 updated, 1 failed, 0 interrupted, "
-                                "0 skipped\n  image 5ha java.enc: 2 devices"))
+                                "0 skipped, 0 not started\n  image 5ha java.enc: 2 devices"))
         << r.output;
-    EXPECT_TRUE(holds(r.output, "\nnot updated: 1 device\n  other.jsonl 127.0.5.1 failed: java.enc: "
-                                "no reply\n"))
+    EXPECT_TRUE(holds(r.output, "  other.jsonl site other: run r0 unfinished (no end line): 2 "
+                                "devices planned\nnot updated: 2 devices\n  other.jsonl 127.0.5.1 "
+                                "failed: java\t.enc: no reply\n  other.jsonl 127.0.5.2 no record: "
+                                "the run did not end\n"))
         << r.output;
-    EXPECT_EQ(r.errors, "VNfleet: other.jsonl line 2: half-written, ignored\n");
+    EXPECT_EQ(r.errors, "VNfleet: other.jsonl line 3: half-written, ignored\n");
+    EXPECT_TRUE(holds(runProgram("VNfleet", {"--summary", "empty.jsonl"}, startupMs(), dir).output,
+                      "\n  empty.jsonl: no run\n"));
 }

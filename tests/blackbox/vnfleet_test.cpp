@@ -204,8 +204,8 @@ TEST(VNfleet, ResumeSkipsWhatAReportListsAsUpdated)
     std::string dir = fleetStartupFolder();
     writeTextFile(dir + "/list.csv", "address\n127.0.0.2\n127.0.0.3\n");
     writeTextFile(dir + "/before.jsonl",
-                  ledgerLine("127.0.0.2", sha256sumOf(dir + "/java.enc")) +
-                  "{\"address\":\"127.0.0.3\",\"file\":\"java.enc\",\"result\":\"failed\","
+                  ledgerRunLine("list") + ledgerLine("127.0.0.2", sha256sumOf(dir + "/java.enc")) +
+                  "{\"run\":\"r0\",\"address\":\"127.0.0.3\",\"file\":\"java.enc\",\"result\":\"failed\","
                   "\"reason\":\"no reply\",\"pages\":0,\"datagrams\":8,\"resends\":7,"
                   "\"milliseconds\":9}\n");
     RunningProgram sim = startDevices({"-a", "127.0.0.3", "-P", "pw", "-K", "fleet-key",
@@ -219,11 +219,11 @@ TEST(VNfleet, ResumeSkipsWhatAReportListsAsUpdated)
     EXPECT_EQ(fleet.status, 0) << fleet.output;
     EXPECT_EQ(device.status, 0) << device.output;
     std::string text = readText(dir + "/after.jsonl");
-    EXPECT_NE(text.find("{\"address\":\"127.0.0.2\",\"file\":\"java.enc\",\"result\":\"skipped\","
+    EXPECT_NE(text.find("\"address\":\"127.0.0.2\",\"file\":\"java.enc\",\"result\":\"skipped\","
                         "\"reason\":\"updated in an earlier run\",\"pages\":0"),
               std::string::npos)
         << text;
-    EXPECT_NE(text.find("{\"address\":\"127.0.0.3\",\"file\":\"java.enc\",\"result\":\"updated\","
+    EXPECT_NE(text.find("\"address\":\"127.0.0.3\",\"file\":\"java.enc\",\"result\":\"updated\","
                         "\"reason\":\"\",\"pages\":20,"),
               std::string::npos)
         << text;

@@ -29,6 +29,7 @@ struct FleetOptions {
     std::string reportPath;
     std::string resumePath;
     std::string debugLogPath;
+    std::string site;  // --site; default: the list's name without folder and extension
     bool dryRun = false;
     bool allowUnfit = false;    // send files VNinfo calls unfit
     int canary = 0;             // --canary: devices updated first, alone
