@@ -146,7 +146,9 @@ TEST(WineNames, WildcardsInFileArgumentsAreExpandedAsWindowsProgramsDo)
         GTEST_SKIP() << "the shell expands them elsewhere";
     const std::string dir = fleetFolder();
     mkdir((dir + "/reports").c_str(), 0700);
-    const std::string line = ledgerLine("127.0.0.2", sha256sumOf(dir + "/java.enc"));
+    const std::string line = ledgerRunLine("a", "\"127.0.0.2\"") +
+                             ledgerLine("127.0.0.2", sha256sumOf(dir + "/java.enc")) +
+                             "{\"line\":\"end\",\"run\":\"r0\",\"ended\":\"completed\"}\n";
     writeTextFile(dir + "/reports/a.jsonl", line);
     writeTextFile(dir + "/reports/b.jsonl", line);
     ProgramResult summary = runProgram("VNfleet", {"--summary", "reports\\*.jsonl"}, startupMs(), dir);
@@ -159,4 +161,17 @@ TEST(WineNames, WildcardsInFileArgumentsAreExpandedAsWindowsProgramsDo)
     ProgramResult info = runProgram("VNinfo", {"*.enc"}, startupMs(), dir);
     EXPECT_EQ(info.status, 0) << info.errors;
     EXPECT_TRUE(holds(info.output, "File: java.enc")) << info.output;
+}
+
+TEST(WineNames, ADebugLogSpelledOtherwiseThanANewReportIsThatReport)
+{
+    if (!programsUnderWine())
+        GTEST_SKIP() << "names differing in case only are one file on Windows";
+    const std::string dir = fleetFolder();
+    writeTextFile(dir + "/list.csv", "address\n127.0.0.2\n");
+    ProgramResult r = runProgram("VNfleet", sendingJava({"-P", "pw", "--report", "run.jsonl", "--debug-log",
+                                                         "RUN.JSONL"}), startupMs(), dir);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.errors, "VNfleet: the report run.jsonl is also the other output\n");
+    EXPECT_EQ(readText(dir + "/run.jsonl"), "");
 }
