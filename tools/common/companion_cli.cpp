@@ -49,6 +49,8 @@ const char* exitStatusMeaning(const ExitStatusRow* rows, std::size_t count, int 
 }
 
 namespace {
+void writeFormatted(std::FILE* stream, const char* format, va_list args) VN_PRINTF(2, 0);
+
 void writeFormatted(std::FILE* stream, const char* format, va_list args)
 {
     va_list again;
