@@ -229,6 +229,25 @@ def password_file_seeds():
     write("password_file", seeds)
 
 
+def ledger_reader_seeds():
+    run = '{"line":"run","run":"r1","site":"north","addresses":["10.0.0.1","10.0.0.2"]}\n'
+    device = ('{"run":"r1","address":"10.0.0.1","file":"main.enc","result":"updated",'
+              '"reason":"","sha256":"aa","type":"M","whole":false,"packaged":true}\n')
+    end = '{"line":"end","run":"r1","ended":"completed","updated":1}\n'
+    seeds = {
+        "whole-run": run + device + end,
+        "torn-tail": run + device + '{"add',
+        "nul-tail": run + device + "\0" * 12,
+        "torn-then-run": run + '{"address":"10.0.0.2","fi\n' + run,
+        "mark": "\xef\xbb\xbf" + run + device,
+        "utf16": "\xff\xfe{\0\"\0",
+        "older-line": '{"address":"10.0.0.1","file":"a\\tb.enc","result":"failed","reason":"no reply"}\n',
+        "two-sites": run + device + run.replace("r1", "r2").replace("north", "south")
+        + device.replace("r1", "r2").replace("updated", "not started"),
+    }
+    write("ledger_reader", seeds)
+
+
 if __name__ == "__main__":
     hex_seeds()
     package_seeds()
@@ -238,3 +257,4 @@ if __name__ == "__main__":
     debug_line_seeds()
     device_list_seeds()
     password_file_seeds()
+    ledger_reader_seeds()
