@@ -14,11 +14,18 @@ struct FleetTally {
     unsigned failed;
     unsigned interrupted;
     unsigned skipped;
+    unsigned notBack;      // --await-ping: no echo reply in time
+    unsigned unconfirmed;  // updated, interrupted while waiting for a ping reply
     unsigned inFlight;
+    unsigned awaiting;     // waiting for a ping reply, holding no socket
+    bool pinging;          // --await-ping
     unsigned long long pagesDone;
     unsigned long long pagesToSend;
     std::uint64_t startedMs;
 };
+
+// What the power warning at the end of each update means for the fleet.
+std::string powerAdvice(unsigned back, unsigned notBack);
 
 void startProgress(bool terminal);
 void showDeviceEnd(const DeviceResult& result);

@@ -24,7 +24,16 @@ struct DeviceResult {
     unsigned long long milliseconds;
     unsigned foreign;  // datagrams from another address, dropped
     ImageIdentity image;
+    // --await-ping: the device was pinged after its finish packet was
+    // accepted; back: its echo reply came, backMs after that.
+    bool awaited = false;
+    bool back = false;
+    unsigned long long backMs = 0;
 };
+
+// The reasons of a device pinged after its update but not seen back.
+std::string notBackReason(int awaitSeconds);
+extern const char* const INTERRUPTED_WAITING_FOR_PING;
 
 // The reason a device skipped by --resume is reported with.
 extern const char* const SKIPPED_AS_UPDATED;

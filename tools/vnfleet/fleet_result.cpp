@@ -1,9 +1,10 @@
 #include "fleet_result.h"
 
 #include <cstring>
+#include <iterator>
 
 namespace {
-const char* const names[] = {"updated", "failed", "interrupted", "skipped"};
+const char* const names[] = {"updated", "failed", "interrupted", "skipped", "not back"};
 }
 
 const char* resultName(FleetResult result)
@@ -13,7 +14,7 @@ const char* resultName(FleetResult result)
 
 bool resultOfName(const char* name, FleetResult* result)
 {
-    for (int i = 0; i < 4; ++i)
+    for (int i = 0; i < static_cast<int>(std::size(names)); ++i)
         if (std::strcmp(names[i], name) == 0) {
             *result = static_cast<FleetResult>(i);
             return true;

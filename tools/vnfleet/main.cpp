@@ -52,6 +52,15 @@ int main(int argc, char** argv)
     if (!outputsAreSafe(options, images) ||
         (!options.resumePath.empty() && !readLedger(options.resumePath, &run.earlier)))
         return FLEET_EXIT_BAD_INPUT;
+    // Nothing is sent before it is known that the devices can be pinged.
+    if (options.awaitPingS > 0) {
+        char why[512];
+        run.pinger = platformPingerOpen(why, sizeof why);
+        if (!run.pinger) {
+            std::fprintf(stderr, "VNfleet: --await-ping cannot send pings: %s\n", why);
+            return FLEET_EXIT_BAD_INPUT;
+        }
+    }
     if (options.dryRun) {
         printPlan(run);
         return FLEET_EXIT_UPDATED;
