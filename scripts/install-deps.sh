@@ -3,7 +3,7 @@
 # --native, only what the Linux build and a loopback run need; with
 # --ansible, what the many-sites leg runs (ansible-lint where Debian has it).
 set -e
-packages="cmake g++ make googletest iproute2 util-linux binutils srecord libssl-dev"
+packages="cmake g++ make googletest iproute2 util-linux binutils srecord libssl-dev nlohmann-json3-dev"
 case "${1:-}" in
   --native) ;;
   --ansible) packages="ansible-core python3" ;;

@@ -1,11 +1,12 @@
 #include "fleet_result.h"
 
 #include <cstring>
-#include <iterator>
 
 namespace {
-const char* const names[] = {"updated", "failed", "interrupted", "skipped", "not back"};
-}
+const char* const names[] = {"updated", "failed", "interrupted", "skipped", "not started",
+                             "not back"};
+constexpr int NAMES = sizeof names / sizeof names[0];
+}  // namespace
 
 const char* resultName(FleetResult result)
 {
@@ -14,7 +15,7 @@ const char* resultName(FleetResult result)
 
 bool resultOfName(const char* name, FleetResult* result)
 {
-    for (int i = 0; i < static_cast<int>(std::size(names)); ++i)
+    for (int i = 0; i < NAMES; ++i)
         if (std::strcmp(names[i], name) == 0) {
             *result = static_cast<FleetResult>(i);
             return true;

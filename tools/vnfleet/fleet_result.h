@@ -2,7 +2,7 @@
 #pragma once
 
 // NOT_BACK: updated, but with --await-ping no echo reply came in time.
-enum class FleetResult { UPDATED, FAILED, INTERRUPTED, SKIPPED, NOT_BACK };
+enum class FleetResult { UPDATED, FAILED, INTERRUPTED, SKIPPED, NOT_STARTED, NOT_BACK };
 
 // The word the report and the console use.
 const char* resultName(FleetResult result);
