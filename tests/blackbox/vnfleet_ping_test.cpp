@@ -54,6 +54,17 @@ TEST(VNfleetPings, DevicesAreBackAfterTheirRebootOrNotBack)
                                       "not back: do not remove their power\n"))
         << r.fleet.output;
 
+    const std::string power = "18 devices back: safe to remove power; 2 devices not back: do not "
+                              "remove their power";
+    ProgramResult summary = runProgram("VNfleet", {"--summary", "r.jsonl"}, startupMs(), dir);
+    EXPECT_EQ(summary.status, 4);
+    EXPECT_TRUE(holds(summary.output, "    " + power + "\nnot updated: 0 devices\nnot back: 2 devices\n"
+                                      "  r.jsonl 127.0.3.5 not back: java.enc: no reply to ping within 4 s\n"))
+        << summary.output;
+    summary = runProgram("VNfleet", {"--summary", "--json", "r.jsonl"}, startupMs(), dir);
+    EXPECT_TRUE(holds(summary.output, "\"back\":18,\"not_back\":2,\"power\":\"" + power + "\"}"))
+        << summary.output;
+
     // Not back is not done: a resume sends those two again, and only them.
     args.insert(args.end(), {"--resume", "r.jsonl"});
     r = runFleetAgainstSim(dir, "127.0.3.1-127.0.3.20", sendingJava(args), sim);

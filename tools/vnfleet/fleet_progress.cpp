@@ -19,12 +19,6 @@ void clearLine()
 }
 }  // namespace
 
-std::string powerAdvice(unsigned back, unsigned notBack)
-{
-    return std::to_string(back) + " devices back: safe to remove power; " +
-           std::to_string(notBack) + " devices not back: do not remove their power";
-}
-
 void startProgress(bool terminal)
 {
     onTerminal = terminal;

@@ -24,9 +24,6 @@ struct FleetTally {
     std::uint64_t startedMs;
 };
 
-// What the power warning at the end of each update means for the fleet.
-std::string powerAdvice(unsigned back, unsigned notBack);
-
 void startProgress(bool terminal);
 void showDeviceEnd(const DeviceResult& result);
 // Redraws the progress line when a tenth of a second has passed (on a

@@ -11,6 +11,12 @@ std::string notBackReason(int awaitSeconds)
 {
     return "no reply to ping within " + std::to_string(awaitSeconds) + " s";
 }
+
+std::string powerAdvice(unsigned back, unsigned notBack)
+{
+    return std::to_string(back) + " devices back: safe to remove power; " +
+           std::to_string(notBack) + " devices not back: do not remove their power";
+}
 const char* const RUN_COMPLETED = "completed";
 const char* const RUN_INTERRUPTED = "interrupted";
 const char* const RUN_STOPPED_BY_CANARY = "stopped by canary";

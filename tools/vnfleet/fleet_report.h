@@ -38,6 +38,8 @@ struct DeviceResult {
 
 // The reasons of a device pinged after its update but not seen back.
 std::string notBackReason(int awaitSeconds);
+// What the power warning at the end of each update means for the fleet.
+std::string powerAdvice(unsigned back, unsigned notBack);
 extern const char* const INTERRUPTED_WAITING_FOR_PING;
 
 struct RunImage {
