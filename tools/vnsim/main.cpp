@@ -57,14 +57,6 @@ void serveEcho(SimLink* link, std::uint64_t* lastPacket)
         answerEchoRequest(link->echo, request);
 }
 
-std::uint32_t hostOrder(std::uint32_t ip)
-{
-    std::uint8_t octets[4];
-    std::memcpy(octets, &ip, sizeof octets);
-    return (std::uint32_t{octets[0]} << 24) | (std::uint32_t{octets[1]} << 16) |
-           (std::uint32_t{octets[2]} << 8) | octets[3];
-}
-
 // After an accepted finish packet: the device reboots, answering pings
 // again when it is back (unless never), until nobody pings any more.
 [[noreturn]] void rebootAndStop(SimLink* link, std::uint64_t lastPacket)
@@ -187,7 +179,7 @@ int main(int argc, char** argv)
     link.echo = openEchoSocket();
     if (link.echo == PLATFORM_NO_SOCKET && rebootsAsked())
         platformExit(SIM_EXIT_NO_BIND);
-    link.power.neverBack = drawnNeverBack(hostOrder(simOptions.bindIp));
+    link.power.neverBack = drawnNeverBack(hostOrderOf(simOptions.bindIp));
     consolePrint("VNsim: listening on %s:%d\n", simOptions.bindText, SIM_UPDATE_PORT);
 
     std::uint64_t lastPacket = platformMonotonicMs();

@@ -87,6 +87,14 @@ void startReboot(SimPower* power, std::uint64_t nowMs)
     power->silentUntilMs = nowMs + static_cast<std::uint64_t>(simOptions.rebootMs);
 }
 
+std::uint32_t hostOrderOf(std::uint32_t ip)
+{
+    std::uint8_t octets[4];
+    std::memcpy(octets, &ip, sizeof octets);
+    return (std::uint32_t{octets[0]} << 24) | (std::uint32_t{octets[1]} << 16) |
+           (std::uint32_t{octets[2]} << 8) | octets[3];
+}
+
 bool silent(const SimPower& power, std::uint64_t nowMs)
 {
     return power.dead || nowMs < power.silentUntilMs;

@@ -41,3 +41,6 @@ bool drawnNeverBack(std::uint32_t hostIp);
 // The device has accepted a finish packet: it reboots now.
 void startReboot(SimPower* power, std::uint64_t nowMs);
 bool silent(const SimPower& power, std::uint64_t nowMs);
+
+// An address in network byte order as a number in host order.
+std::uint32_t hostOrderOf(std::uint32_t ip);

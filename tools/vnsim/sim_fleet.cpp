@@ -182,10 +182,7 @@ void serveEcho(Fleet& fleet, std::uint64_t now)
 {
     EchoRequest request;
     for (int i = 0; i < ECHO_BATCH && receiveEchoRequest(fleet.echo, &request); ++i) {
-        std::uint8_t octets[4];
-        std::memcpy(octets, &request.to, sizeof octets);
-        std::uint32_t host = (std::uint32_t{octets[0]} << 24) | (std::uint32_t{octets[1]} << 16) |
-                             (std::uint32_t{octets[2]} << 8) | octets[3];
+        std::uint32_t host = hostOrderOf(request.to);
         std::uint32_t index = host - simOptions.firstDevice;
         if (host < simOptions.firstDevice || index >= fleet.devices.size())
             continue;
