@@ -122,3 +122,18 @@ TEST(VNfleetPings, WithoutAnyIcmpPermissionNothingIsSent)
     EXPECT_TRUE(holds(readText(dir + "/errors"), "CAP_NET_RAW")) << readText(dir + "/errors");
     EXPECT_EQ(readText(dir + "/out"), "");
 }
+
+TEST(VNfleetPings, ADeviceWaitingForItsFinishAnswerHoldsNoSlot)
+{
+    std::string dir = fleetFolder();
+    writeTextFile(dir + "/list.csv", "address\n127.0.3.1\n127.0.3.2\n");
+    // A finish answer VNfleet does not take: it waits 10 s to send it again.
+    FleetAgainstSim r = runFleetAgainstSim(dir, "127.0.3.1-127.0.3.2",
+                                           sendingJava({"-j", "1", "-P", "pw"}),
+                                           {"--reply-length", "3@finish", "--idle-ms", "30000"});
+    EXPECT_EQ(r.fleet.status, 0) << r.fleet.output << r.fleet.errors;
+    std::size_t second = r.sim.output.find("127.0.3.2: ");
+    std::size_t again = r.sim.output.find("127.0.3.1: finish again");
+    EXPECT_LT(second, again) << "the second device waited for the first's finish:\n"
+                             << r.sim.output;
+}
