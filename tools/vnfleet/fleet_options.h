@@ -26,6 +26,9 @@ struct FleetOptions {
     int inFlight = 64;           // -j
     int minWaitMs = 200;
     int tries = 8;
+    int awaitPingS = 0;         // --await-ping: 0, off
+    int pingIntervalMs = 1000;  // --ping-interval-ms
+    bool pingIntervalGiven = false;
     std::string reportPath;
     std::string resumePath;
     std::string debugLogPath;
