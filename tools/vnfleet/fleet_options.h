@@ -25,6 +25,7 @@ struct FleetOptions {
     int inFlight = 64;           // -j
     int minWaitMs = 200;
     int tries = 8;
+    int deadlineS = 0;          // --deadline; 0: none
     std::string reportPath;
     std::string resumePath;
     std::string debugLogPath;
@@ -39,7 +40,7 @@ struct FleetOptions {
     std::vector<std::string> reports;
 };
 
-enum FleetArgs { FLEET_ARGS_RUN, FLEET_ARGS_HELP, FLEET_ARGS_BAD };
+enum FleetArgs { FLEET_ARGS_RUN, FLEET_ARGS_HELP, FLEET_ARGS_VERSION, FLEET_ARGS_BAD };
 
 // Fills options from argv (argument 0 is the program name); FLEET_ARGS_BAD
 // after writing why to standard error.

@@ -1,5 +1,6 @@
 #include "fleet_run.h"
 
+#include <algorithm>
 #include <memory>
 
 #include "fleet_debug_log.h"
@@ -34,6 +35,7 @@ struct Loop {
     FleetTally tally;
     std::vector<std::unique_ptr<Slot>> active;
     std::uint8_t datagram[PACKET_BUFFER_SIZE];
+    std::uint64_t stopAtMs;  // --deadline; 0: none
 };
 
 const char* const NO_REPLY = "no reply";
@@ -244,9 +246,17 @@ void dropEnded(Loop& loop)
     }
 }
 
+// The deadline ends a run as Ctrl-C does.
+bool mustStop(const Loop& loop)
+{
+    return platformInterrupted() || (loop.stopAtMs != 0 && platformMonotonicMs() >= loop.stopAtMs);
+}
+
 int pollWaitMs(const Loop& loop, std::uint64_t now)
 {
     std::uint64_t wait = LONGEST_POLL_MS;
+    if (loop.stopAtMs != 0)
+        wait = loop.stopAtMs > now ? std::min(wait, loop.stopAtMs - now) : 0;
     for (const auto& slot : loop.active)
         if (slot->deadlineMs <= now)
             return 0;
@@ -266,7 +276,7 @@ bool skippedByResume(const FleetRun& run, const DeviceEntry& device)
 
 int runFleet(const FleetRun& run)
 {
-    Loop loop{&run, {}, {}, {}};
+    Loop loop{&run, {}, {}, {}, 0};
     const std::vector<DeviceEntry>& devices = *run.devices;
     loop.tally.devices = static_cast<unsigned>(devices.size());
     for (const DeviceEntry& device : devices) {
@@ -274,6 +284,8 @@ int runFleet(const FleetRun& run)
         loop.tally.pagesToSend += static_cast<unsigned>(image.endPage - image.firstPage);
     }
     loop.tally.startedMs = platformMonotonicMs();
+    if (run.options->deadlineS > 0)
+        loop.stopAtMs = loop.tally.startedMs + static_cast<std::uint64_t>(run.options->deadlineS) * 1000;
     startProgress(platformStdoutIsTerminal());
     DebugLog debug = openDebugLog(run.debugLog);
     platformCatchInterrupt();
@@ -293,7 +305,8 @@ int runFleet(const FleetRun& run)
     std::vector<PlatformSocket> socks;
     std::vector<unsigned char> ready;
     bool waitFailed = false;
-    while (!platformInterrupted()) {
+    bool stopped = false;
+    while (!(stopped = mustStop(loop))) {
         // A report that cannot be written records nothing more: start nothing.
         while (!run.report->failed && loop.active.size() < inFlight && next < devices.size()) {
             if (skipped[next]) {
@@ -319,7 +332,7 @@ int runFleet(const FleetRun& run)
             waitFailed = true;
             break;
         }
-        if (platformInterrupted())
+        if ((stopped = mustStop(loop)))
             break;  // not one more datagram
         std::size_t first = debug.sock != PLATFORM_NO_SOCKET ? 1 : 0;
         if (first == 1 && ready[0])
@@ -339,18 +352,21 @@ int runFleet(const FleetRun& run)
         tickLedger(run.report, platformMonotonicMs());
         refreshProgress(loop.tally, platformMonotonicMs());
     }
-    bool interrupted = platformInterrupted() && !waitFailed;
+    bool interrupted = stopped && !waitFailed;
+    const char* why = platformInterrupted() ? "stopped by the operator" : "stopped at the deadline";
     for (auto& slot : loop.active)
         if (waitFailed)
             finish(loop, *slot, FleetResult::FAILED, "waiting for replies failed");
         else
-            finish(loop, *slot, FleetResult::INTERRUPTED, "stopped by the operator");
+            finish(loop, *slot, FleetResult::INTERRUPTED, why);
     loop.active.clear();
     if (!interrupted && !waitFailed)
         lingerOnDebugLog(&debug);
     closeDebugLog(&debug);
     if (run.report->failed && next < devices.size())
         guard.stopped = "the report cannot be written";
+    else if (interrupted && !platformInterrupted() && next < devices.size())
+        guard.stopped = "the deadline passed";
     printSummary(loop.tally, platformMonotonicMs(), guard.stopped);
     if (interrupted)
         return FLEET_EXIT_INTERRUPTED;
