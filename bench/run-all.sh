@@ -33,7 +33,8 @@ package_row() {
 
 for script in "$here"/*.sh; do
     name=$(basename "$script")
-    [[ $name == run-all.sh || $name == lib.sh ]] && continue
+    # The libraries are sourced by the benchmarks, not run.
+    [[ $name == run-all.sh || $name == *lib.sh ]] && continue
     echo "== $name"
     if [[ $name == package_vs_openssl.sh ]]; then
         output=$("$script" "$bin/VNloader" 2>&1)

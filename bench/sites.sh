@@ -9,12 +9,12 @@
 #
 #   bench/sites.sh [bin folder]   (the build folder above it makes the .deb)
 #
-# Every device gets the largest package (see lib.sh), takes 1 ms to write a
-# packet's pages and loses 1% of the datagrams each way; each site is one
-# VNsim fleet. Runs in a private network namespace with only loopback up;
+# Every device gets the largest package (513 pages, see lib.sh), takes 1 ms
+# to write a packet's pages and loses 1% of the datagrams each way; each
+# site is one VNsim fleet. Runs in a private network namespace with only loopback up;
 # needs ansible-core, openssh-server and sudo (scripts/install-deps.sh
 # --ansible). Every run that sends checks every device's image. Prints the
-# wall time of each run.
+# wall time of each run and a table row.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -30,7 +30,8 @@ per_site=300
 enter_scratch_dir
 trap 'site_hosts_stop; leave_scratch_dir' EXIT
 make_largest_package "$bin" || exit 2
-{ printf '\376\376'; cat app.jar; } > expected.bin
+# A device keeps the image's whole pages.
+{ cat image.bin; head -c $((largest_pages * 256 - largest_bytes)) /dev/zero; } > expected.bin
 (cd "$bin/.." && cpack -G DEB -B "$work/deb") > cpack.log 2>&1 || { cat cpack.log >&2; exit 2; }
 deb=$(ls "$work"/deb/*.deb)
 export ANSIBLE_CONFIG=$here/../deploy/ansible/ansible.cfg ANSIBLE_NOCOLOR=1
@@ -92,12 +93,19 @@ run() {
 sites=(env "PATH=$bin:$PATH" ansible-playbook -i inventory "$playbook")
 "${sites[@]}" --tags install,copy > install.out 2>&1 || { cat install.out >&2; exit 2; }
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
-run "ansible-ssh-3-sites-waves-1-then-2" "${sites[@]}"
-run "ansible-ssh-3-sites-one-wave" "${sites[@]}" -e '{"vnfleet_waves": ["100%"]}'
+{
+    run "ansible-ssh-3-sites-waves-1-then-2" "${sites[@]}"
+    run "ansible-ssh-3-sites-one-wave" "${sites[@]}" -e '{"vnfleet_waves": ["100%"]}'
+    run "VNfleet-900-j64" "$bin/VNfleet" -P pw -f image.enc all.csv
+    run "VNfleet-900-j192" "$bin/VNfleet" -j 192 -P pw -f image.enc all.csv
+} | tee results
 began=$EPOCHREALTIME
 "${sites[@]}" -e vnfleet_resume=true > again.out 2>&1 || { cat again.out >&2; exit 2; }
 echo "ansible-ssh-nothing-to-send $(awk -v a="$began" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.1f", b - a }')" \
     "changed=$(awk '/^site-[0-9]/ { for (i = 1; i <= NF; i++) if (sub("^changed=", "", $i)) s += $i } END { print s + 0 }' again.out)"
-run "VNfleet-900-j64" "$bin/VNfleet" -P pw -f image.enc all.csv
-run "VNfleet-900-j192" "$bin/VNfleet" -j 192 -P pw -f image.enc all.csv
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
+awk '{ wall[NR] = $2 }
+    END {
+        printf "| Three sites of %d through Ansible over SSH, waves 1 then 2 / one wave (wall time) | %.1f s / %.1f s | one VNfleet of 900, -j 64 / -j 192: %.1f s / %.1f s | %.2f / %.2f | — | — |\n",
+            '"$per_site"', wall[1], wall[2], wall[3], wall[4], wall[1] / wall[3], wall[2] / wall[4]
+    }' results

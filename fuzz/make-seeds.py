@@ -173,9 +173,61 @@ def debug_line_seeds():
     write("debug_line", seeds)
 
 
+def device_list_seeds():
+    seeds = {
+        "plain": "address\n127.0.0.1\n127.0.0.2\n",
+        "spreadsheet": "\xef\xbb\xbf Address ; PASSWORD;File;Whole\r\n  # cabinet A\r\n"
+        ";; ;\t;\r\n127.0.3.13 ; pw ; java.enc ; FALSE\r\n127.0.3.14;\" pw \";java.enc;No\r\n",
+        "columns": "address,password,file,type,whole\n10.0.0.1,\"p,\"\"w\",a.hex,M,yes\n"
+        "10.0.0.2,,\"multi\nline.jar\",J,0\n",
+        "hash-device": "password,address,file\n#pw,127.0.0.2,java.enc\n\"#pw\",127.0.0.1,j.enc\n",
+        "duplicate": "address\n127.0.0.1\n# note\n127.0.0.1\n",
+        "cr-only": "address,file\r127.0.0.1,java.enc\r",
+        "utf16": "\xff\xfea\0d\0",
+        "utf16-no-mark": "a\0d\0",
+        "unnamed": "address,file,,\n127.0.0.1,java.enc,,\n",
+        "bad-cells": "address,type,whole\n127.0.0.300,X,maybe\n127.0.5.010,,\n0.1.2.3\n",
+    }
+    write("device_list", seeds)
+
+
+def password_file_seeds():
+    seeds = {
+        "crlf": "pw\r\nnot the password\n",
+        "mark": "\xef\xbb\xbfpw\r\n",
+        "empty-line": "\r\npw\n",
+        "lone-cr": "p\rw",
+        "mark-only": "\xef\xbb\xbf",
+        "utf16": "\xff\xfep\0w\0\r\0\n\0",
+    }
+    write("password_file", seeds)
+
+
+def ledger_reader_seeds():
+    run = '{"line":"run","run":"r1","site":"north","addresses":["10.0.0.1","10.0.0.2"]}\n'
+    device = ('{"run":"r1","address":"10.0.0.1","file":"main.enc","result":"updated",'
+              '"reason":"","sha256":"aa","type":"M","whole":false,"packaged":true}\n')
+    end = '{"line":"end","run":"r1","ended":"completed","updated":1}\n'
+    seeds = {
+        "whole-run": run + device + end,
+        "torn-tail": run + device + '{"add',
+        "nul-tail": run + device + "\0" * 12,
+        "torn-then-run": run + '{"address":"10.0.0.2","fi\n' + run,
+        "mark": "\xef\xbb\xbf" + run + device,
+        "utf16": "\xff\xfe{\0\"\0",
+        "older-line": '{"address":"10.0.0.1","file":"a\\tb.enc","result":"failed","reason":"no reply"}\n',
+        "two-sites": run + device + run.replace("r1", "r2").replace("north", "south")
+        + device.replace("r1", "r2").replace("updated", "not started"),
+    }
+    write("ledger_reader", seeds)
+
+
 if __name__ == "__main__":
     hex_seeds()
     update_file_seeds()
     transfer_seeds()
     command_line_seeds()
     debug_line_seeds()
+    device_list_seeds()
+    password_file_seeds()
+    ledger_reader_seeds()

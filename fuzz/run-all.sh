@@ -2,12 +2,12 @@
 # Builds the libFuzzer harnesses (if needed) and runs each for a short, fixed
 # budget, seeded from fuzz/corpus. Fails on the first finding; its input is
 # kept in build/fuzz/artifacts. VN_FUZZ_SECONDS sets the budget per harness
-# (default 40: six harnesses stay within five minutes, build included).
+# (default 25: nine harnesses stay within five minutes, build included).
 set -eu
 cd "$(dirname "$0")/.."
-seconds=${VN_FUZZ_SECONDS:-40}
+seconds=${VN_FUZZ_SECONDS:-25}
 build=build/fuzz
-harnesses="hex_byte hex_word update_file transfer command_line debug_line"
+harnesses="hex_byte hex_word update_file transfer command_line debug_line device_list password_file ledger_reader"
 
 if ! command -v clang++ >/dev/null 2>&1 ||
    ! ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1; then

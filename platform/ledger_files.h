@@ -1,5 +1,5 @@
 // What a record that must survive a crash needs of the system: its bytes on
-// the disk, the file it is, the time in UTC, names as UTF-8, and a digest an
+// the disk, the time in UTC, names as UTF-8, and a digest an
 // operator can compare with the system's own tools.
 #pragma once
 
@@ -18,10 +18,6 @@ bool platformSha256(const void* data, std::size_t length,
 bool platformSyncFile(std::FILE* file);
 // Cuts an open file back to length bytes, so a half-written line goes.
 bool platformTruncateFile(std::FILE* file, std::uint64_t length);
-
-// Whether two paths name one file (false when either does not exist).
-bool platformSameFile(const char* a, const char* b);
-bool platformIsDirectory(const char* path);
 
 // Now in UTC, as 2026-12-10T02:15:04Z.
 std::string platformUtcTimeText();

@@ -1,11 +1,10 @@
-// POSIX backend of the ledger's needs: fsync, ftruncate, stat, gmtime_r,
+// POSIX backend of the ledger's needs: fsync, ftruncate, gmtime_r,
 // getrlimit, and libcrypto's SHA-256.
 #include "platform/ledger_files.h"
 
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -31,20 +30,6 @@ bool platformTruncateFile(std::FILE* file, std::uint64_t length)
 {
     return ftruncate(fileno(file), static_cast<off_t>(length)) == 0 &&
            std::fseek(file, 0, SEEK_END) == 0;
-}
-
-bool platformSameFile(const char* a, const char* b)
-{
-    struct stat first{};
-    struct stat second{};
-    return stat(a, &first) == 0 && stat(b, &second) == 0 && first.st_dev == second.st_dev &&
-           first.st_ino == second.st_ino;
-}
-
-bool platformIsDirectory(const char* path)
-{
-    struct stat info{};
-    return stat(path, &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 std::string platformUtcTimeText()

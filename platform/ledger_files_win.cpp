@@ -1,4 +1,4 @@
-// Windows backend of the ledger's needs: _commit, _chsize_s, file identity,
+// Windows backend of the ledger's needs: _commit, _chsize_s,
 // GetSystemTime, the code page, and CNG's SHA-256.
 #include "platform/ledger_files.h"
 
@@ -38,37 +38,23 @@ bool platformSyncFile(std::FILE* file)
 
 bool platformTruncateFile(std::FILE* file, std::uint64_t length)
 {
-    return _chsize_s(_fileno(file), static_cast<__int64>(length)) == 0 &&
-           std::fseek(file, 0, SEEK_END) == 0;
-}
-
-namespace {
-bool identify(const char* path, BY_HANDLE_FILE_INFORMATION* info)
-{
-    HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (handle == INVALID_HANDLE_VALUE)
-        return false;
-    bool known = GetFileInformationByHandle(handle, info) != 0;
-    CloseHandle(handle);
-    return known;
-}
-}  // namespace
-
-bool platformSameFile(const char* a, const char* b)
-{
-    BY_HANDLE_FILE_INFORMATION first{};
-    BY_HANDLE_FILE_INFORMATION second{};
-    return identify(a, &first) && identify(b, &second) &&
-           first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
-           first.nFileIndexHigh == second.nFileIndexHigh &&
-           first.nFileIndexLow == second.nFileIndexLow;
-}
-
-bool platformIsDirectory(const char* path)
-{
-    DWORD attributes = GetFileAttributesA(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    std::fflush(file);
+    if (_chsize_s(_fileno(file), static_cast<__int64>(length)) != 0) {
+        // A ledger's handle may only append: cut through a second handle of
+        // the same file.
+        HANDLE writer = ReOpenFile(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))),
+                                   GENERIC_WRITE,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0);
+        if (writer == INVALID_HANDLE_VALUE)
+            return false;
+        LARGE_INTEGER end{};
+        end.QuadPart = static_cast<LONGLONG>(length);
+        bool cut = SetFilePointerEx(writer, end, nullptr, FILE_BEGIN) && SetEndOfFile(writer);
+        CloseHandle(writer);
+        if (!cut)
+            return false;
+    }
+    return std::fseek(file, 0, SEEK_END) == 0;
 }
 
 std::string platformUtcTimeText()

@@ -4,7 +4,7 @@
 # --ansible, what the many-sites leg runs: Ansible, and the SSH server and
 # sudo of its site hosts (ansible-lint where Debian has it).
 set -e
-packages="cmake g++ make googletest iproute2 util-linux binutils srecord libssl-dev"
+packages="cmake g++ make googletest iproute2 util-linux binutils srecord libssl-dev nlohmann-json3-dev"
 case "${1:-}" in
   --native) ;;
   --ansible) packages="ansible-core python3 python3-apt openssh-server openssh-client sudo" ;;

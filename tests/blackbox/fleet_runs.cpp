@@ -97,10 +97,16 @@ std::string deviceList(const std::string& header, int count, int firstB,
 
 std::string ledgerLine(const std::string& address, const std::string& sha256)
 {
-    return "{\"address\":\"" + address + "\",\"file\":\"java.enc\",\"result\":\"updated\",\"reason\":"
-           "\"\",\"pages\":20,\"datagrams\":6,\"resends\":0,\"milliseconds\":1,\"foreign\":0,"
-           "\"sha256\":\"" + sha256 + "\",\"type\":\"J\",\"whole\":false,\"time\":"
-           "\"2026-12-01T00:00:00Z\"}\n";
+    return "{\"run\":\"r0\",\"address\":\"" + address + "\",\"file\":\"java.enc\",\"result\":"
+           "\"updated\",\"reason\":\"\",\"pages\":20,\"datagrams\":6,\"resends\":0,"
+           "\"milliseconds\":1,\"foreign\":0,\"sha256\":\"" + sha256 + "\",\"type\":\"J\","
+           "\"whole\":false,\"packaged\":true,\"time\":\"2026-12-01T00:00:00Z\"}\n";
+}
+
+std::string ledgerRunLine(const std::string& site, const std::string& addresses)
+{
+    return "{\"line\":\"run\",\"run\":\"r0\",\"site\":\"" + site + "\",\"addresses\":[" +
+           addresses + "]}\n";
 }
 
 std::string readText(const std::string& path)

@@ -35,7 +35,8 @@ FleetAgainstSim runFleetAgainstSim(const std::string& dir, const std::string& ra
                                    const std::vector<std::string>& args);
 
 // A device at address:69 that acknowledges every packet (the finish packet
-// only when answerFinish), from its own address or, given, from another,
+// only when answerFinish), from its own address or, given, from another
+// (the same address: from another port),
 // until no packet came for quietMs after the first; the finish packets got.
 int actAsDevice(const char* address, const char* answerFrom, bool answerFinish, int quietMs);
 
@@ -44,8 +45,10 @@ int actAsDevice(const char* address, const char* answerFrom, bool answerFinish, 
 std::string deviceList(const std::string& header, int count, int firstB,
                        const std::function<std::string(int)>& cells = nullptr);
 
-// A report line: java.enc updated at address with this digest.
+// A report line of run r0: java.enc updated at address with this digest.
 std::string ledgerLine(const std::string& address, const std::string& sha256);
+// The line that starts run r0 of site, planning addresses (JSON strings).
+std::string ledgerRunLine(const std::string& site, const std::string& addresses = "");
 
 std::string readText(const std::string& path);
 bool holds(const std::string& text, const std::string& part);

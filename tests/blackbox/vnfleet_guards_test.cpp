@@ -26,16 +26,20 @@ int shellWithSim(const std::string& dir, const std::string& range, const std::st
 }
 }  // namespace
 
-TEST(VNfleetGuards, AnotherHostsAckIsDroppedAndCounted)
+TEST(VNfleetGuards, AnAckFromAnotherHostOrPortIsDroppedAndCounted)
 {
-    std::string dir = fleetFolder();
-    RunningProgram fleet = startFleet(dir, "127.0.3.8\n",
-                                      {"--tries", "2", "--min-wait-ms", "100", "--report", "r.jsonl"});
-    // The device stays silent; a stranger acknowledges every packet it sends.
-    actAsDevice("127.0.3.8", "127.0.3.9", true, 1500);
-    EXPECT_EQ(finishProgram(fleet, startupMs()).status, 4);
-    std::string report = readText(dir + "/r.jsonl");
-    EXPECT_EQ(linesWith(report, {"\"reason\":\"no reply\"", "\"foreign\":2,"}).size(), 1u) << report;
+    // The device stays silent; a stranger acknowledges every packet it
+    // sends: another host, then the device's own address from another port.
+    for (const char* stranger : {"127.0.3.9", "127.0.3.8"}) {
+        std::string dir = fleetFolder();
+        RunningProgram fleet = startFleet(
+            dir, "127.0.3.8\n", {"--tries", "2", "--min-wait-ms", "100", "--report", "r.jsonl"});
+        actAsDevice("127.0.3.8", stranger, true, 1500);
+        EXPECT_EQ(finishProgram(fleet, startupMs()).status, 4) << stranger;
+        std::string report = readText(dir + "/r.jsonl");
+        EXPECT_EQ(linesWith(report, {"\"reason\":\"no reply\"", "\"foreign\":2,"}).size(), 1u)
+            << stranger << ": " << report;
+    }
 }
 
 TEST(VNfleetGuards, TheFinishPacketWaitsVNloadersWholeWaitBeforeItGoesAgain)
@@ -81,7 +85,7 @@ TEST(VNfleetGuards, HangUpEndsARunAsCtrlCAndAClosedOutputDoesNot)
                               "list.csv; echo $? > status; } | true");
     EXPECT_EQ(status, 0);
     EXPECT_EQ(readText(dir + "/status"), "0\n");
-    EXPECT_EQ(linesWith(readText(dir + "/r.jsonl"), {"\"updated\""}).size(), 2u);
+    EXPECT_EQ(linesWith(readText(dir + "/r.jsonl"), {"\"result\":\"updated\""}).size(), 2u);
 }
 
 TEST(VNfleetGuards, ListsAreReadAsSpreadsheetsWriteThem)
@@ -89,11 +93,12 @@ TEST(VNfleetGuards, ListsAreReadAsSpreadsheetsWriteThem)
     std::string dir = fleetFolder();
     mkdir((dir + "/site").c_str(), 0700);
     writeFile(dir + "/site/java.enc", readFile(dir + "/java.enc"));
-    // A byte-order mark, semicolons, spaces, any case, an indented comment;
-    // the file cell is taken from the list's folder.
+    // A byte-order mark, semicolons, spaces, any case, an indented comment,
+    // a cleared row; the file cell is taken from the list's folder.
     writeTextFile(dir + "/site/list.csv",
                   "\xEF\xBB\xBF Address ; PASSWORD;File;Whole\r\n"
                   "  # cabinet A\r\n"
+                  ";; ;\t;\r\n"
                   "127.0.3.13 ; pw ; java.enc ; FALSE\r\n"
                   "127.0.3.14;\" pw \";java.enc;No\r\n");
     std::remove((dir + "/java.enc").c_str());
@@ -181,7 +186,8 @@ TEST(VNfleetGuards, TheDryRunCountsOnlyWhatItWouldSendAndTTakesOneLetter)
     std::string dir = fleetFolder();
     writeTextFile(dir + "/list.csv", "address,file\n127.0.3.17,java.enc\n127.0.3.18,app.enc\n");
     writeFile(dir + "/app.enc", readFile(dir + "/java.enc"));
-    writeTextFile(dir + "/run.jsonl", ledgerLine("127.0.3.17", sha256sumOf(dir + "/java.enc")));
+    writeTextFile(dir + "/run.jsonl",
+                  ledgerRunLine("list") + ledgerLine("127.0.3.17", sha256sumOf(dir + "/java.enc")));
     ProgramResult plan = runProgram("VNfleet", {"--resume", "run.jsonl", "--dry-run", "list.csv"},
                                     startupMs(), dir);
     EXPECT_EQ(plan.output.substr(0, plan.output.find("device ")),

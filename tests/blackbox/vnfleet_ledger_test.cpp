@@ -11,11 +11,13 @@
 
 #include "fleet_runs.h"
 
-// A report line with its milliseconds as 1 and its time, when it is one
-// (UTC, ISO 8601), as 2026-12-01T00:00:00Z.
+// A report line with its run as r0, its milliseconds as 1 and its time, when
+// it is one (UTC, ISO 8601), as 2026-12-01T00:00:00Z.
 std::string withFixedTimes(std::string line)
 {
-    std::size_t at = line.find("\"milliseconds\":") + 15;
+    std::size_t at = line.find("\"run\":\"") + 7;
+    line.replace(at, line.find('"', at) - at, "r0");
+    at = line.find("\"milliseconds\":") + 15;
     line.replace(at, line.find(',', at) - at, "1");
     at = line.find("\"time\":\"") + 8;
     int f[6] = {};
@@ -36,34 +38,47 @@ TEST(VNfleetLedger, AppendsLinesThatNameTheImageSent)
                                                sendingJava({"-P", "pw", "--report", "r.jsonl"}));
         EXPECT_EQ(r.fleet.status, 0) << r.fleet.output << r.fleet.errors;
     }
-    std::vector<std::string> lines = linesWith(readText(dir + "/r.jsonl"), {"{"});
+    std::string report = readText(dir + "/r.jsonl");
+    std::vector<std::string> lines = linesWith(report, {"\"address\":"});
     ASSERT_EQ(lines.size(), 2u * devices);
     for (const std::string& line : lines)
         EXPECT_EQ(withFixedTimes(line),
-                  ledgerLine(line.substr(12, 9), sha256sumOf(dir + "/java.enc")));
+                  ledgerLine(line.substr(line.find("127.0.3."), 9), sha256sumOf(dir + "/java.enc")));
+    // Each run says first what it plans and last how it ended.
+    EXPECT_EQ(linesWith(report, {"{\"line\":\"run\"", "\"site\":\"list\"", "\"devices\":" +
+                                 std::to_string(devices) + ",", "\"packaged\":true"}).size(), 2u);
+    EXPECT_EQ(linesWith(report, {"{\"line\":\"end\"", "\"ended\":\"completed\",\"updated\":" +
+                                 std::to_string(devices) + ","}).size(), 2u);
 }
 
-TEST(VNfleetLedger, ResumeSkipsOnlyADeviceHoldingThisImage)
+TEST(VNfleetLedger, ResumeSkipsOnlyADeviceHoldingThisImageAfterATornTail)
 {
     std::string dir = fleetFolder();
     std::string sha = sha256sumOf(dir + "/java.enc");
     writeTextFile(dir + "/list.csv", "address\n127.0.3.3\n127.0.3.4\n");
-    // .3 holds an older release; a crash cut the last line short.
-    std::string before = ledgerLine("127.0.3.4", sha) + ledgerLine("127.0.3.3", std::string(64, '0')) +
-                         "{\"address\":\"127.0.3.3\",\"fi";
-    writeTextFile(dir + "/run.jsonl", before);
-    FleetAgainstSim r = runFleetAgainstSim(
-        dir, "127.0.3.3-127.0.3.3",
-        sendingJava({"-P", "pw", "--resume", "run.jsonl", "--report", "run.jsonl"}));
-    EXPECT_EQ(r.fleet.status, 0) << r.fleet.output << r.fleet.errors;
-    EXPECT_TRUE(holds(r.fleet.errors, "VNfleet: run.jsonl line 3: half-written, ignored\n"))
-        << r.fleet.errors;
-    EXPECT_TRUE(holds(r.fleet.output, "127.0.3.4 skipped")) << r.fleet.output;
-    std::string after = readText(dir + "/run.jsonl");
-    EXPECT_EQ(after.substr(0, before.size()), before);
-    // The resumed report's own lines stay; .3 gets a line of its own after them.
-    EXPECT_EQ(linesWith(after, {"127.0.3.4"}).size(), 1u) << after;
-    EXPECT_EQ(linesWith(after, {"127.0.3.3", "\"updated\"", sha}).size(), 1u) << after;
+    // .3 holds an older release; a crash cut the last line short, or a
+    // power cut left NUL bytes.
+    for (const std::string& tail : {std::string("{\"add"), std::string(9, '\0')}) {
+        std::string before = ledgerRunLine("list") + ledgerLine("127.0.3.4", sha) +
+                             ledgerLine("127.0.3.3", std::string(64, '0')) + tail;
+        writeTextFile(dir + "/run.jsonl", before);
+        FleetAgainstSim r = runFleetAgainstSim(
+            dir, "127.0.3.3-127.0.3.3",
+            sendingJava({"-P", "pw", "--resume", "run.jsonl", "--report", "run.jsonl"}));
+        EXPECT_EQ(r.fleet.status, 0) << r.fleet.output << r.fleet.errors;
+        EXPECT_EQ(r.fleet.errors, "VNfleet: run.jsonl line 4: half-written, ignored\n");
+        EXPECT_TRUE(holds(r.fleet.output, "127.0.3.4 skipped")) << r.fleet.output;
+        std::string after = readText(dir + "/run.jsonl");
+        EXPECT_EQ(after.substr(0, before.size()), before);
+        // The resumed report's own lines stay; the torn tail gets its line
+        // end, then this run's lines follow: .4 skipped, .3 updated.
+        EXPECT_EQ(after.substr(before.size(), 15), "\n{\"line\":\"run\",") << after;
+        EXPECT_EQ(linesWith(after, {"127.0.3.4", "\"skipped\""}).size(), 1u) << after;
+        EXPECT_EQ(linesWith(after, {"127.0.3.3", "\"updated\"", sha}).size(), 1u) << after;
+        ProgramResult summary = runProgram("VNfleet", {"--summary", "run.jsonl"}, startupMs(), dir);
+        EXPECT_EQ(summary.status, 0) << summary.output;
+        EXPECT_EQ(summary.errors, "VNfleet: run.jsonl line 4: half-written, ignored\n");
+    }
     ProgramResult folder = runProgram("VNfleet", sendingJava({"--resume", "."}), startupMs(), dir);
     EXPECT_EQ(folder.status, 2) << folder.errors;
 }
@@ -73,7 +88,8 @@ TEST(VNfleetLedger, InterruptedResumeKeepsTheSkippedDevicesRecord)
     if (programsUnderWine())
         GTEST_SKIP() << "a signal is no console event under Wine";
     std::string dir = fleetFolder();
-    writeTextFile(dir + "/before.jsonl", ledgerLine("127.0.3.6", sha256sumOf(dir + "/java.enc")));
+    writeTextFile(dir + "/before.jsonl",
+                  ledgerRunLine("list") + ledgerLine("127.0.3.6", sha256sumOf(dir + "/java.enc")));
     RunningProgram fleet = startFleet(dir, "127.0.3.5\n127.0.3.6\n",
                                       {"-j", "1", "--resume", "before.jsonl", "--report", "after.jsonl"});
     usleep(300 * 1000);
@@ -101,7 +117,7 @@ TEST(VNfleetLedger, FullDiskStopsTheRolloutWithWholeLines)
     EXPECT_EQ(r.fleet.status, 5) << r.fleet.output;
     EXPECT_EQ(r.fleet.errors,
               "VNfleet: cannot write the report full/r.jsonl: No space left on device\n");
-    std::vector<std::string> lines = linesWith(report, {"{\"address\""});
+    std::vector<std::string> lines = linesWith(report, {"\"address\":"});
     EXPECT_GT(lines.size(), 5u);
     EXPECT_EQ(report.size(), report.rfind("}\n") + 2) << "a half line: " << report;
     // What ended after the failure is on standard output only; nothing more started.

@@ -172,6 +172,11 @@ TEST(VNfleet, BadListIsRefusedNamingTheLineAndNothingIsSent)
         {"adress,file\n127.0.0.1,java.enc\n", "line 1: unknown column: adress"},
         {"file\njava.enc\n", "line 1: no address column"},
         {"\xFF\xFE" "a\0d\0", "line 1: UTF-16 text: save the list as UTF-8"},
+        {std::string("a\0d\0", 4), "line 1: UTF-16 text: save the list as UTF-8"},
+        {"address,file\r127.0.0.1,java.enc\r", "line 1: save the list with CR LF or LF line ends"},
+        {"address,file,,\n127.0.0.1,java.enc,,\n", "line 1: column 3 of the header has no name"},
+        {"password,address,file\n#pw,127.0.0.2,java.enc\n",
+         "line 2: starts with # but holds a device: quote the cell or remove the line"},
         {"address,file,type\n127.0.0.1,app.jar,X\n",
          "line 2: not a type letter (M, D, L, J or H): X"},
         {"address,file,whole\n127.0.0.1,java.enc,maybe\n",
@@ -198,8 +203,8 @@ TEST(VNfleet, ResumeSkipsWhatAReportListsAsUpdated)
     std::string dir = fleetStartupFolder();
     writeTextFile(dir + "/list.csv", "address\n127.0.0.2\n127.0.0.3\n");
     writeTextFile(dir + "/before.jsonl",
-                  ledgerLine("127.0.0.2", sha256sumOf(dir + "/java.enc")) +
-                  "{\"address\":\"127.0.0.3\",\"file\":\"java.enc\",\"result\":\"failed\","
+                  ledgerRunLine("list") + ledgerLine("127.0.0.2", sha256sumOf(dir + "/java.enc")) +
+                  "{\"run\":\"r0\",\"address\":\"127.0.0.3\",\"file\":\"java.enc\",\"result\":\"failed\","
                   "\"reason\":\"no reply\",\"pages\":0,\"datagrams\":8,\"resends\":7,"
                   "\"milliseconds\":9}\n");
     RunningProgram sim = startDevices({"-a", "127.0.0.3", "-P", "pw", "-K", "fleet-key",
@@ -213,11 +218,11 @@ TEST(VNfleet, ResumeSkipsWhatAReportListsAsUpdated)
     EXPECT_EQ(fleet.status, 0) << fleet.output;
     EXPECT_EQ(device.status, 0) << device.output;
     std::string text = readText(dir + "/after.jsonl");
-    EXPECT_NE(text.find("{\"address\":\"127.0.0.2\",\"file\":\"java.enc\",\"result\":\"skipped\","
+    EXPECT_NE(text.find("\"address\":\"127.0.0.2\",\"file\":\"java.enc\",\"result\":\"skipped\","
                         "\"reason\":\"updated in an earlier run\",\"pages\":0"),
               std::string::npos)
         << text;
-    EXPECT_NE(text.find("{\"address\":\"127.0.0.3\",\"file\":\"java.enc\",\"result\":\"updated\","
+    EXPECT_NE(text.find("\"address\":\"127.0.0.3\",\"file\":\"java.enc\",\"result\":\"updated\","
                         "\"reason\":\"\",\"pages\":20,"),
               std::string::npos)
         << text;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "programs.h"
+#include "fleet_runs.h"
 
 namespace {
 using Bytes = std::vector<unsigned char>;
@@ -95,4 +95,21 @@ TEST(VNsimFleet, ADeviceTakesASecondUpdateAfterItsVerdict)
     EXPECT_EQ(r.output.find("\n127.0.1.9: finish again"), std::string::npos) << r.output;
     EXPECT_EQ(lastLine(r.output),
               "VNsim: 1 device: 1 passed every check, 0 failed a check, 0 without a finish packet");
+}
+
+TEST(VNsimFleet, StaysForTheFinishPacketSentAgainAfterAShortFinishReply)
+{
+    // VNfleet drops a 3-byte reply and sends the finish packet again after
+    // its whole 10 s wait: the device must still be there.
+    const std::string dir = fleetFolder();
+    writeTextFile(dir + "/list.csv", "address\n127.0.7.1\n");
+    RunningProgram sim = startDevices({"--devices", "127.0.7.1-127.0.7.1", "-P", "pw", "-K", "fleet-key",
+                                       "--reply-length", "3@finish", "--idle-ms", "30000"},
+                                      dir);
+    ASSERT_TRUE(waitForOutput(sim, "listening on", startupMs())) << sim.output;
+    ProgramResult fleet = runProgram("VNfleet", sendingJava({"-P", "pw"}), 60000, dir);
+    ProgramResult r = finishProgram(sim, 20000);
+    EXPECT_EQ(fleet.status, 0) << fleet.output;
+    EXPECT_TRUE(holds(r.output, "127.0.7.1: finish again")) << r.output;
+    EXPECT_EQ(r.status, 0) << r.output;
 }

@@ -45,7 +45,8 @@ bool loadLikeVNloader(const std::string& file, char typeLetter, FleetImage* imag
     return loaded != 0;
 }
 
-// SHA-256 of the file's bytes in hex; empty when it cannot be read.
+}  // namespace
+
 std::string fileDigest(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -64,6 +65,7 @@ std::string fileDigest(const std::string& path)
     return text;
 }
 
+namespace {
 // Keeps what a transfer reads: the image, the payload bytes after its last
 // page and the finish packet's CRC span. Past that the buffer is all zeros,
 // as the session reads past its view.
@@ -85,7 +87,8 @@ void keepImage(FleetImage* image)
 ImageIdentity identityOf(const FleetImage& image, const DeviceEntry& device)
 {
     const ImageKind* kind = imageKindOf(image.fileType);
-    return ImageIdentity{image.sha256, kind ? kind->letter : '?', device.wholeEnciphered};
+    return ImageIdentity{image.sha256, kind ? kind->letter : '?', device.wholeEnciphered,
+                         image.typeLetter == 0};
 }
 
 bool acquireImage(FleetImage* image, std::string* why)

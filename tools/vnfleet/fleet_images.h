@@ -32,6 +32,9 @@ bool acquireImage(FleetImage* image, std::string* why);
 // A device that took the image has ended: the last lets the bytes go.
 void releaseImage(FleetImage* image);
 
+// SHA-256 of the file's bytes in lower-case hex; empty when it cannot be read.
+std::string fileDigest(const std::string& path);
+
 // The image as this device is sent it, for its report line.
 ImageIdentity identityOf(const FleetImage& image, const DeviceEntry& device);
 

@@ -9,10 +9,11 @@
 namespace {
 void fail(Ledger* ledger, int error)
 {
-    if (!ledger->failed)
+    if (!ledger->said)
         std::fprintf(stderr, "VNfleet: cannot write the report %s: %s\n", ledger->path.c_str(),
                      std::strerror(error ? error : EIO));
     ledger->failed = true;
+    ledger->said = true;
 }
 
 bool sync(Ledger* ledger, std::uint64_t nowMs)
@@ -24,55 +25,55 @@ bool sync(Ledger* ledger, std::uint64_t nowMs)
     ledger->syncedMs = nowMs;
     return !ledger->failed;
 }
+
+// One write of whole lines; after a failure only this write's bytes are cut
+// back: the run holds the lock, so the length before it is the run's own.
+bool write(Ledger* ledger, const std::string& lines)
+{
+    std::string bytes = (ledger->tornTail ? "\n" : "") + lines;
+    errno = 0;
+    if (std::fwrite(bytes.data(), 1, bytes.size(), ledger->file) == bytes.size() &&
+        std::fflush(ledger->file) == 0) {
+        ledger->length += bytes.size();
+        ledger->tornTail = false;
+        ledger->unsynced = true;
+        return true;
+    }
+    int error = errno;
+    std::clearerr(ledger->file);
+    platformTruncateFile(ledger->file, ledger->length);
+    fail(ledger, error);
+    return false;
+}
 }  // namespace
 
-bool openLedger(const std::string& path, Ledger* ledger)
+void startLedger(std::FILE* file, const std::string& path, Ledger* ledger)
 {
-    *ledger = Ledger{nullptr, path, 0, platformMonotonicMs(), false, false};
-    if (path.empty())
-        return true;
-    errno = 0;
-    ledger->file = std::fopen(path.c_str(), "ab+");
-    if (!ledger->file || std::fseek(ledger->file, 0, SEEK_END) != 0) {
-        std::fprintf(stderr, "VNfleet: cannot write the report %s: %s\n", path.c_str(),
-                     std::strerror(errno ? errno : EIO));
-        if (ledger->file)
-            std::fclose(ledger->file);
-        ledger->file = nullptr;
-        return false;
-    }
+    *ledger = Ledger{file, path, 0, platformMonotonicMs(), false, false, false, false, {}};
+    if (!file)
+        return;
     // Unbuffered: a line goes out in one write, and nothing of a line that
     // failed waits in a buffer to be written at the close.
-    std::setvbuf(ledger->file, nullptr, _IONBF, 0);
-    long end = std::ftell(ledger->file);
+    std::setvbuf(file, nullptr, _IONBF, 0);
+    if (std::fseek(file, 0, SEEK_END) != 0)
+        return;
+    long end = std::ftell(file);
     ledger->length = end > 0 ? static_cast<std::uint64_t>(end) : 0;
-    if (ledger->length > 0 && std::fseek(ledger->file, -1, SEEK_END) == 0) {
-        int last = std::fgetc(ledger->file);
-        std::fseek(ledger->file, 0, SEEK_END);
-        if (last != '\n' && std::fputc('\n', ledger->file) != EOF &&
-            std::fflush(ledger->file) == 0)
-            ++ledger->length;
+    if (ledger->length > 0 && std::fseek(file, -1, SEEK_END) == 0) {
+        ledger->tornTail = std::fgetc(file) != '\n';
+        std::fseek(file, 0, SEEK_END);
     }
-    return true;
 }
 
-bool appendToLedger(Ledger* ledger, const DeviceResult& result)
+bool appendToLedger(Ledger* ledger, const std::string& line)
 {
-    if (!ledger->file || ledger->failed)
+    if (!ledger->file)
         return false;
-    std::string line = resultJson(result, platformUtcTimeText()) + "\n";
-    errno = 0;
-    if (std::fwrite(line.data(), 1, line.size(), ledger->file) != line.size() ||
-        std::fflush(ledger->file) != 0) {
-        fail(ledger, errno);
-        // No half line is left for a resume to stumble over.
-        std::clearerr(ledger->file);
-        platformTruncateFile(ledger->file, ledger->length);
+    if (ledger->failed) {
+        ledger->held += line + "\n";
         return false;
     }
-    ledger->length += line.size();
-    ledger->unsynced = true;
-    return true;
+    return write(ledger, line + "\n");
 }
 
 void tickLedger(Ledger* ledger, std::uint64_t nowMs)
@@ -81,10 +82,16 @@ void tickLedger(Ledger* ledger, std::uint64_t nowMs)
         sync(ledger, nowMs);
 }
 
-bool closeLedger(Ledger* ledger)
+bool closeLedger(Ledger* ledger, const std::string& lastLine)
 {
     if (!ledger->file)
         return !ledger->failed;
+    bool failedBefore = ledger->failed;
+    // Room may have come back: the record of the devices after a failure
+    // and the run's end are worth one more try, said nothing of again.
+    ledger->failed = false;
+    write(ledger, ledger->held + lastLine + "\n");
+    ledger->failed = ledger->failed || failedBefore;
     sync(ledger, platformMonotonicMs());
     errno = 0;
     if (std::fclose(ledger->file) != 0)

@@ -1,13 +1,13 @@
-// The report file as a ledger: opened for appending, each line written
-// whole and flushed at once, synced to the disk at least once a second and
-// at the end. A failed write, flush or sync is said once and remembered.
+// The report file as a ledger, opened for appending by the system and locked
+// by the run: each line written whole and flushed at once, synced to the disk
+// at least once a second and at the end. A failed write, flush or sync is
+// said once and remembered; the lines that come after it are tried once
+// more, with the run's last line, at the close.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
-
-#include "fleet_report.h"
 
 struct Ledger {
     std::FILE* file;  // nullptr: no report
@@ -16,16 +16,20 @@ struct Ledger {
     std::uint64_t syncedMs;
     bool unsynced;
     bool failed;
+    bool said;          // the failure was told
+    bool tornTail;      // the file ends inside a line a crash cut short
+    std::string held;   // lines that came after a failure
 };
 
 constexpr std::uint64_t LEDGER_SYNC_MS = 1000;
 
-// Opens (or creates) path for appending; false after saying why. A last line
-// left half-written by a crash is closed with a line end first.
-bool openLedger(const std::string& path, Ledger* ledger);
-// Appends the device's line; false once the ledger has failed.
-bool appendToLedger(Ledger* ledger, const DeviceResult& result);
+// Takes the open, locked report (nullptr: none) and looks at its end.
+void startLedger(std::FILE* file, const std::string& path, Ledger* ledger);
+// Appends one line (without its line end); a torn tail gets its line end
+// first, in the same write. False once the ledger has failed.
+bool appendToLedger(Ledger* ledger, const std::string& line);
 // Syncs when a second has passed since the last sync and lines wait.
 void tickLedger(Ledger* ledger, std::uint64_t nowMs);
-// Syncs and closes; false when the ledger failed at any point.
-bool closeLedger(Ledger* ledger);
+// Writes the last line (with what was held after a failure), syncs and
+// closes; false when the ledger failed at any point.
+bool closeLedger(Ledger* ledger, const std::string& lastLine);

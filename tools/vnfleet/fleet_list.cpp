@@ -54,13 +54,16 @@ std::string fromListFolder(const std::string& listPath, const std::string& file)
     return listPath.substr(0, slash + 1) + file;
 }
 
-// The list's text as UTF-8 without a byte-order mark; false for UTF-16.
+// The list's text as UTF-8 without a byte-order mark; false for UTF-16,
+// with a byte-order mark or without one (a header's first letter beside a
+// NUL byte).
 bool takeText(std::string* text)
 {
     if (text->size() >= 2 && ((static_cast<unsigned char>((*text)[0]) == 0xFF &&
                                static_cast<unsigned char>((*text)[1]) == 0xFE) ||
                               (static_cast<unsigned char>((*text)[0]) == 0xFE &&
-                               static_cast<unsigned char>((*text)[1]) == 0xFF)))
+                               static_cast<unsigned char>((*text)[1]) == 0xFF) ||
+                              (((*text)[0] == '\0') != ((*text)[1] == '\0'))))
         return false;
     if (text->compare(0, 3, "\xEF\xBB\xBF") == 0)
         text->erase(0, 3);
@@ -73,6 +76,10 @@ bool readHeader(const CsvRecord& header, int* where, std::string* problem)
     for (int c = 0; c < COLUMN_COUNT; ++c)
         where[c] = -1;
     for (std::size_t i = 0; i < header.fields.size(); ++i) {
+        if (headerName(header.fields[i]).empty()) {
+            *problem = "column " + std::to_string(i + 1) + " of the header has no name";
+            return false;
+        }
         int found = -1;
         for (int c = 0; c < COLUMN_COUNT; ++c)
             if (headerName(header.fields[i]) == columnNames[c])
@@ -127,6 +134,17 @@ bool readRow(const CsvRecord& row, const int* where, const FleetOptions& options
     device->image = -1;
     return true;
 }
+
+// A '#' line shaped as a device row with a device's address: most likely a
+// device whose first cell begins with '#', not a comment.
+bool holdsDevice(const CsvRecord& comment, const CsvRecord& header, const int* where)
+{
+    std::uint32_t ip = 0;
+    std::string ignored;
+    return comment.fields.size() == header.fields.size() &&
+           parseDeviceAddress(comment.fields[static_cast<std::size_t>(where[COL_ADDRESS])], &ip,
+                              &ignored);
+}
 }  // namespace
 
 void reportListProblem(const std::string& listPath, int line, const std::string& what)
@@ -153,23 +171,34 @@ bool readDeviceList(const FleetOptions& options, std::vector<DeviceEntry>* devic
         reportListProblem(options.listPath, broken.line, broken.what);
         return false;
     }
-    if (records.empty()) {
+    std::size_t first = 0;
+    while (first < records.size() && records[first].comment)
+        ++first;
+    if (first == records.size()) {
         reportListProblem(options.listPath, 1, "no header row");
         return false;
     }
+    const CsvRecord& header = records[first];
     int where[COLUMN_COUNT];
     std::string problem;
-    if (!readHeader(records[0], where, &problem)) {
-        reportListProblem(options.listPath, records[0].line, problem);
+    if (!readHeader(header, where, &problem)) {
+        reportListProblem(options.listPath, header.line, problem);
         return false;
     }
     std::map<std::uint32_t, int> firstLine;
-    for (std::size_t r = 1; r < records.size(); ++r) {
+    for (std::size_t r = 0; r < records.size(); ++r) {
         const CsvRecord& row = records[r];
-        if (row.fields.size() != records[0].fields.size()) {
+        if (row.comment && holdsDevice(row, header, where)) {
+            reportListProblem(options.listPath, row.line,
+                              "starts with # but holds a device: quote the cell or remove the line");
+            return false;
+        }
+        if (row.comment || r <= first)
+            continue;
+        if (row.fields.size() != header.fields.size()) {
             reportListProblem(options.listPath, row.line,
                               "has " + std::to_string(row.fields.size()) + " fields, the header " +
-                                  std::to_string(records[0].fields.size()));
+                                  std::to_string(header.fields.size()));
             return false;
         }
         DeviceEntry device{};
@@ -188,7 +217,7 @@ bool readDeviceList(const FleetOptions& options, std::vector<DeviceEntry>* devic
         devices->push_back(device);
     }
     if (devices->empty()) {
-        reportListProblem(options.listPath, records[0].line, "no devices after the header");
+        reportListProblem(options.listPath, header.line, "no devices after the header");
         return false;
     }
     return true;

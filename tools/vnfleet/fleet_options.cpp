@@ -28,28 +28,30 @@ constexpr OptionRow optionRows[] = {
     {"-j", "<n>", "devices in flight at once (default 64)"},
     {"--min-wait-ms", "<ms>", "shortest wait for a reply (default 200)"},
     {"--tries", "<n>", "sends of one packet before a device fails (default 8)"},
-    {"--report", "<file>", "append one JSON line per device as it ends"},
-    {"--resume", "<file>", "skip devices whose last line there is this image updated"},
-    {"--debug-log", "<file>", "write the devices' Dbg> lines (UDP port 9029)"},
+    {"--report", "<file>", "append the run's JSON lines, one per device; locked by the run"},
+    {"--resume", "<file>", "skip devices whose last line of this site there is this image updated"},
+    {"--debug-log", "<file>", "append the devices' Dbg> lines (UDP port 9029)"},
+    {"--site", "<name>", "the site in the run line (default: the list's name, no extension)"},
     {"--canary", "<n>", "update the first n devices first, alone; the rest only if all are"},
     {"--max-failed", "<n or p%>", "start no further device once more than that failed"},
     {"--allow-unfit", nullptr, "send files VNinfo calls unfit (said on standard error)"},
     {"--deadline", "<s>", "after s seconds start no device and end those in flight (exit 3)"},
     {"--dry-run", nullptr, "check everything and print the plan; send nothing"},
-    {"--summary", "<report>...", "sum up reports by result and image; send nothing"},
+    {"--summary", "<report>...", "sum up reports; judge each site's latest run; send nothing"},
     {"--json", nullptr, "with --summary: print one JSON object"},
     {"--version", nullptr, "print the version"},
     {"-h, --help", nullptr, "print this text"},
 };
 
 constexpr ExitStatusRow exitStatuses[] = {
-    {FLEET_EXIT_UPDATED, "every device updated (or skipped by --resume); --summary: every "
-                         "device of the reports updated or skipped"},
+    {FLEET_EXIT_UPDATED, "every device updated (or skipped by --resume); --summary: each "
+                         "site's latest run ended with every device updated or skipped"},
     {FLEET_EXIT_USAGE, "usage"},
     {FLEET_EXIT_BAD_INPUT,
      "bad input: a bad list, file, password file or report; nothing sent"},
     {FLEET_EXIT_INTERRUPTED, "interrupted"},
-    {FLEET_EXIT_SOME_FAILED, "some devices failed; --summary: some devices not updated"},
+    {FLEET_EXIT_SOME_FAILED, "some devices failed; --summary: some devices not updated, a "
+                             "run unfinished or no run"},
     {FLEET_EXIT_REPORT_FAILED, "the report could not be written: no device started after that"},
 };
 
@@ -95,8 +97,10 @@ bool known(const char* name)
 
 bool takeValue(const char* name, const char* value, FleetOptions* options)
 {
-    if (std::strcmp(name, "-P") == 0)
+    if (std::strcmp(name, "-P") == 0) {
         options->password = value;
+        options->passwordGiven = true;
+    }
     else if (std::strcmp(name, "--password-file") == 0)
         options->passwordFile = value;
     else if (std::strcmp(name, "-f") == 0)
@@ -119,11 +123,24 @@ bool takeValue(const char* name, const char* value, FleetOptions* options)
         options->resumePath = value;
     else if (std::strcmp(name, "--debug-log") == 0)
         options->debugLogPath = value;
+    else if (std::strcmp(name, "--site") == 0) {
+        options->site = value;
+        return value[0] != '\0';
+    }
     else if (std::strcmp(name, "--canary") == 0)
         return parseCount(value, 1, 1000000, &options->canary);
     else if (std::strcmp(name, "--max-failed") == 0)
         return parseFailureLimit(value, options);
     return true;
+}
+
+// north from sites/north.csv (either slash on Windows).
+std::string siteOfList(const std::string& list)
+{
+    std::size_t folder = list.find_last_of("/\\");
+    std::string name = folder == std::string::npos ? list : list.substr(folder + 1);
+    std::size_t dot = name.rfind('.');
+    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
 }
 
 FleetArgs usageError(const std::string& why)
@@ -151,9 +168,8 @@ std::string fleetUsageText()
                        "       VNfleet --summary [--json] report...\n"
                        "Updates every device of a CSV list (columns address, password, file,\n"
                        "type, whole; comma or semicolon) with VNloader's code-update protocol;\n"
-                       "or reads reports (the last line of each address counts) and sums them\n"
-                       "up. A relative file cell is taken from the list's folder, -f from the\n"
-                       "current folder.\n";
+                       "or reads reports and sums them up. A relative file cell is taken from\n"
+                       "the list's folder, -f from the current folder.\n";
     char line[160];
     for (const OptionRow& row : optionRows) {
         std::snprintf(line, sizeof line, "  %-24s %s\n",
@@ -217,7 +233,9 @@ FleetArgs parseFleetOptions(int argc, const char* const* argv, FleetOptions* opt
         return checkSummaryArgs(*options, runOptions);
     if (options->listPath.empty())
         return usageError("no device list given");
-    if (!options->password.empty() && !options->passwordFile.empty())
+    if (options->site.empty())
+        options->site = siteOfList(options->listPath);
+    if (options->passwordGiven && !options->passwordFile.empty())
         return usageError("-P and --password-file: give one");
     if (options->plain != (options->typeLetter != 0))
         return usageError("-NE and -T go together");

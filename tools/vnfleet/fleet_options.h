@@ -17,6 +17,7 @@ struct FleetOptions {
     std::string listPath;
     // Defaults for the columns a list leaves out, spelled as VNloader has them.
     std::string password;        // -P
+    bool passwordGiven = false;  // -P, even an empty one
     std::string passwordFile;    // --password-file
     std::string file;            // -f
     bool plain = false;          // -NE
@@ -29,6 +30,7 @@ struct FleetOptions {
     std::string reportPath;
     std::string resumePath;
     std::string debugLogPath;
+    std::string site;  // --site; default: the list's name without folder and extension
     bool dryRun = false;
     bool allowUnfit = false;    // send files VNinfo calls unfit
     int canary = 0;             // --canary: devices updated first, alone

@@ -4,12 +4,15 @@
 
 #include "platform/platform.h"
 
-std::string firstLineOf(const std::string& text)
+bool passwordOfText(const std::string& text, std::string* password)
 {
-    std::string line = text.substr(0, text.find('\n'));
-    if (!line.empty() && line.back() == '\r' && line.size() < text.size())
+    // Notepad and PowerShell begin UTF-8 with a byte-order mark.
+    const std::size_t start = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+    std::string line = text.substr(start, text.find('\n', start) - start);
+    if (!line.empty() && line.back() == '\r' && start + line.size() < text.size())
         line.pop_back();
-    return line;
+    *password = line;
+    return !line.empty();
 }
 
 namespace {
@@ -47,6 +50,10 @@ bool readPasswordFile(const std::string& path, std::string* password)
                      path.c_str());
         return false;
     }
-    *password = firstLineOf(text);
+    // An empty password would be sent to every device as a wrong one.
+    if (!passwordOfText(text, password)) {
+        std::fprintf(stderr, "VNfleet: the password file is empty: %s\n", path.c_str());
+        return false;
+    }
     return true;
 }

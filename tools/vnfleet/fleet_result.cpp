@@ -3,8 +3,9 @@
 #include <cstring>
 
 namespace {
-const char* const names[] = {"updated", "failed", "interrupted", "skipped"};
-}
+const char* const names[] = {"updated", "failed", "interrupted", "skipped", "not started"};
+constexpr int NAMES = sizeof names / sizeof names[0];
+}  // namespace
 
 const char* resultName(FleetResult result)
 {
@@ -13,7 +14,7 @@ const char* resultName(FleetResult result)
 
 bool resultOfName(const char* name, FleetResult* result)
 {
-    for (int i = 0; i < 4; ++i)
+    for (int i = 0; i < NAMES; ++i)
         if (std::strcmp(names[i], name) == 0) {
             *result = static_cast<FleetResult>(i);
             return true;

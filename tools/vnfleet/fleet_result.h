@@ -1,7 +1,7 @@
 // What became of one device.
 #pragma once
 
-enum class FleetResult { UPDATED, FAILED, INTERRUPTED, SKIPPED };
+enum class FleetResult { UPDATED, FAILED, INTERRUPTED, SKIPPED, NOT_STARTED };
 
 // The word the report and the console use.
 const char* resultName(FleetResult result);

@@ -1,8 +1,10 @@
 #include "fleet_rollout.h"
 
+#include "fleet_report.h"
+
 RolloutGuard startRollout(const FleetOptions& options, const std::vector<bool>& skipped)
 {
-    RolloutGuard guard{0, 0, 0, options.canary == 0, {}};
+    RolloutGuard guard{0, 0, 0, options.canary == 0, {}, nullptr};
     for (std::size_t i = 0; i < skipped.size(); ++i) {
         if (skipped[i])
             continue;
@@ -26,6 +28,7 @@ bool mayStart(RolloutGuard* guard, const FleetOptions& options, std::size_t next
             : static_cast<unsigned long long>(options.maxFailed);
     if ((options.maxFailed >= 0 || options.maxFailedPercent >= 0) && tally.failed > allowed) {
         guard->stopped = "more than " + std::to_string(allowed) + " devices failed (--max-failed)";
+        guard->stoppedBy = RUN_STOPPED_BY_MAX_FAILED;
         return false;
     }
     if (guard->canariesJudged || next < guard->canaryEnd)
@@ -36,5 +39,6 @@ bool mayStart(RolloutGuard* guard, const FleetOptions& options, std::size_t next
     if (tally.updated == guard->canaries)
         return true;
     guard->stopped = "not every canary device was updated (--canary)";
+    guard->stoppedBy = RUN_STOPPED_BY_CANARY;
     return false;
 }

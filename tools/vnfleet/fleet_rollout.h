@@ -15,6 +15,7 @@ struct RolloutGuard {
     unsigned toSend;        // devices not skipped by --resume
     bool canariesJudged;
     std::string stopped;    // why no further device starts; empty: none
+    const char* stoppedBy;  // how the run line's end says it: RUN_STOPPED_BY_...
 };
 
 RolloutGuard startRollout(const FleetOptions& options, const std::vector<bool>& skipped);

@@ -46,10 +46,15 @@ FleetImage& imageOf(const Loop& loop, const DeviceEntry& device)
     return (*loop.run->images)[static_cast<std::size_t>(device.image)];
 }
 
-void record(Loop& loop, const DeviceResult& r)
+void writeLine(Loop& loop, const DeviceResult& r)
 {
     if (loop.run->report->file)
-        appendToLedger(loop.run->report, r);
+        appendToLedger(loop.run->report, resultJson(loop.run->plan.id, r, platformUtcTimeText()));
+}
+
+void record(Loop& loop, const DeviceResult& r)
+{
+    writeLine(loop, r);
     showDeviceEnd(r);
 }
 
@@ -142,9 +147,9 @@ void takeReply(Loop& loop, Slot& slot)
     int length = platformRecvFrom(slot.sock, loop.datagram, PACKET_BUFFER_SIZE, &from);
     if (length < 0)
         return;  // no datagram after all, or one too long for any reply
-    // Only the device answers for itself: another host's datagram is
-    // dropped and the wait goes on.
-    if (from.ip != slot.device->ip) {
+    // Only the device's update service answers for it: a datagram from
+    // another host or another port is dropped and the wait goes on.
+    if (from.ip != slot.device->ip || from.port != UPDATE_PORT) {
         ++slot.foreign;
         return;
     }
@@ -225,11 +230,8 @@ void skipDevice(Loop& loop, const DeviceEntry& device)
     const FleetImage& image = imageOf(loop, device);
     DeviceResult r{device.address, device.file, FleetResult::SKIPPED, SKIPPED_AS_UPDATED, 0, 0,
                    0, 0, 0, identityOf(image, device)};
-    // A resume into its own report finds these lines already there.
-    if (!loop.run->reportIsResumed)
-        record(loop, r);
-    else
-        showDeviceEnd(r);
+    // In the run's own record too: a summary judges each run by its lines.
+    record(loop, r);
     ++loop.tally.skipped;
     loop.tally.pagesToSend -= static_cast<unsigned>(image.endPage - image.firstPage);
 }
@@ -250,6 +252,28 @@ void dropEnded(Loop& loop)
 bool mustStop(const Loop& loop)
 {
     return platformInterrupted() || (loop.stopAtMs != 0 && platformMonotonicMs() >= loop.stopAtMs);
+}
+
+// Every planned device gets its line: those never started too.
+void recordNotStarted(Loop& loop, std::size_t from, const std::vector<bool>& skipped,
+                      const std::string& why)
+{
+    const std::vector<DeviceEntry>& devices = *loop.run->devices;
+    for (std::size_t i = from; i < devices.size(); ++i)
+        if (!skipped[i])
+            writeLine(loop, DeviceResult{devices[i].address, devices[i].file,
+                                         FleetResult::NOT_STARTED, why, 0, 0, 0, 0, 0,
+                                         identityOf(imageOf(loop, devices[i]), devices[i])});
+}
+
+const char* howItEnded(bool interrupted, bool waitFailed, const FleetRun& run,
+                       const RolloutGuard& guard)
+{
+    return interrupted ? RUN_INTERRUPTED
+           : waitFailed ? RUN_WAIT_FAILED
+           : run.report->failed ? RUN_WRITE_ERROR
+           : guard.stoppedBy ? guard.stoppedBy
+                             : RUN_COMPLETED;
 }
 
 int pollWaitMs(const Loop& loop, std::uint64_t now)
@@ -289,6 +313,9 @@ int runFleet(const FleetRun& run)
     startProgress(platformStdoutIsTerminal());
     DebugLog debug = openDebugLog(run.debugLog);
     platformCatchInterrupt();
+    // Nothing is sent before the record says what this run plans.
+    if (run.report->file)
+        appendToLedger(run.report, runJson(run.plan));
     const std::size_t inFlight = static_cast<std::size_t>(devicesInFlightAllowed(run.options->inFlight));
 
     // Skipped devices go to the report before anything is sent, so a resume
@@ -363,11 +390,24 @@ int runFleet(const FleetRun& run)
     if (!interrupted && !waitFailed)
         lingerOnDebugLog(&debug);
     closeDebugLog(&debug);
+    const bool pastDeadline = interrupted && !platformInterrupted();
     if (run.report->failed && next < devices.size())
         guard.stopped = "the report cannot be written";
-    else if (interrupted && !platformInterrupted() && next < devices.size())
+    else if (pastDeadline && next < devices.size())
         guard.stopped = "the deadline passed";
+    const std::string notStartedWhy = pastDeadline  ? "the deadline passed"
+                                      : interrupted ? "interrupted before it started"
+                                      : waitFailed  ? "waiting for replies failed"
+                                                    : guard.stopped;
+    recordNotStarted(loop, next, skipped, notStartedWhy);
     printSummary(loop.tally, platformMonotonicMs(), guard.stopped);
+    const FleetTally& t = loop.tally;
+    const RunEnd end{howItEnded(interrupted, waitFailed, run, guard), t.updated, t.failed,
+                     t.interrupted, t.skipped, t.devices - t.updated - t.failed - t.interrupted -
+                                                   t.skipped};
+    const bool recorded = closeLedger(run.report, endJson(run.plan.id, end, platformUtcTimeText()));
+    if (!recorded)
+        return FLEET_EXIT_REPORT_FAILED;
     if (interrupted)
         return FLEET_EXIT_INTERRUPTED;
     return loop.tally.failed > 0 || !guard.stopped.empty() ? FLEET_EXIT_SOME_FAILED

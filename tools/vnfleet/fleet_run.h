@@ -18,12 +18,13 @@ struct FleetRun {
     std::vector<FleetImage>* images;  // loaded and let go as devices need them
     std::map<std::string, LedgerEntry> earlier;  // from --resume
     Ledger* report;
-    bool reportIsResumed;  // --report names the --resume file
+    RunPlan plan;          // its run line
     std::FILE* debugLog;   // nullptr: none
 };
 
 // Whether --resume skips the device: its last line says it holds this image.
 bool skippedByResume(const FleetRun& run, const DeviceEntry& device);
 
-// Sends to every device and returns the exit status.
+// Sends to every device, closes the report with the run's end line and
+// returns the exit status.
 int runFleet(const FleetRun& run);

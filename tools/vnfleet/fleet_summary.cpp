@@ -3,15 +3,21 @@
 #include <algorithm>
 #include <cstdio>
 
+#include <nlohmann/json.hpp>
+
 #include "fleet_options.h"
-#include "json_string.h"
+
+const char* const NO_RECORD = "no record";
 
 namespace {
+using Json = nlohmann::ordered_json;
+
 ResultCounts noDevices()
 {
     ResultCounts counts;
     for (FleetResult result : {FleetResult::UPDATED, FleetResult::FAILED,
-                               FleetResult::INTERRUPTED, FleetResult::SKIPPED})
+                               FleetResult::INTERRUPTED, FleetResult::SKIPPED,
+                               FleetResult::NOT_STARTED})
         counts.byResult.emplace_back(resultName(result), 0);
     return counts;
 }
@@ -65,46 +71,65 @@ std::string tallyText(const LedgerTally& tally, const std::string& heading)
     return text;
 }
 
-std::string countsJson(const ResultCounts& counts)
+Json countsJson(const ResultCounts& counts)
 {
-    std::string json = "\"devices\":" + std::to_string(counts.devices) + ",\"results\":{";
-    const char* separator = "";
-    for (const auto& entry : counts.byResult) {
-        json += separator + jsonString(entry.first) + ":" + std::to_string(entry.second);
-        separator = ",";
-    }
-    return json + "}";
+    Json results = Json::object();
+    for (const auto& entry : counts.byResult)
+        results[entry.first] = entry.second;
+    return Json{{"devices", counts.devices}, {"results", results}};
 }
 
-std::string tallyJson(const LedgerTally& tally, const std::string& firstMember)
+Json tallyJson(const LedgerTally& tally, const std::string& firstKey, const Json& firstValue)
 {
-    std::string json = "{" + firstMember + "," + countsJson(tally.counts) + ",\"images\":[";
-    const char* separator = "";
+    Json json{{firstKey, firstValue}};
+    json.update(countsJson(tally.counts));
+    Json images = Json::array();
     for (const ImageCounts& image : tally.images) {
-        json += separator;
-        json += "{\"sha256\":" + jsonString(image.sha256) + ",\"file\":" + jsonString(image.file) +
-                "," + countsJson(image.counts) + "}";
-        separator = ",";
+        Json one{{"sha256", image.sha256}, {"file", image.file}};
+        one.update(countsJson(image.counts));
+        images.push_back(one);
     }
-    return json + "]}";
+    json["images"] = images;
+    return json;
+}
+
+// A site's latest run: its planned devices, each by its line in that run.
+void judge(const std::string& report, const LedgerRun& run, FleetSummary* summary)
+{
+    summary->runs.push_back({report, run.site, run.id, run.ended, run.how, run.planned.size()});
+    for (const std::string& address : run.planned) {
+        auto line = run.devices.find(address);
+        if (line == run.devices.end()) {
+            summary->notUpdated.push_back({report, run.site, address, "", "", NO_RECORD,
+                                           run.ended ? "the run ended without it"
+                                                     : "the run did not end"});
+            continue;
+        }
+        const LedgerEntry& entry = line->second;
+        if (entry.result != FleetResult::UPDATED && entry.result != FleetResult::SKIPPED)
+            summary->notUpdated.push_back({report, run.site, address, entry.file,
+                                           entry.image.sha256, resultName(entry.result),
+                                           entry.reason});
+    }
 }
 }  // namespace
 
-void addToSummary(const std::string& report, const std::map<std::string, LedgerEntry>& last,
+void addToSummary(const std::string& report, const LedgerContents& contents,
                   FleetSummary* summary)
 {
     if (summary->reports.empty())
         summary->total = {"total", noDevices(), {}};
-    // In the ledger's order, not the addresses' text order.
-    std::vector<std::pair<std::string, LedgerEntry>> devices(last.begin(), last.end());
+    // In the ledger's order, not the addresses' text order; sites that reuse
+    // an address count it once each.
+    std::vector<const LedgerEntry*> devices;
+    for (const auto& site : contents.last)
+        for (const auto& address : site.second)
+            devices.push_back(&address.second);
     std::sort(devices.begin(), devices.end(),
-              [](const auto& a, const auto& b) { return a.second.line < b.second.line; });
+              [](const LedgerEntry* a, const LedgerEntry* b) { return a->line < b->line; });
     LedgerTally tally{report, noDevices(), {}};
-    for (const auto& [address, entry] : devices) {
-        add(&tally, entry.image.sha256, entry.file, resultName(entry.result));
-        if (entry.result != FleetResult::UPDATED && entry.result != FleetResult::SKIPPED)
-            summary->notUpdated.push_back({report, address, entry});
-    }
+    for (const LedgerEntry* entry : devices)
+        add(&tally, entry->image.sha256, entry->file, resultName(entry->result));
     // Sites may reuse private addresses: the total adds reports, it does
     // not merge their devices.
     for (const ImageCounts& image : tally.images)
@@ -112,6 +137,26 @@ void addToSummary(const std::string& report, const std::map<std::string, LedgerE
             if (entry.second > 0)
                 add(&summary->total, image.sha256, image.file, entry.first, entry.second);
     summary->reports.push_back(tally);
+    // Each site's latest run, in the order of those runs.
+    std::vector<const LedgerRun*> latest;
+    for (const LedgerRun& run : contents.runs) {
+        auto same = std::find_if(latest.begin(), latest.end(),
+                                 [&](const LedgerRun* other) { return other->site == run.site; });
+        if (same != latest.end())
+            latest.erase(same);
+        latest.push_back(&run);
+    }
+    for (const LedgerRun* run : latest)
+        judge(report, *run, summary);
+    if (contents.runs.empty())
+        summary->noRun.push_back(report);
+}
+
+bool allUpdated(const FleetSummary& summary)
+{
+    bool ended = std::all_of(summary.runs.begin(), summary.runs.end(),
+                             [](const RunVerdict& run) { return run.ended; });
+    return ended && summary.noRun.empty() && summary.notUpdated.empty();
 }
 
 std::string summaryText(const FleetSummary& summary)
@@ -121,49 +166,54 @@ std::string summaryText(const FleetSummary& summary)
         text += tallyText(tally, "report " + tally.report);
     text += tallyText(summary.total,
                       "total of " + counted(summary.reports.size(), "report"));
+    text += "latest runs: " + counted(summary.runs.size(), "site") + "\n";
+    for (const RunVerdict& run : summary.runs)
+        text += "  " + run.report + " site " + run.site + ": run " + run.run + " " +
+                (run.ended ? run.how : "unfinished (no end line)") + ": " +
+                counted(run.planned, "device") + " planned\n";
+    for (const std::string& report : summary.noRun)
+        text += "  " + report + ": no run\n";
     text += "not updated: " + counted(summary.notUpdated.size(), "device") + "\n";
     for (const NotUpdated& device : summary.notUpdated)
-        text += "  " + device.report + " " + device.address + " " +
-                resultName(device.entry.result) + ": " + device.entry.file +
-                (device.entry.reason.empty() ? "" : ": " + device.entry.reason) + "\n";
+        text += "  " + device.report + " " + device.address + " " + device.result + ": " +
+                (device.file.empty() ? "" : device.file + ": ") + device.reason + "\n";
     return text;
 }
 
 std::string summaryJson(const FleetSummary& summary)
 {
-    std::string json = "{\"reports\":[";
-    const char* separator = "";
-    for (const LedgerTally& tally : summary.reports) {
-        json += separator + tallyJson(tally, "\"report\":" + jsonString(tally.report));
-        separator = ",";
-    }
-    json += "],\"total\":" +
-            tallyJson(summary.total, "\"reports\":" + std::to_string(summary.reports.size())) +
-            ",\"not_updated\":[";
-    separator = "";
-    for (const NotUpdated& device : summary.notUpdated) {
-        json += separator;
-        json += "{\"report\":" + jsonString(device.report) +
-                ",\"address\":" + jsonString(device.address) +
-                ",\"file\":" + jsonString(device.entry.file) +
-                ",\"sha256\":" + jsonString(device.entry.image.sha256) +
-                ",\"result\":" + jsonString(resultName(device.entry.result)) +
-                ",\"reason\":" + jsonString(device.entry.reason) + "}";
-        separator = ",";
-    }
-    return json + "]}\n";
+    Json reports = Json::array();
+    for (const LedgerTally& tally : summary.reports)
+        reports.push_back(tallyJson(tally, "report", tally.report));
+    Json runs = Json::array();
+    for (const RunVerdict& run : summary.runs)
+        runs.push_back(Json{{"report", run.report}, {"site", run.site}, {"run", run.run},
+                            {"ended", run.ended ? Json(run.how) : Json(nullptr)},
+                            {"devices", run.planned}});
+    Json notUpdated = Json::array();
+    for (const NotUpdated& device : summary.notUpdated)
+        notUpdated.push_back(Json{{"report", device.report}, {"site", device.site},
+                                  {"address", device.address}, {"file", device.file},
+                                  {"sha256", device.sha256}, {"result", device.result},
+                                  {"reason", device.reason}});
+    Json json{{"reports", reports},
+              {"total", tallyJson(summary.total, "reports", summary.reports.size())},
+              {"runs", runs},
+              {"no_run", summary.noRun},
+              {"not_updated", notUpdated}};
+    return json.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
 int runSummary(const std::vector<std::string>& reports, bool json)
 {
     FleetSummary summary;
     for (const std::string& report : reports) {
-        std::map<std::string, LedgerEntry> last;
-        if (!readLedger(report, &last, "report"))
+        LedgerContents contents;
+        if (!readLedger(report, &contents, "report"))
             return FLEET_EXIT_BAD_INPUT;
-        addToSummary(report, last, &summary);
+        addToSummary(report, contents, &summary);
     }
     std::fputs((json ? summaryJson(summary) : summaryText(summary)).c_str(), stdout);
     std::fflush(stdout);
-    return summary.notUpdated.empty() ? FLEET_EXIT_UPDATED : FLEET_EXIT_SOME_FAILED;
+    return allUpdated(summary) ? FLEET_EXIT_UPDATED : FLEET_EXIT_SOME_FAILED;
 }

@@ -13,17 +13,41 @@
 #include "fleet_run.h"
 #include "fleet_summary.h"
 #include "platform/ledger_files.h"
+#include "platform/output_files.h"
 #include "platform/platform.h"
 
 namespace {
-std::FILE* openOutput(const std::string& path, const char* what)
+// Time, host and process: no two runs share it.
+std::string runId(const std::string& start)
 {
-    if (path.empty())
-        return nullptr;
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file)
-        std::fprintf(stderr, "VNfleet: cannot write the %s: %s\n", what, path.c_str());
-    return file;
+    std::string id;
+    for (char c : start)
+        if (c != '-' && c != ':')
+            id += c;
+    return id + "-" + platformHostName() + "-" + std::to_string(platformProcessId());
+}
+
+RunPlan planOf(const FleetOptions& options, const std::vector<DeviceEntry>& devices,
+               const std::vector<FleetImage>& images)
+{
+    RunPlan plan;
+    plan.start = platformUtcTimeText();
+    plan.id = runId(plan.start);
+    plan.site = options.site;
+    plan.list = options.listPath;
+    plan.listSha256 = fileDigest(options.listPath);
+    for (const DeviceEntry& device : devices) {
+        plan.addresses.push_back(device.address);
+        RunImage image{device.file, identityOf(images[static_cast<std::size_t>(device.image)], device)};
+        bool known = false;
+        for (const RunImage& other : plan.images)
+            known = known || (other.file == image.file && sameIdentity(other.image, image.image));
+        if (!known)
+            plan.images.push_back(image);
+    }
+    plan.host = platformHostName();
+    plan.version = VN_VERSION;
+    return plan;
 }
 }  // namespace
 
@@ -45,37 +69,46 @@ int main(int argc, char** argv)
         return runSummary(options.reports, options.json);
     if (!options.passwordFile.empty() && !readPasswordFile(options.passwordFile, &options.password))
         return FLEET_EXIT_BAD_INPUT;
+    // An over-size write is a write error, not the end of the process.
+    platformFailOverSizeWrites();
 
     std::vector<DeviceEntry> devices;
     std::vector<FleetImage> images;
     Ledger report{};
-    FleetRun run{&options, &devices, &images, {}, &report, false, nullptr};
+    FleetRun run{&options, &devices, &images, {}, &report, {}, nullptr};
     if (!readDeviceList(options, &devices) ||
         !loadImages(options.listPath, options.allowUnfit, &devices, &images))
         return FLEET_EXIT_BAD_INPUT;
-    if (!outputsAreSafe(options, images) ||
-        (!options.resumePath.empty() && !readLedger(options.resumePath, &run.earlier)))
+    FleetOutputs outputs;
+    if (!openOutputs(options, images, &outputs))
         return FLEET_EXIT_BAD_INPUT;
+    if (outputs.resume) {
+        LedgerContents earlier;
+        if (!readLedgerFile(outputs.resume, options.resumePath, &earlier)) {
+            dropOutputs(&outputs);
+            return FLEET_EXIT_BAD_INPUT;
+        }
+        run.earlier = linesOfSite(earlier, options.site, options.resumePath);
+    }
     if (options.dryRun) {
+        dropOutputs(&outputs);
         printPlan(run);
         return FLEET_EXIT_UPDATED;
     }
-    run.reportIsResumed = !options.resumePath.empty() && !options.reportPath.empty() &&
-                          platformSameFile(options.resumePath.c_str(), options.reportPath.c_str());
-    if (!openLedger(options.reportPath, &report))
-        return FLEET_EXIT_BAD_INPUT;
-    run.debugLog = openOutput(options.debugLogPath, "debug log");
-    if (!options.debugLogPath.empty() && !run.debugLog)
-        return FLEET_EXIT_BAD_INPUT;
     if (!platformNetStart()) {
         std::fprintf(stderr, "VNfleet: cannot start sockets\n");
+        dropOutputs(&outputs);
         return FLEET_EXIT_BAD_INPUT;
     }
+    startLedger(outputs.report, options.reportPath, &report);
+    outputs.report = nullptr;  // the ledger closes it
+    run.debugLog = outputs.debugLog;
+    run.plan = planOf(options, devices, images);
     int status = runFleet(run);
-    if (!closeLedger(&report))
-        status = FLEET_EXIT_REPORT_FAILED;
-    if (run.debugLog)
-        std::fclose(run.debugLog);
+    if (outputs.debugLog)
+        std::fclose(outputs.debugLog);
+    if (outputs.resume)
+        std::fclose(outputs.resume);
     std::fflush(stdout);
     platformInterruptHandled();
     return status;

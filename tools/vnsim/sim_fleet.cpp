@@ -17,9 +17,10 @@ constexpr std::uint16_t DEBUG_PORT = 9029;
 constexpr int RECEIVE_SIZE = 65536;
 // After the last device's finish packet: time left for finish packets sent
 // again because a reply was lost. VNfleet sends one again only after a
-// whole 10 s wait, so once a finish reply was lost the fleet waits longer.
+// whole 10 s wait, so once a finish reply was lost, or was one VNfleet does
+// not take (another length or code), the fleet waits longer.
 constexpr long QUIET_AFTER_LAST_FINISH_MS = 1000;
-constexpr long QUIET_AFTER_LOST_FINISH_REPLY_MS = 11000;
+constexpr long QUIET_AFTER_ODD_FINISH_REPLY_MS = 11000;
 constexpr int FILES_BESIDE_THE_DEVICES = 64;
 constexpr std::uint64_t NEVER = ~std::uint64_t{0};
 
@@ -161,8 +162,16 @@ struct Fleet {
     int doneCount = 0;
     int worst = SIM_EXIT_OK;
     std::uint64_t lastPacket = 0;
-    bool finishReplyLost = false;
+    bool finishMayComeAgain = false;
 };
+
+// A finish reply the loader takes as its answer: at least one ACK or NACK of
+// a reply's length.
+bool plainFinishReply(const SimAnswer& answer)
+{
+    return answer.copies > 0 && answer.replyLength == REPLY_LENGTH &&
+           (answer.replyCode == TFTP_ACK || answer.replyCode == TFTP_NACK);
+}
 
 void handle(Fleet& fleet, Device& device, int length, PlatformAddress from, std::uint64_t now)
 {
@@ -201,7 +210,8 @@ void handle(Fleet& fleet, Device& device, int length, PlatformAddress from, std:
         platformSendTo(device.sock, messages[i], static_cast<int>(std::strlen(messages[i])),
                        PlatformAddress{from.ip, DEBUG_PORT});
     disturbReply(device, &answer);
-    fleet.finishReplyLost = fleet.finishReplyLost || (answer.isFinish && answer.copies == 0);
+    fleet.finishMayComeAgain =
+        fleet.finishMayComeAgain || (answer.isFinish && !plainFinishReply(answer));
     consolePrint("%s: %s\n", device.address, answer.line);
 
     SimAnswer late;
@@ -297,7 +307,7 @@ int runFleet()
             next = idleEnd < next ? idleEnd : next;
         }
         const std::uint64_t quietAfterLast = static_cast<std::uint64_t>(
-            fleet.finishReplyLost ? QUIET_AFTER_LOST_FINISH_REPLY_MS : QUIET_AFTER_LAST_FINISH_MS);
+            fleet.finishMayComeAgain ? QUIET_AFTER_ODD_FINISH_REPLY_MS : QUIET_AFTER_LAST_FINISH_MS);
         if (fleet.doneCount == simOptions.deviceCount && nextReply == NEVER &&
             quietMs >= quietAfterLast)
             return endFleet(fleet, nullptr);
