@@ -28,6 +28,9 @@ constexpr OptionRow optionRows[] = {
     {"-j", "<n>", "devices in flight at once (default 64)"},
     {"--min-wait-ms", "<ms>", "shortest wait for a reply (default 200)"},
     {"--tries", "<n>", "sends of one packet before a device fails (default 8)"},
+    {"--await-ping", "<s>",
+     "after each update, ping the device until it answers, at most <s> seconds"},
+    {"--ping-interval-ms", "<ms>", "with --await-ping: time between pings (default 1000)"},
     {"--report", "<file>", "append the run's JSON lines, one per device; locked by the run"},
     {"--resume", "<file>", "skip devices whose last line of this site there is this image updated"},
     {"--debug-log", "<file>", "append the devices' Dbg> lines (UDP port 9029)"},
@@ -50,8 +53,9 @@ constexpr ExitStatusRow exitStatuses[] = {
     {FLEET_EXIT_BAD_INPUT,
      "bad input: a bad list, file, password file or report; nothing sent"},
     {FLEET_EXIT_INTERRUPTED, "interrupted"},
-    {FLEET_EXIT_SOME_FAILED, "some devices failed; --summary: some devices not updated, a "
-                             "run unfinished or no run"},
+    {FLEET_EXIT_SOME_FAILED, "some devices failed or, with --await-ping, are not back; "
+                             "--summary: some devices not updated or not back, a run "
+                             "unfinished or no run"},
     {FLEET_EXIT_REPORT_FAILED, "the report could not be written: no device started after that"},
 };
 
@@ -117,6 +121,12 @@ bool takeValue(const char* name, const char* value, FleetOptions* options)
         return parseCount(value, 1, 1000, &options->tries);
     else if (std::strcmp(name, "--deadline") == 0)
         return parseCount(value, 1, 1000000000, &options->deadlineS);
+    else if (std::strcmp(name, "--await-ping") == 0)
+        return parseCount(value, 1, 86400, &options->awaitPingS);
+    else if (std::strcmp(name, "--ping-interval-ms") == 0) {
+        options->pingIntervalGiven = true;
+        return parseCount(value, 100, 60000, &options->pingIntervalMs);
+    }
     else if (std::strcmp(name, "--report") == 0)
         options->reportPath = value;
     else if (std::strcmp(name, "--resume") == 0)
@@ -237,6 +247,8 @@ FleetArgs parseFleetOptions(int argc, const char* const* argv, FleetOptions* opt
         options->site = siteOfList(options->listPath);
     if (options->passwordGiven && !options->passwordFile.empty())
         return usageError("-P and --password-file: give one");
+    if (options->pingIntervalGiven && options->awaitPingS == 0)
+        return usageError("--ping-interval-ms goes with --await-ping");
     if (options->plain != (options->typeLetter != 0))
         return usageError("-NE and -T go together");
     if (options->plain && !imageKindOfLetter(options->typeLetter))

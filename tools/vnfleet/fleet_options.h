@@ -27,6 +27,9 @@ struct FleetOptions {
     int minWaitMs = 200;
     int tries = 8;
     int deadlineS = 0;          // --deadline; 0: none
+    int awaitPingS = 0;         // --await-ping: 0, off
+    int pingIntervalMs = 1000;  // --ping-interval-ms
+    bool pingIntervalGiven = false;
     std::string reportPath;
     std::string resumePath;
     std::string debugLogPath;
