@@ -38,9 +38,11 @@ constexpr OptionRow optionRows[] = {
     {"--canary", "<n>", "update the first n devices first, alone; the rest only if all are"},
     {"--max-failed", "<n or p%>", "start no further device once more than that failed"},
     {"--allow-unfit", nullptr, "send files VNinfo calls unfit (said on standard error)"},
+    {"--deadline", "<s>", "after s seconds start no device and end those in flight (exit 3)"},
     {"--dry-run", nullptr, "check everything and print the plan; send nothing"},
     {"--summary", "<report>...", "sum up reports; judge each site's latest run; send nothing"},
     {"--json", nullptr, "with --summary: print one JSON object"},
+    {"--version", nullptr, "print the version"},
     {"-h, --help", nullptr, "print this text"},
 };
 
@@ -117,6 +119,8 @@ bool takeValue(const char* name, const char* value, FleetOptions* options)
         return parseCount(value, 1, FLEET_REPLY_WAIT_LIMIT_MS, &options->minWaitMs);
     else if (std::strcmp(name, "--tries") == 0)
         return parseCount(value, 1, 1000, &options->tries);
+    else if (std::strcmp(name, "--deadline") == 0)
+        return parseCount(value, 1, 1000000000, &options->deadlineS);
     else if (std::strcmp(name, "--await-ping") == 0)
         return parseCount(value, 1, 86400, &options->awaitPingS);
     else if (std::strcmp(name, "--ping-interval-ms") == 0) {
@@ -194,6 +198,8 @@ FleetArgs parseFleetOptions(int argc, const char* const* argv, FleetOptions* opt
         const char* name = argv[i];
         if (std::strcmp(name, "-h") == 0 || std::strcmp(name, "--help") == 0)
             return FLEET_ARGS_HELP;
+        if (std::strcmp(name, "--version") == 0)
+            return FLEET_ARGS_VERSION;
         if (std::strcmp(name, "--summary") == 0 || std::strcmp(name, "--json") == 0) {
             (name[2] == 's' ? options->summary : options->json) = true;
             continue;

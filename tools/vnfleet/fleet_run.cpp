@@ -42,6 +42,7 @@ struct Loop {
     // their index in the list.
     PingBook pings;
     std::map<std::size_t, DeviceResult> held;
+    std::uint64_t stopAtMs;  // --deadline; 0: none
 };
 
 const char* const NO_REPLY = "no reply";
@@ -291,6 +292,12 @@ void dropEnded(Loop& loop)
     }
 }
 
+// The deadline ends a run as Ctrl-C does.
+bool mustStop(const Loop& loop)
+{
+    return platformInterrupted() || (loop.stopAtMs != 0 && platformMonotonicMs() >= loop.stopAtMs);
+}
+
 // Devices in flight that are still sending pages: -j counts only these.
 std::size_t transfersOf(const Loop& loop)
 {
@@ -353,6 +360,8 @@ int pollWaitMs(const Loop& loop, std::uint64_t now)
                                  platformPingerSocket(loop.run->pinger) == PLATFORM_NO_SOCKET
                              ? WINDOWS_PING_POLL_MS
                              : LONGEST_POLL_MS));
+    if (loop.stopAtMs != 0)
+        wait = loop.stopAtMs > now ? std::min(wait, loop.stopAtMs - now) : 0;
     for (const auto& slot : loop.active)
         if (slot->deadlineMs <= now)
             return 0;
@@ -372,7 +381,7 @@ bool skippedByResume(const FleetRun& run, const DeviceEntry& device)
 
 int runFleet(const FleetRun& run)
 {
-    Loop loop{&run, {}, {}, {}, {}, {}};
+    Loop loop{&run, {}, {}, {}, {}, {}, 0};
     loop.tally.pinging = run.pinger != nullptr;
     if (run.pinger)
         loop.pings.identifier = platformPingerIdentifier(run.pinger);
@@ -383,6 +392,8 @@ int runFleet(const FleetRun& run)
         loop.tally.pagesToSend += static_cast<unsigned>(image.endPage - image.firstPage);
     }
     loop.tally.startedMs = platformMonotonicMs();
+    if (run.options->deadlineS > 0)
+        loop.stopAtMs = loop.tally.startedMs + static_cast<std::uint64_t>(run.options->deadlineS) * 1000;
     startProgress(platformStdoutIsTerminal());
     DebugLog debug = openDebugLog(run.debugLog);
     platformCatchInterrupt();
@@ -410,7 +421,8 @@ int runFleet(const FleetRun& run)
     std::vector<PlatformSocket> socks;
     std::vector<unsigned char> ready;
     bool waitFailed = false;
-    while (!platformInterrupted()) {
+    bool stopped = false;
+    while (!(stopped = mustStop(loop))) {
         // A report that cannot be written records nothing more: start nothing.
         std::size_t transfers = transfersOf(loop);
         while (!run.report->failed && transfers < inFlight && loop.active.size() < sockets &&
@@ -445,7 +457,7 @@ int runFleet(const FleetRun& run)
             waitFailed = true;
             break;
         }
-        if (platformInterrupted())
+        if ((stopped = mustStop(loop)))
             break;  // not one more datagram
         if (debug.sock != PLATFORM_NO_SOCKET && ready[0])
             copyDebugLine(&debug);
@@ -468,12 +480,13 @@ int runFleet(const FleetRun& run)
         tickLedger(run.report, platformMonotonicMs());
         refreshProgress(loop.tally, platformMonotonicMs());
     }
-    bool interrupted = platformInterrupted() && !waitFailed;
+    bool interrupted = stopped && !waitFailed;
+    const char* why = platformInterrupted() ? "stopped by the operator" : "stopped at the deadline";
     for (auto& slot : loop.active)
         if (waitFailed)
             finish(loop, *slot, FleetResult::FAILED, "waiting for replies failed");
         else
-            finish(loop, *slot, FleetResult::INTERRUPTED, "stopped by the operator");
+            finish(loop, *slot, FleetResult::INTERRUPTED, why);
     loop.active.clear();
     std::vector<PingWait> waits;
     for (const auto& [ip, wait] : loop.pings.waiting)
@@ -487,11 +500,15 @@ int runFleet(const FleetRun& run)
     if (!interrupted && !waitFailed)
         lingerOnDebugLog(&debug);
     closeDebugLog(&debug);
+    const bool pastDeadline = interrupted && !platformInterrupted();
     if (run.report->failed && next < devices.size())
         guard.stopped = "the report cannot be written";
-    const std::string notStartedWhy = interrupted  ? "interrupted before it started"
-                                      : waitFailed ? "waiting for replies failed"
-                                                   : guard.stopped;
+    else if (pastDeadline && next < devices.size())
+        guard.stopped = "the deadline passed";
+    const std::string notStartedWhy = pastDeadline  ? "the deadline passed"
+                                      : interrupted ? "interrupted before it started"
+                                      : waitFailed  ? "waiting for replies failed"
+                                                    : guard.stopped;
     recordNotStarted(loop, next, skipped, notStartedWhy);
     printSummary(loop.tally, platformMonotonicMs(), guard.stopped);
     const FleetTally& t = loop.tally;

@@ -59,6 +59,10 @@ int main(int argc, char** argv)
         std::fputs(fleetUsageText().c_str(), stdout);
         return FLEET_EXIT_UPDATED;
     }
+    if (parsed == FLEET_ARGS_VERSION) {
+        std::puts("VNfleet " VN_VERSION);
+        return FLEET_EXIT_UPDATED;
+    }
     if (parsed == FLEET_ARGS_BAD)
         return FLEET_EXIT_USAGE;
     if (options.summary)
