@@ -14,6 +14,7 @@ fail() {
 
 # run NAME DEVICES LOSS COMMAND...: one emulated fleet, the command timed
 # against it, every image checked. Prints "NAME wall_s cpu_s peak_kib".
+# sim_options: more options for VNsim (e.g. --reboot-ms).
 run() {
     local name=$1 devices=$2 loss=$3
     shift 3
@@ -27,7 +28,8 @@ run() {
     fi
     tail -n +2 list.csv | cut -d, -f1 > addresses
     "$bin/VNsim" --devices "$(address 0)-$(address $((devices - 1)))" --loss "$loss" \
-        --ack-delay-ms 1 -P pw -K "$bench_key" -o images --idle-ms 120000 > sim.out 2>&1 &
+        --ack-delay-ms 1 -P pw -K "$bench_key" -o images --idle-ms 120000 ${sim_options:-} \
+        > sim.out 2>&1 &
     server_pid=$!
     for ((t = 0; t < 500; t++)); do
         grep -qs 'listening on' sim.out && break

@@ -5,6 +5,8 @@
 // input byte picks main or DSP and -EA, the next eight are the key.
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <vector>
 
 #include <unistd.h>
@@ -44,15 +46,11 @@ std::uint32_t rotate28(std::uint32_t v, unsigned n)
 // One block enciphered as the cipher's steps give it, no table combined.
 void slowDes(std::uint8_t* block, const std::uint8_t* key)
 {
-    std::uint32_t data[2];
-    std::uint32_t keyWords[2];
-    for (int w = 0; w < 2; ++w) {
-        data[w] = 0;
-        keyWords[w] = 0;
-        for (int i = 0; i < 4; ++i) {
-            data[w] |= std::uint32_t{block[4 * w + i]} << (24 - 8 * i);
-            keyWords[w] |= std::uint32_t{key[4 * w + i]} << (8 * i);
-        }
+    std::uint32_t data[2] = {};
+    std::uint32_t keyWords[2] = {};
+    for (int i = 0; i < 8; ++i) {
+        data[i / 4] |= std::uint32_t{block[i]} << (24 - 8 * (i % 4));
+        keyWords[i / 4] |= std::uint32_t{key[i]} << (8 * (i % 4));
     }
     std::uint32_t lr[2];
     permuteBits(ipTable, data, lr, 64);
@@ -88,9 +86,8 @@ void slowDes(std::uint8_t* block, const std::uint8_t* key)
     const std::uint32_t rl[2] = {r, l};
     std::uint32_t out[2];
     permuteBits(fpTable, rl, out, 64);
-    for (int w = 0; w < 2; ++w)
-        for (int i = 0; i < 4; ++i)
-            block[4 * w + i] = static_cast<std::uint8_t>(out[w] >> (24 - 8 * i));
+    for (int i = 0; i < 8; ++i)
+        block[i] = static_cast<std::uint8_t>(out[i / 4] >> (24 - 8 * (i % 4)));
 }
 
 // The package as the writer's steps build it from the image just loaded.
@@ -131,14 +128,8 @@ Bytes expectedPackage(int fileType, bool partial, const std::uint8_t* key)
 
 Bytes readPackage(const char* name)
 {
-    Bytes bytes;
-    std::FILE* file = std::fopen(name, "rb");
-    FUZZ_CHECK(file != nullptr);
-    std::uint8_t chunk[4096];
-    std::size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) != 0)
-        bytes.insert(bytes.end(), chunk, chunk + got);
-    std::fclose(file);
+    std::ifstream file(name, std::ios::binary);
+    Bytes bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
     std::remove(name);
     return bytes;
 }

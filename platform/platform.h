@@ -148,3 +148,31 @@ void platformInterruptHandled();
 
 // Whether standard output is a terminal (a console on Windows).
 bool platformStdoutIsTerminal();
+
+// --- ICMP echo ---
+
+// One ICMP echo channel for the whole process (VNfleet's --await-ping):
+// on Linux an unprivileged ICMP datagram socket (net.ipv4.ping_group_range),
+// else a raw ICMP socket (root or CAP_NET_RAW); on Windows an ICMP handle
+// (IcmpCreateFile, no administrator rights needed).
+struct PlatformPinger;
+// nullptr when neither opens; why then holds what the operator must arrange.
+PlatformPinger* platformPingerOpen(char* why, std::size_t size);
+// The identifier that replies to this channel's requests carry.
+std::uint16_t platformPingerIdentifier(const PlatformPinger* pinger);
+// Sends an echo request message (ICMP header and payload, built with this
+// channel's identifier) to ip; false when it did not go out.
+bool platformPingerSend(PlatformPinger* pinger, std::uint32_t ip, const void* message, int length);
+// The socket to wait on with platformPoll; PLATFORM_NO_SOCKET when replies
+// are collected by receiving alone (Windows): then call it often.
+PlatformSocket platformPingerSocket(const PlatformPinger* pinger);
+// One ICMP message received (its IPv4 header taken off) and its sender; its
+// length, or -1 when none is waiting.
+int platformPingerReceive(PlatformPinger* pinger, void* buffer, int size, std::uint32_t* from);
+
+// A raw ICMP socket that receives whole IPv4 packets (header first) and
+// sends whole packets built by the caller, any source address (VNsim answers
+// pings for its emulated devices); it never blocks a receive. PLATFORM_NO_SOCKET when it cannot be
+// opened (root or CAP_NET_RAW is needed; never on Windows). Use it with
+// platformRecvFrom and platformSendTo (the port is ignored).
+PlatformSocket platformRawIcmpOpen();

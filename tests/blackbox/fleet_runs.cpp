@@ -49,11 +49,13 @@ RunningProgram startDevices(const std::vector<std::string>& args, const std::str
 }
 
 FleetAgainstSim runFleetAgainstSim(const std::string& dir, const std::string& range,
-                                   const std::vector<std::string>& args)
+                                   const std::vector<std::string>& args,
+                                   const std::vector<std::string>& simOptions)
 {
-    RunningProgram sim = startDevices({"--devices", range, "-P", "pw", "-K", "fleet-key", "-o", dir,
-                                       "--idle-ms", "3000"},
-                                      dir);
+    std::vector<std::string> simArgs = {"--devices", range, "-P", "pw", "-K", "fleet-key", "-o", dir,
+                                        "--idle-ms", "3000"};
+    simArgs.insert(simArgs.end(), simOptions.begin(), simOptions.end());
+    RunningProgram sim = startDevices(simArgs, dir);
     EXPECT_TRUE(waitForOutput(sim, "listening on", startupMs())) << sim.output;
     RunningProgram fleet = startProgram("VNfleet", args, dir);
     FleetAgainstSim result;

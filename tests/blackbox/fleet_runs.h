@@ -30,9 +30,10 @@ struct FleetAgainstSim {
 };
 
 // Starts VNsim on the addresses first-last (password pw, key fleet-key,
-// images into dir), runs VNfleet with args in dir, ends both.
+// images into dir, and simOptions), runs VNfleet with args in dir, ends both.
 FleetAgainstSim runFleetAgainstSim(const std::string& dir, const std::string& range,
-                                   const std::vector<std::string>& args);
+                                   const std::vector<std::string>& args,
+                                   const std::vector<std::string>& simOptions = {});
 
 // A device at address:69 that acknowledges every packet (the finish packet
 // only when answerFinish), from its own address or, given, from another

@@ -228,3 +228,17 @@ TEST(VNfleetGuards, AFileVNinfoCallsUnfitStopsTheRunUnlessAllowed)
             EXPECT_EQ(r.output.find("VNfleet: plan: 1 device,") == 0, allowed) << r.output;
         }
 }
+
+TEST(VNfleetGuards, DeadlineEndsARunAsCtrlCWithEveryLineWritten)
+{
+    std::string dir = fleetFolder();
+    RunningProgram fleet = startFleet(dir, "127.0.3.11\n127.0.3.12\n",
+                                      {"-j", "1", "--deadline", "1", "--report", "r.jsonl"});
+    ProgramResult r = finishProgram(fleet, startupMs() + 3000);
+    EXPECT_EQ(r.status, 3) << r.output;
+    EXPECT_TRUE(holds(r.output, "VNfleet: no further device started: the deadline passed\n"
+                                "VNfleet: 2 devices: 0 updated, 0 failed, 1 interrupted, 0 skipped, "
+                                "1 not started"))
+        << r.output;
+    EXPECT_EQ(linesWith(readText(dir + "/r.jsonl"), {"127.0.3.11", "stopped at the deadline"}).size(), 1u);
+}

@@ -264,6 +264,13 @@ TEST(VNfleet, ReadmeAndManualListTheOptionsAndStatusesOfHelp)
                                 "## Updating a fleet", "man/VNfleet.1");
 }
 
+TEST(VNfleet, VersionIsThePackagesOnOneLine)
+{
+    ProgramResult r = runProgram("VNfleet", {"--version"}, startupMs());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.output, "VNfleet 2.2\n");
+}
+
 TEST(VNfleet, FiftyDevicesThroughLossAndDuplicatesEachGetTheImageExactly)
 {
     if (programsUnderWine())

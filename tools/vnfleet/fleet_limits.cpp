@@ -19,3 +19,12 @@ int devicesInFlightAllowed(int wanted)
                    allowed, limit);
     return allowed;
 }
+
+int socketsAllowed(int wanted)
+{
+    platformRaiseOpenFileLimit(wanted + FLEET_SPARE_DESCRIPTORS);
+    long limit = platformOpenFileLimit() - FLEET_SPARE_DESCRIPTORS;
+    if (limit >= wanted)
+        return wanted;
+    return limit > 1 ? static_cast<int>(limit) : 1;
+}

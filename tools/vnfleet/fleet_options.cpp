@@ -29,6 +29,9 @@ constexpr OptionRow optionRows[] = {
     {"-j", "<n>", "devices in flight at once (default 64)"},
     {"--min-wait-ms", "<ms>", "shortest wait for a reply (default 200)"},
     {"--tries", "<n>", "sends of one packet before a device fails (default 8)"},
+    {"--await-ping", "<s>",
+     "after each update, ping the device until it answers, at most <s> seconds"},
+    {"--ping-interval-ms", "<ms>", "with --await-ping: time between pings (default 1000)"},
     {"--report", "<file>", "append the run's JSON lines, one per device; locked by the run"},
     {"--resume", "<file>", "skip devices whose last line of this site there is this image updated"},
     {"--debug-log", "<file>", "append the devices' Dbg> lines (UDP port 9029)"},
@@ -36,9 +39,11 @@ constexpr OptionRow optionRows[] = {
     {"--canary", "<n>", "update the first n devices first, alone; the rest only if all are"},
     {"--max-failed", "<n or p%>", "start no further device once more than that failed"},
     {"--allow-unfit", nullptr, "send files VNinfo calls unfit (said on standard error)"},
+    {"--deadline", "<s>", "after s seconds start no device and end those in flight (exit 3)"},
     {"--dry-run", nullptr, "check everything and print the plan; send nothing"},
     {"--summary", "<report>...", "sum up reports; judge each site's latest run; send nothing"},
     {"--json", nullptr, "with --summary: print one JSON object"},
+    {"--version", nullptr, "print the version"},
     {"-h, --help", nullptr, "print this text"},
 };
 
@@ -49,8 +54,9 @@ constexpr ExitStatusRow exitStatuses[] = {
     {FLEET_EXIT_BAD_INPUT,
      "bad input: a bad list, file, password file or report; nothing sent"},
     {FLEET_EXIT_INTERRUPTED, "interrupted"},
-    {FLEET_EXIT_SOME_FAILED, "some devices failed; --summary: some devices not updated, a "
-                             "run unfinished or no run"},
+    {FLEET_EXIT_SOME_FAILED, "some devices failed or, with --await-ping, are not back; "
+                             "--summary: some devices not updated or not back, a run "
+                             "unfinished or no run"},
     {FLEET_EXIT_REPORT_FAILED, "the report could not be written: no device started after that"},
 };
 
@@ -114,6 +120,14 @@ bool takeValue(const char* name, const char* value, FleetOptions* options)
         return parseCount(value, 1, FLEET_REPLY_WAIT_LIMIT_MS, &options->minWaitMs);
     else if (std::strcmp(name, "--tries") == 0)
         return parseCount(value, 1, 1000, &options->tries);
+    else if (std::strcmp(name, "--deadline") == 0)
+        return parseCount(value, 1, 1000000000, &options->deadlineS);
+    else if (std::strcmp(name, "--await-ping") == 0)
+        return parseCount(value, 1, 86400, &options->awaitPingS);
+    else if (std::strcmp(name, "--ping-interval-ms") == 0) {
+        options->pingIntervalGiven = true;
+        return parseCount(value, 100, 60000, &options->pingIntervalMs);
+    }
     else if (std::strcmp(name, "--report") == 0)
         options->reportPath = value;
     else if (std::strcmp(name, "--resume") == 0)
@@ -185,6 +199,8 @@ FleetArgs parseFleetOptions(int argc, const char* const* argv, FleetOptions* opt
         const char* name = argv[i];
         if (std::strcmp(name, "-h") == 0 || std::strcmp(name, "--help") == 0)
             return FLEET_ARGS_HELP;
+        if (std::strcmp(name, "--version") == 0)
+            return FLEET_ARGS_VERSION;
         if (std::strcmp(name, "--summary") == 0 || std::strcmp(name, "--json") == 0) {
             (name[2] == 's' ? options->summary : options->json) = true;
             continue;
@@ -233,6 +249,8 @@ FleetArgs parseFleetOptions(int argc, const char* const* argv, FleetOptions* opt
         options->site = siteOfList(options->listPath);
     if (options->passwordGiven && !options->passwordFile.empty())
         return usageError("-P and --password-file: give one");
+    if (options->pingIntervalGiven && options->awaitPingS == 0)
+        return usageError("--ping-interval-ms goes with --await-ping");
     if (options->plain != (options->typeLetter != 0))
         return usageError("-NE and -T go together");
     if (options->plain && !imageKindOfLetter(options->typeLetter))

@@ -26,6 +26,10 @@ struct FleetOptions {
     int inFlight = 64;           // -j
     int minWaitMs = 200;
     int tries = 8;
+    int deadlineS = 0;          // --deadline; 0: none
+    int awaitPingS = 0;         // --await-ping: 0, off
+    int pingIntervalMs = 1000;  // --ping-interval-ms
+    bool pingIntervalGiven = false;
     std::string reportPath;
     std::string resumePath;
     std::string debugLogPath;
@@ -41,7 +45,7 @@ struct FleetOptions {
     std::vector<std::string> reports;
 };
 
-enum FleetArgs { FLEET_ARGS_RUN, FLEET_ARGS_HELP, FLEET_ARGS_BAD };
+enum FleetArgs { FLEET_ARGS_RUN, FLEET_ARGS_HELP, FLEET_ARGS_VERSION, FLEET_ARGS_BAD };
 
 // Fills options from argv (argument 0 is the program name); FLEET_ARGS_BAD
 // after writing why to standard error.

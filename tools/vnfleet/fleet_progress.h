@@ -14,7 +14,11 @@ struct FleetTally {
     unsigned failed;
     unsigned interrupted;
     unsigned skipped;
+    unsigned notBack;      // --await-ping: no echo reply in time
+    unsigned unconfirmed;  // updated, interrupted while waiting for a ping reply
     unsigned inFlight;
+    unsigned awaiting;     // waiting for a ping reply, holding no socket
+    bool pinging;          // --await-ping
     unsigned long long pagesDone;
     unsigned long long pagesToSend;
     std::uint64_t startedMs;

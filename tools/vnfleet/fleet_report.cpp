@@ -5,6 +5,18 @@
 #include "platform/ledger_files.h"
 
 const char* const SKIPPED_AS_UPDATED = "updated in an earlier run";
+const char* const INTERRUPTED_WAITING_FOR_PING = "interrupted while waiting for a ping reply";
+
+std::string notBackReason(int awaitSeconds)
+{
+    return "no reply to ping within " + std::to_string(awaitSeconds) + " s";
+}
+
+std::string powerAdvice(unsigned back, unsigned notBack)
+{
+    return std::to_string(back) + " devices back: safe to remove power; " +
+           std::to_string(notBack) + " devices not back: do not remove their power";
+}
 const char* const RUN_COMPLETED = "completed";
 const char* const RUN_INTERRUPTED = "interrupted";
 const char* const RUN_STOPPED_BY_CANARY = "stopped by canary";
@@ -50,6 +62,8 @@ std::string resultJson(const std::string& run, const DeviceResult& r, const std:
     json["milliseconds"] = r.milliseconds;
     json["foreign"] = r.foreign;
     addIdentity(&json, r.image);
+    if (r.awaited)
+        json["back_ms"] = r.back ? Json(r.backMs) : Json(nullptr);
     json["time"] = time;
     return text(json);
 }
@@ -89,6 +103,8 @@ std::string endJson(const std::string& run, const RunEnd& end, const std::string
     json["interrupted"] = end.interrupted;
     json["skipped"] = end.skipped;
     json["not_started"] = end.notStarted;
+    if (end.pinging)
+        json["not_back"] = end.notBack;
     json["time"] = time;
     return text(json);
 }

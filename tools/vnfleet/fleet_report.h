@@ -29,7 +29,18 @@ struct DeviceResult {
     unsigned long long milliseconds;
     unsigned foreign;  // datagrams from another address, dropped
     ImageIdentity image;
+    // --await-ping: the device was pinged after its finish packet was
+    // accepted; back: its echo reply came, backMs after that.
+    bool awaited = false;
+    bool back = false;
+    unsigned long long backMs = 0;
 };
+
+// The reasons of a device pinged after its update but not seen back.
+std::string notBackReason(int awaitSeconds);
+// What the power warning at the end of each update means for the fleet.
+std::string powerAdvice(unsigned back, unsigned notBack);
+extern const char* const INTERRUPTED_WAITING_FOR_PING;
 
 struct RunImage {
     std::string file;
@@ -53,6 +64,8 @@ struct RunPlan {
 struct RunEnd {
     std::string how;  // RUN_COMPLETED, ...
     unsigned updated, failed, interrupted, skipped, notStarted;
+    bool pinging = false;  // --await-ping: notBack is counted
+    unsigned notBack = 0;
 };
 
 extern const char* const RUN_COMPLETED;

@@ -3,7 +3,8 @@
 #include <cstring>
 
 namespace {
-const char* const names[] = {"updated", "failed", "interrupted", "skipped", "not started"};
+const char* const names[] = {"updated", "failed", "interrupted", "skipped", "not started",
+                             "not back"};
 constexpr int NAMES = sizeof names / sizeof names[0];
 }  // namespace
 

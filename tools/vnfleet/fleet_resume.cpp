@@ -89,6 +89,9 @@ struct Reader {
             return false;
         stringOf(line, "file", &entry.file);
         entry.image = identityIn(line);
+        auto back = line.find("back_ms");
+        entry.awaited = back != line.end();
+        entry.back = entry.awaited && back->is_number();
         std::string id;
         std::string site;
         auto run = stringOf(line, "run", &id) ? runOfId.find(id) : runOfId.end();

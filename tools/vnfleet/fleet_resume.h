@@ -15,6 +15,8 @@ struct LedgerEntry {
     FleetResult result;
     std::string reason;
     ImageIdentity image;  // sha256 empty: a line that names no image fully
+    bool awaited = false;  // pinged after its update (--await-ping)
+    bool back = false;     // and an echo reply came
 };
 
 struct LedgerRun {

@@ -26,7 +26,9 @@ bool mayStart(RolloutGuard* guard, const FleetOptions& options, std::size_t next
         options.maxFailedPercent >= 0
             ? static_cast<unsigned long long>(options.maxFailedPercent) * guard->toSend / 100
             : static_cast<unsigned long long>(options.maxFailed);
-    if ((options.maxFailed >= 0 || options.maxFailedPercent >= 0) && tally.failed > allowed) {
+    // A device not back after its update counts as failed here.
+    if ((options.maxFailed >= 0 || options.maxFailedPercent >= 0) &&
+        tally.failed + tally.notBack > allowed) {
         guard->stopped = "more than " + std::to_string(allowed) + " devices failed (--max-failed)";
         guard->stoppedBy = RUN_STOPPED_BY_MAX_FAILED;
         return false;

@@ -1,9 +1,11 @@
 #include "fleet_run.h"
 
+#include <algorithm>
 #include <memory>
 
 #include "fleet_debug_log.h"
 #include "fleet_limits.h"
+#include "fleet_pings.h"
 #include "fleet_progress.h"
 #include "fleet_report.h"
 #include "fleet_rollout.h"
@@ -15,6 +17,8 @@
 
 namespace {
 constexpr int LONGEST_POLL_MS = 100;  // the progress line's refresh
+// Where replies are collected only by looking (Windows), how often to look.
+constexpr int WINDOWS_PING_POLL_MS = 10;
 
 struct Slot {
     const DeviceEntry* device;
@@ -34,6 +38,11 @@ struct Loop {
     FleetTally tally;
     std::vector<std::unique_ptr<Slot>> active;
     std::uint8_t datagram[PACKET_BUFFER_SIZE];
+    // --await-ping: the lines of devices waiting for their echo reply, by
+    // their index in the list.
+    PingBook pings;
+    std::map<std::size_t, DeviceResult> held;
+    std::uint64_t stopAtMs;  // --deadline; 0: none
 };
 
 const char* const NO_REPLY = "no reply";
@@ -56,6 +65,39 @@ void record(Loop& loop, const DeviceResult& r)
     showDeviceEnd(r);
 }
 
+// The line waits for the device's echo reply; the device holds no socket.
+void awaitPing(Loop& loop, const DeviceEntry& device, const DeviceResult& line)
+{
+    std::size_t index = static_cast<std::size_t>(&device - loop.run->devices->data());
+    loop.held[index] = line;
+    startWaiting(&loop.pings, index, device.ip, platformMonotonicMs(),
+                 static_cast<std::uint64_t>(loop.run->options->awaitPingS) * 1000);
+    ++loop.tally.awaiting;
+}
+
+// The final verdict of a device that was pinged.
+void endWait(Loop& loop, const PingWait& wait, FleetResult result, const std::string& reason)
+{
+    auto found = loop.held.find(wait.device);
+    DeviceResult line = found->second;
+    loop.held.erase(found);
+    line.awaited = true;
+    line.result = result;
+    line.reason = reason;
+    line.back = reason.empty();
+    if (line.back) {
+        line.backMs = platformMonotonicMs() - wait.acceptedMs;
+        ++loop.tally.updated;
+    } else if (result == FleetResult::NOT_BACK) {
+        ++loop.tally.notBack;
+    } else {
+        ++loop.tally.updated;
+        ++loop.tally.unconfirmed;
+    }
+    --loop.tally.awaiting;
+    record(loop, line);
+}
+
 void finish(Loop& loop, Slot& slot, FleetResult result, const std::string& reason)
 {
     slot.ended = true;
@@ -63,13 +105,17 @@ void finish(Loop& loop, Slot& slot, FleetResult result, const std::string& reaso
         platformClose(slot.sock);
     const SessionCounters& counters = slot.session->counters();
     FleetImage& image = imageOf(loop, *slot.device);
-    record(loop, DeviceResult{slot.device->address, slot.device->file, result, reason,
-                              counters.pagesAcknowledged, counters.datagramsSent,
-                              counters.resends, platformMonotonicMs() - slot.startedMs,
-                              slot.foreign, identityOf(image, *slot.device)});
-    if (result == FleetResult::UPDATED) {
+    DeviceResult line{slot.device->address, slot.device->file, result, reason,
+                      counters.pagesAcknowledged, counters.datagramsSent, counters.resends,
+                      platformMonotonicMs() - slot.startedMs, slot.foreign,
+                      identityOf(image, *slot.device)};
+    if (result == FleetResult::UPDATED && loop.run->pinger) {
+        awaitPing(loop, *slot.device, line);
+    } else if (result == FleetResult::UPDATED) {
+        record(loop, line);
         ++loop.tally.updated;
     } else {
+        record(loop, line);
         loop.tally.pagesToSend -= counters.totalPages - counters.pagesAcknowledged;
         if (result == FleetResult::FAILED)
             ++loop.tally.failed;
@@ -246,6 +292,45 @@ void dropEnded(Loop& loop)
     }
 }
 
+// The deadline ends a run as Ctrl-C does.
+bool mustStop(const Loop& loop)
+{
+    return platformInterrupted() || (loop.stopAtMs != 0 && platformMonotonicMs() >= loop.stopAtMs);
+}
+
+// Devices in flight that are still sending pages: -j counts only these.
+std::size_t transfersOf(const Loop& loop)
+{
+    std::size_t transfers = 0;
+    for (const auto& slot : loop.active)
+        if (!slot->ended && !slot->session->finishSent())
+            ++transfers;
+    return transfers;
+}
+
+// Echo replies waiting on the channel, each matched to its device.
+void takeEchoReplies(Loop& loop)
+{
+    PlatformPinger* pinger = loop.run->pinger;
+    std::uint32_t from = 0;
+    int length = 0;
+    PingWait back{};
+    // A bounded batch: the transfers are served between batches.
+    for (int i = 0; i < 1024 && (length = platformPingerReceive(pinger, loop.datagram,
+                                                                 PACKET_BUFFER_SIZE, &from)) >= 0;
+         ++i)
+        if (takeEchoReply(&loop.pings, from, loop.datagram, length, &back))
+            endWait(loop, back, FleetResult::UPDATED, "");
+}
+
+void sendPings(Loop& loop, std::uint64_t now)
+{
+    std::vector<PingWait> expired;
+    sendDuePings(&loop.pings, loop.run->pinger, now, loop.run->options->pingIntervalMs, &expired);
+    for (const PingWait& wait : expired)
+        endWait(loop, wait, FleetResult::NOT_BACK, notBackReason(loop.run->options->awaitPingS));
+}
+
 // Every planned device gets its line: those never started too.
 void recordNotStarted(Loop& loop, std::size_t from, const std::vector<bool>& skipped,
                       const std::string& why)
@@ -270,7 +355,13 @@ const char* howItEnded(bool interrupted, bool waitFailed, const FleetRun& run,
 
 int pollWaitMs(const Loop& loop, std::uint64_t now)
 {
-    std::uint64_t wait = LONGEST_POLL_MS;
+    std::uint64_t wait = static_cast<std::uint64_t>(msUntilNextPing(
+        loop.pings, now, loop.run->pinger && !loop.pings.waiting.empty() &&
+                                 platformPingerSocket(loop.run->pinger) == PLATFORM_NO_SOCKET
+                             ? WINDOWS_PING_POLL_MS
+                             : LONGEST_POLL_MS));
+    if (loop.stopAtMs != 0)
+        wait = loop.stopAtMs > now ? std::min(wait, loop.stopAtMs - now) : 0;
     for (const auto& slot : loop.active)
         if (slot->deadlineMs <= now)
             return 0;
@@ -290,7 +381,10 @@ bool skippedByResume(const FleetRun& run, const DeviceEntry& device)
 
 int runFleet(const FleetRun& run)
 {
-    Loop loop{&run, {}, {}, {}};
+    Loop loop{&run, {}, {}, {}, {}, {}, 0};
+    loop.tally.pinging = run.pinger != nullptr;
+    if (run.pinger)
+        loop.pings.identifier = platformPingerIdentifier(run.pinger);
     const std::vector<DeviceEntry>& devices = *run.devices;
     loop.tally.devices = static_cast<unsigned>(devices.size());
     for (const DeviceEntry& device : devices) {
@@ -298,6 +392,8 @@ int runFleet(const FleetRun& run)
         loop.tally.pagesToSend += static_cast<unsigned>(image.endPage - image.firstPage);
     }
     loop.tally.startedMs = platformMonotonicMs();
+    if (run.options->deadlineS > 0)
+        loop.stopAtMs = loop.tally.startedMs + static_cast<std::uint64_t>(run.options->deadlineS) * 1000;
     startProgress(platformStdoutIsTerminal());
     DebugLog debug = openDebugLog(run.debugLog);
     platformCatchInterrupt();
@@ -305,6 +401,11 @@ int runFleet(const FleetRun& run)
     if (run.report->file)
         appendToLedger(run.report, runJson(run.plan));
     const std::size_t inFlight = static_cast<std::size_t>(devicesInFlightAllowed(run.options->inFlight));
+    // Devices waiting for a finish answer send nothing: they keep a socket
+    // but no -j slot.
+    const std::size_t sockets = std::max(
+        inFlight, static_cast<std::size_t>(socketsAllowed(static_cast<int>(devices.size()))));
+    const PlatformSocket pingSock = run.pinger ? platformPingerSocket(run.pinger) : PLATFORM_NO_SOCKET;
 
     // Skipped devices go to the report before anything is sent, so a resume
     // that is itself interrupted keeps every earlier record.
@@ -320,24 +421,34 @@ int runFleet(const FleetRun& run)
     std::vector<PlatformSocket> socks;
     std::vector<unsigned char> ready;
     bool waitFailed = false;
-    while (!platformInterrupted()) {
+    bool stopped = false;
+    while (!(stopped = mustStop(loop))) {
         // A report that cannot be written records nothing more: start nothing.
-        while (!run.report->failed && loop.active.size() < inFlight && next < devices.size()) {
+        std::size_t transfers = transfersOf(loop);
+        while (!run.report->failed && transfers < inFlight && loop.active.size() < sockets &&
+               next < devices.size()) {
             if (skipped[next]) {
                 ++next;
                 continue;
             }
-            if (!mayStart(&guard, *run.options, next, loop.tally, loop.active.size()) ||
+            std::size_t active = loop.active.size();
+            if (!mayStart(&guard, *run.options, next, loop.tally,
+                          active + loop.pings.waiting.size()) ||
                 !startDevice(loop, devices[next]))
                 break;  // again when a device in flight has ended
+            if (loop.active.size() > active && !loop.active.back()->session->finishSent())
+                ++transfers;
             ++next;
         }
-        if (loop.active.empty() &&
+        if (loop.active.empty() && loop.pings.waiting.empty() &&
             (next == devices.size() || run.report->failed || !guard.stopped.empty()))
             break;
         socks.clear();
         if (debug.sock != PLATFORM_NO_SOCKET)
             socks.push_back(debug.sock);
+        const std::size_t first = socks.size() + (pingSock != PLATFORM_NO_SOCKET ? 1 : 0);
+        if (pingSock != PLATFORM_NO_SOCKET)
+            socks.push_back(pingSock);
         for (const auto& slot : loop.active)
             socks.push_back(slot->sock);
         ready.resize(socks.size());
@@ -346,11 +457,12 @@ int runFleet(const FleetRun& run)
             waitFailed = true;
             break;
         }
-        if (platformInterrupted())
+        if ((stopped = mustStop(loop)))
             break;  // not one more datagram
-        std::size_t first = debug.sock != PLATFORM_NO_SOCKET ? 1 : 0;
-        if (first == 1 && ready[0])
+        if (debug.sock != PLATFORM_NO_SOCKET && ready[0])
             copyDebugLine(&debug);
+        if (run.pinger && (pingSock == PLATFORM_NO_SOCKET || ready[first - 1]))
+            takeEchoReplies(loop);
         std::size_t count = loop.active.size();
         for (std::size_t i = 0; i < count; ++i)
             if (ready[first + i] && !loop.active[i]->ended)
@@ -362,36 +474,53 @@ int runFleet(const FleetRun& run)
                 continue;
             timeOut(loop, slot);
         }
+        if (run.pinger)
+            sendPings(loop, platformMonotonicMs());
         dropEnded(loop);
         tickLedger(run.report, platformMonotonicMs());
         refreshProgress(loop.tally, platformMonotonicMs());
     }
-    bool interrupted = platformInterrupted() && !waitFailed;
+    bool interrupted = stopped && !waitFailed;
+    const char* why = platformInterrupted() ? "stopped by the operator" : "stopped at the deadline";
     for (auto& slot : loop.active)
         if (waitFailed)
             finish(loop, *slot, FleetResult::FAILED, "waiting for replies failed");
         else
-            finish(loop, *slot, FleetResult::INTERRUPTED, "stopped by the operator");
+            finish(loop, *slot, FleetResult::INTERRUPTED, why);
     loop.active.clear();
+    std::vector<PingWait> waits;
+    for (const auto& [ip, wait] : loop.pings.waiting)
+        waits.push_back(wait);
+    std::sort(waits.begin(), waits.end(),
+              [](const PingWait& a, const PingWait& b) { return a.device < b.device; });
+    for (const PingWait& wait : waits)
+        endWait(loop, wait, FleetResult::UPDATED,
+                waitFailed ? "waiting for replies failed" : INTERRUPTED_WAITING_FOR_PING);
+    loop.pings.waiting.clear();
     if (!interrupted && !waitFailed)
         lingerOnDebugLog(&debug);
     closeDebugLog(&debug);
+    const bool pastDeadline = interrupted && !platformInterrupted();
     if (run.report->failed && next < devices.size())
         guard.stopped = "the report cannot be written";
-    const std::string notStartedWhy = interrupted  ? "interrupted before it started"
-                                      : waitFailed ? "waiting for replies failed"
-                                                   : guard.stopped;
+    else if (pastDeadline && next < devices.size())
+        guard.stopped = "the deadline passed";
+    const std::string notStartedWhy = pastDeadline  ? "the deadline passed"
+                                      : interrupted ? "interrupted before it started"
+                                      : waitFailed  ? "waiting for replies failed"
+                                                    : guard.stopped;
     recordNotStarted(loop, next, skipped, notStartedWhy);
     printSummary(loop.tally, platformMonotonicMs(), guard.stopped);
     const FleetTally& t = loop.tally;
     const RunEnd end{howItEnded(interrupted, waitFailed, run, guard), t.updated, t.failed,
-                     t.interrupted, t.skipped, t.devices - t.updated - t.failed - t.interrupted -
-                                                   t.skipped};
+                     t.interrupted, t.skipped,
+                     t.devices - t.updated - t.failed - t.interrupted - t.skipped - t.notBack,
+                     t.pinging, t.notBack};
     const bool recorded = closeLedger(run.report, endJson(run.plan.id, end, platformUtcTimeText()));
     if (!recorded)
         return FLEET_EXIT_REPORT_FAILED;
     if (interrupted)
         return FLEET_EXIT_INTERRUPTED;
-    return loop.tally.failed > 0 || !guard.stopped.empty() ? FLEET_EXIT_SOME_FAILED
+    return loop.tally.failed + loop.tally.notBack > 0 || !guard.stopped.empty() ? FLEET_EXIT_SOME_FAILED
                                                            : FLEET_EXIT_UPDATED;
 }

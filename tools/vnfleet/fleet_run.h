@@ -12,6 +12,8 @@
 #include "fleet_options.h"
 #include "fleet_resume.h"
 
+struct PlatformPinger;
+
 struct FleetRun {
     const FleetOptions* options;
     const std::vector<DeviceEntry>* devices;
@@ -20,6 +22,7 @@ struct FleetRun {
     Ledger* report;
     RunPlan plan;          // its run line
     std::FILE* debugLog;   // nullptr: none
+    PlatformPinger* pinger = nullptr;  // --await-ping: the fleet's ICMP channel
 };
 
 // Whether --resume skips the device: its last line says it holds this image.

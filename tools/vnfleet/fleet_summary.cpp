@@ -24,12 +24,16 @@ ResultCounts noDevices()
     return counts;
 }
 
+// A result beyond the usual ones ("not back") is counted only where it is met.
 void count(ResultCounts* counts, const std::string& result, unsigned devices = 1)
 {
     counts->devices += devices;
     for (auto& entry : counts->byResult)
-        if (entry.first == result)
+        if (entry.first == result) {
             entry.second += devices;
+            return;
+        }
+    counts->byResult.emplace_back(result, devices);
 }
 
 ImageCounts& imageOf(LedgerTally* tally, const std::string& sha256, const std::string& file)
@@ -108,11 +112,39 @@ void judge(const std::string& report, const LedgerRun& run, FleetSummary* summar
             continue;
         }
         const LedgerEntry& entry = line->second;
-        if (entry.result != FleetResult::UPDATED && entry.result != FleetResult::SKIPPED)
-            summary->notUpdated.push_back({report, run.site, address, entry.file,
-                                           entry.image.sha256, resultName(entry.result),
-                                           entry.reason});
+        RunVerdict& verdict = summary->runs.back();
+        const bool notBack = entry.result == FleetResult::NOT_BACK ||
+                             (entry.awaited && !entry.back);
+        verdict.pinged = verdict.pinged || entry.awaited;
+        verdict.back += entry.back ? 1 : 0;
+        verdict.notBack += notBack ? 1 : 0;
+        NotUpdated device{report, run.site, address, entry.file, entry.image.sha256,
+                          resultName(entry.result), entry.reason};
+        if (notBack)
+            summary->notBack.push_back(device);
+        else if (entry.result != FleetResult::UPDATED && entry.result != FleetResult::SKIPPED)
+            summary->notUpdated.push_back(device);
     }
+}
+
+std::string devicesText(const std::vector<NotUpdated>& devices)
+{
+    std::string text;
+    for (const NotUpdated& device : devices)
+        text += "  " + device.report + " " + device.address + " " + device.result + ": " +
+                (device.file.empty() ? "" : device.file + ": ") + device.reason + "\n";
+    return text;
+}
+
+Json devicesJson(const std::vector<NotUpdated>& devices)
+{
+    Json json = Json::array();
+    for (const NotUpdated& device : devices)
+        json.push_back(Json{{"report", device.report}, {"site", device.site},
+                            {"address", device.address}, {"file", device.file},
+                            {"sha256", device.sha256}, {"result", device.result},
+                            {"reason", device.reason}});
+    return json;
 }
 }  // namespace
 
@@ -158,7 +190,9 @@ bool allUpdated(const FleetSummary& summary)
 {
     bool ended = std::all_of(summary.runs.begin(), summary.runs.end(),
                              [](const RunVerdict& run) { return run.ended; });
-    return ended && summary.noRun.empty() && summary.notUpdated.empty();
+    bool back = std::none_of(summary.notBack.begin(), summary.notBack.end(),
+                             [](const NotUpdated& device) { return device.result == "not back"; });
+    return ended && back && summary.noRun.empty() && summary.notUpdated.empty();
 }
 
 std::string summaryText(const FleetSummary& summary)
@@ -172,13 +206,15 @@ std::string summaryText(const FleetSummary& summary)
     for (const RunVerdict& run : summary.runs)
         text += "  " + run.report + " site " + run.site + ": run " + run.run + " " +
                 (run.ended ? run.how : "unfinished (no end line)") + ": " +
-                counted(run.planned, "device") + " planned\n";
+                counted(run.planned, "device") + " planned\n" +
+                (run.pinged ? "    " + powerAdvice(run.back, run.notBack) + "\n" : "");
     for (const std::string& report : summary.noRun)
         text += "  " + report + ": no run\n";
-    text += "not updated: " + counted(summary.notUpdated.size(), "device") + "\n";
-    for (const NotUpdated& device : summary.notUpdated)
-        text += "  " + device.report + " " + device.address + " " + device.result + ": " +
-                (device.file.empty() ? "" : device.file + ": ") + device.reason + "\n";
+    text += "not updated: " + counted(summary.notUpdated.size(), "device") + "\n" +
+            devicesText(summary.notUpdated);
+    if (!summary.notBack.empty())
+        text += "not back: " + counted(summary.notBack.size(), "device") + "\n" +
+                devicesText(summary.notBack);
     return text;
 }
 
@@ -188,21 +224,23 @@ std::string summaryJson(const FleetSummary& summary)
     for (const LedgerTally& tally : summary.reports)
         reports.push_back(tallyJson(tally, "report", tally.report));
     Json runs = Json::array();
-    for (const RunVerdict& run : summary.runs)
-        runs.push_back(Json{{"report", run.report}, {"site", run.site}, {"run", run.run},
-                            {"ended", run.ended ? Json(run.how) : Json(nullptr)},
-                            {"devices", run.planned}});
-    Json notUpdated = Json::array();
-    for (const NotUpdated& device : summary.notUpdated)
-        notUpdated.push_back(Json{{"report", device.report}, {"site", device.site},
-                                  {"address", device.address}, {"file", device.file},
-                                  {"sha256", device.sha256}, {"result", device.result},
-                                  {"reason", device.reason}});
+    for (const RunVerdict& run : summary.runs) {
+        Json one{{"report", run.report}, {"site", run.site}, {"run", run.run},
+                 {"ended", run.ended ? Json(run.how) : Json(nullptr)}, {"devices", run.planned}};
+        if (run.pinged) {
+            one["back"] = run.back;
+            one["not_back"] = run.notBack;
+            one["power"] = powerAdvice(run.back, run.notBack);
+        }
+        runs.push_back(one);
+    }
     Json json{{"reports", reports},
               {"total", tallyJson(summary.total, "reports", summary.reports.size())},
               {"runs", runs},
               {"no_run", summary.noRun},
-              {"not_updated", notUpdated}};
+              {"not_updated", devicesJson(summary.notUpdated)}};
+    if (!summary.notBack.empty())
+        json["not_back"] = devicesJson(summary.notBack);
     return json.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 

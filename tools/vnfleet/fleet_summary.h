@@ -35,6 +35,10 @@ struct RunVerdict {
     bool ended;
     std::string how;
     std::size_t planned;
+    // --await-ping: its devices seen back, and those not (or not confirmed).
+    bool pinged = false;
+    unsigned back = 0;
+    unsigned notBack = 0;
 };
 
 // A device of a latest run neither updated nor skipped, or with no line.
@@ -56,6 +60,7 @@ struct FleetSummary {
     std::vector<RunVerdict> runs;
     std::vector<std::string> noRun;  // reports that hold no run
     std::vector<NotUpdated> notUpdated;
+    std::vector<NotUpdated> notBack;  // not back, or not confirmed back
 };
 
 void addToSummary(const std::string& report, const LedgerContents& contents,

@@ -62,6 +62,10 @@ int main(int argc, char** argv)
         std::fputs(fleetUsageText().c_str(), stdout);
         return FLEET_EXIT_UPDATED;
     }
+    if (parsed == FLEET_ARGS_VERSION) {
+        std::puts("VNfleet " VN_VERSION);
+        return FLEET_EXIT_UPDATED;
+    }
     if (parsed == FLEET_ARGS_BAD)
         return FLEET_EXIT_USAGE;
     if (options.summary)
@@ -79,6 +83,16 @@ int main(int argc, char** argv)
     if (!readDeviceList(options, &devices) ||
         !loadImages(options.listPath, options.allowUnfit, &devices, &images))
         return FLEET_EXIT_BAD_INPUT;
+    // Nothing is written or sent before it is known that the devices can be
+    // pinged.
+    if (options.awaitPingS > 0) {
+        char why[512];
+        run.pinger = platformPingerOpen(why, sizeof why);
+        if (!run.pinger) {
+            std::fprintf(stderr, "VNfleet: --await-ping cannot send pings: %s\n", why);
+            return FLEET_EXIT_BAD_INPUT;
+        }
+    }
     FleetOutputs outputs;
     if (!openOutputs(options, images, &outputs))
         return FLEET_EXIT_BAD_INPUT;

@@ -1,11 +1,13 @@
 // VNsim: stands in for the device's code-update service so that VNloader
 // can be run and tested without hardware.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 #include "diag/console.h"
 #include "platform/platform.h"
 #include "sim_device.h"
+#include "sim_echo.h"
 #include "sim_faults.h"
 #include "sim_fleet.h"
 #include "sim_options.h"
@@ -18,6 +20,8 @@ constexpr std::uint16_t SIM_UPDATE_PORT = 69;
 constexpr std::uint16_t SIM_DEBUG_PORT = 9029;
 constexpr int RECEIVE_SIZE = 65536;
 constexpr long WAIT_SLICE_MS = 60000;
+// After the reboot: the time without a ping after which the pinger has gone.
+constexpr long QUIET_AFTER_PINGS_MS = 3000;
 
 std::uint8_t datagram[RECEIVE_SIZE];
 std::uint8_t reply[SIM_MAX_REPLY_LENGTH + PACKET_HEADER_SIZE];
@@ -26,7 +30,62 @@ struct SimLink {
     PlatformSocket updateSocket;
     PlatformSocket debugSocket;  // PLATFORM_NO_SOCKET: no debug messages
     PlatformEvent* ready;
+    PlatformSocket echo;         // PLATFORM_NO_SOCKET: the kernel answers pings, if anyone
+    SimPower power;
 };
+
+// Waits for a datagram (1) or an echo request (2); 0 after waitMs, -1 when
+// the wait failed.
+int waitForInput(const SimLink& link, int waitMs)
+{
+    if (link.echo == PLATFORM_NO_SOCKET)
+        return platformWaitEvent(link.ready, waitMs);
+    const PlatformSocket socks[2] = {link.updateSocket, link.echo};
+    unsigned char ready[2] = {0, 0};
+    int count = platformPoll(socks, 2, ready, waitMs);
+    return count <= 0 ? count : ready[1] ? 2 : 1;
+}
+
+// One echo request: answered when it pings this device and the device is up.
+void serveEcho(SimLink* link, std::uint64_t* lastPacket)
+{
+    EchoRequest request;
+    if (!receiveEchoRequest(link->echo, &request) ||
+        (simOptions.bindIp != PLATFORM_ANY_ADDRESS && request.to != simOptions.bindIp))
+        return;
+    *lastPacket = platformMonotonicMs();
+    if (!silent(link->power, *lastPacket))
+        answerEchoRequest(link->echo, request);
+}
+
+// After an accepted finish packet: the device reboots, answering pings
+// again when it is back (unless never), until nobody pings any more.
+[[noreturn]] void rebootAndStop(SimLink* link, std::uint64_t lastPacket)
+{
+    startReboot(&link->power, platformMonotonicMs());
+    int status = endRun(nullptr);
+    for (;;) {
+        std::uint64_t now = platformMonotonicMs();
+        std::uint64_t end = std::max(lastPacket + QUIET_AFTER_PINGS_MS,
+                                     link->power.dead ? 0 : link->power.silentUntilMs);
+        if (simOptions.idleMs != 0 && now - lastPacket >= static_cast<std::uint64_t>(simOptions.idleMs))
+            platformExit(status);
+        if (now >= end)
+            platformExit(status);
+        int ready = waitForInput(*link, static_cast<int>(end - now));
+        if (ready < 0)
+            platformExit(status);
+        if (ready == 2) {
+            serveEcho(link, &lastPacket);
+        } else if (ready == 1) {
+            PlatformAddress loader{};
+            int length = platformRecvFrom(link->updateSocket, datagram, RECEIVE_SIZE, &loader);
+            if (length >= 0)
+                consolePrint("datagram of %d bytes unanswered: %s\n", length,
+                             silent(link->power, platformMonotonicMs()) ? "rebooting" : "updated");
+        }
+    }
+}
 
 [[noreturn]] void stop(const char* reason)
 {
@@ -116,9 +175,13 @@ int main(int argc, char** argv)
     }
     if (simOptions.deviceCount != 0)
         platformExit(runFleet());
-    SimLink link{PLATFORM_NO_SOCKET, PLATFORM_NO_SOCKET, nullptr};
+    SimLink link{PLATFORM_NO_SOCKET, PLATFORM_NO_SOCKET, nullptr, PLATFORM_NO_SOCKET, {}};
     if (!openLink(&link))
         platformExit(SIM_EXIT_NO_BIND);
+    link.echo = openEchoSocket();
+    if (link.echo == PLATFORM_NO_SOCKET && rebootsAsked())
+        platformExit(SIM_EXIT_NO_BIND);
+    link.power.neverBack = drawnNeverBack(hostOrderOf(simOptions.bindIp));
     consolePrint("VNsim: listening on %s:%d\n", simOptions.bindText, SIM_UPDATE_PORT);
 
     std::uint64_t lastPacket = platformMonotonicMs();
@@ -133,12 +196,14 @@ int main(int argc, char** argv)
             }
             waitMs = simOptions.idleMs - idle;
         }
-        int ready = platformWaitEvent(link.ready, static_cast<int>(waitMs));
+        int ready = waitForInput(link, static_cast<int>(waitMs));
         if (ready < 0) {
             companionError("VNsim: waiting for packets failed\n");
             stop("wait failed");
         }
-        if (ready == 0)
+        if (ready == 2)
+            serveEcho(&link, &lastPacket);
+        if (ready != 1)
             continue;
         PlatformAddress loader{};
         int length = platformRecvFrom(link.updateSocket, datagram, RECEIVE_SIZE, &loader);
@@ -155,6 +220,9 @@ int main(int argc, char** argv)
         consolePrint("%s\n", answer.line);
 
         if (answer.endsRun) {
+            if (answer.isFinish && answer.replyCode == TFTP_ACK && link.echo != PLATFORM_NO_SOCKET &&
+                rebootsAsked())
+                rebootAndStop(&link, lastPacket);
             if (answer.isFinish)
                 stop(nullptr);
             std::snprintf(reason, sizeof reason, "stopped after nack %d", answer.nackReason);

@@ -1,11 +1,13 @@
 #include "sim_fleet.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include "platform/platform.h"
 #include "sim_device.h"
+#include "sim_echo.h"
 #include "sim_faults.h"
 #include "sim_options.h"
 #include "sim_summary.h"
@@ -22,6 +24,10 @@ constexpr int RECEIVE_SIZE = 65536;
 constexpr long QUIET_AFTER_LAST_FINISH_MS = 1000;
 constexpr long QUIET_AFTER_ODD_FINISH_REPLY_MS = 11000;
 constexpr int FILES_BESIDE_THE_DEVICES = 64;
+// Once devices are pinged: the time without a ping after which the pinger
+// has gone (VNfleet pings each second).
+constexpr long QUIET_AFTER_PINGS_MS = 3000;
+constexpr int ECHO_BATCH = 256;
 constexpr std::uint64_t NEVER = ~std::uint64_t{0};
 
 struct Device {
@@ -43,6 +49,7 @@ struct Device {
     std::uint8_t finishReason = 0;
     char stopReason[32] = "";
     int firstStart = -1;  // first packet of the update that got the verdict
+    SimPower power{};
 };
 
 std::uint8_t datagram[RECEIVE_SIZE];
@@ -80,6 +87,7 @@ bool openDevices(std::vector<Device>& devices)
         std::snprintf(device.address, sizeof device.address, "%d.%d.%d.%d", octets[0], octets[1],
                       octets[2], octets[3]);
         device.random = simOptions.seed * 0x100000001B3u + host;
+        device.power.neverBack = drawnNeverBack(host);
         device.sock = platformUdpOpen();
         if (device.sock == PLATFORM_NO_SOCKET ||
             !platformUdpBind(device.sock, device.ip, UPDATE_PORT)) {
@@ -163,7 +171,27 @@ struct Fleet {
     int worst = SIM_EXIT_OK;
     std::uint64_t lastPacket = 0;
     bool finishMayComeAgain = false;
+    PlatformSocket echo = PLATFORM_NO_SOCKET;
+    bool pinged = false;            // an echo request came for a device
+    std::uint64_t rebootsEndMs = 0;  // the last reboot's end
 };
+
+// The echo requests waiting on the raw socket, answered for the devices
+// that are up.
+void serveEcho(Fleet& fleet, std::uint64_t now)
+{
+    EchoRequest request;
+    for (int i = 0; i < ECHO_BATCH && receiveEchoRequest(fleet.echo, &request); ++i) {
+        std::uint32_t host = hostOrderOf(request.to);
+        std::uint32_t index = host - simOptions.firstDevice;
+        if (host < simOptions.firstDevice || index >= fleet.devices.size())
+            continue;
+        fleet.pinged = true;
+        fleet.lastPacket = now;
+        if (!silent(fleet.devices[index].power, now))
+            answerEchoRequest(fleet.echo, request);
+    }
+}
 
 // A finish reply the loader takes as its answer: at least one ACK or NACK of
 // a reply's length.
@@ -176,6 +204,11 @@ bool plainFinishReply(const SimAnswer& answer)
 void handle(Fleet& fleet, Device& device, int length, PlatformAddress from, std::uint64_t now)
 {
     fleet.lastPacket = now;
+    if (silent(device.power, now)) {
+        consolePrint("%s: datagram of %d bytes unanswered: %s\n", device.address, length,
+                     device.power.dead ? "never back" : "rebooting");
+        return;
+    }
     if (draw(device) < simOptions.loss) {
         consolePrint("%s: datagram of %d bytes lost on the way in (random)\n", device.address, length);
         return;
@@ -228,6 +261,11 @@ void handle(Fleet& fleet, Device& device, int length, PlatformAddress from, std:
     }
 
     if (answer.isFinish && !device.summarized) {
+        if (answer.replyCode == TFTP_ACK) {
+            startReboot(&device.power, now);
+            if (!device.power.dead && device.power.silentUntilMs > fleet.rebootsEndMs)
+                fleet.rebootsEndMs = device.power.silentUntilMs;
+        }
         device.finishCode = answer.replyCode;
         device.finishReason = answer.nackReason;
         if (!device.done)
@@ -284,13 +322,16 @@ int runFleet()
     fleet.devices.resize(static_cast<std::size_t>(simOptions.deviceCount));
     if (!openDevices(fleet.devices))
         return SIM_EXIT_NO_BIND;
+    fleet.echo = openEchoSocket();
+    if (fleet.echo == PLATFORM_NO_SOCKET && rebootsAsked())
+        return SIM_EXIT_NO_BIND;
     consolePrint("VNsim: listening on %s-%s:%d, %d device%s\n", fleet.devices.front().address,
                  fleet.devices.back().address, UPDATE_PORT, simOptions.deviceCount,
                  simOptions.deviceCount == 1 ? "" : "s");
 
     std::vector<PlatformSocket> socks;
     std::vector<Device*> polled;
-    std::vector<unsigned char> ready(fleet.devices.size());
+    std::vector<unsigned char> ready(fleet.devices.size() + 1);
     fleet.lastPacket = platformMonotonicMs();
     char reason[64];
     for (;;) {
@@ -306,15 +347,16 @@ int runFleet()
             std::uint64_t idleEnd = fleet.lastPacket + static_cast<std::uint64_t>(simOptions.idleMs);
             next = idleEnd < next ? idleEnd : next;
         }
-        const std::uint64_t quietAfterLast = static_cast<std::uint64_t>(
+        std::uint64_t quietAfterLast = static_cast<std::uint64_t>(
             fleet.finishMayComeAgain ? QUIET_AFTER_ODD_FINISH_REPLY_MS : QUIET_AFTER_LAST_FINISH_MS);
-        if (fleet.doneCount == simOptions.deviceCount && nextReply == NEVER &&
-            quietMs >= quietAfterLast)
+        if (fleet.pinged && quietAfterLast < QUIET_AFTER_PINGS_MS)
+            quietAfterLast = QUIET_AFTER_PINGS_MS;
+        // A rebooting device is still to be seen back.
+        std::uint64_t quietEnd = std::max(fleet.lastPacket + quietAfterLast, fleet.rebootsEndMs);
+        if (fleet.doneCount == simOptions.deviceCount && nextReply == NEVER && now >= quietEnd)
             return endFleet(fleet, nullptr);
-        if (fleet.doneCount == simOptions.deviceCount) {
-            std::uint64_t quietEnd = fleet.lastPacket + quietAfterLast;
+        if (fleet.doneCount == simOptions.deviceCount)
             next = quietEnd < next ? quietEnd : next;
-        }
 
         // A device writing its pages reads nothing until it has answered.
         socks.clear();
@@ -325,6 +367,8 @@ int runFleet()
             socks.push_back(device.sock);
             polled.push_back(&device);
         }
+        if (fleet.echo != PLATFORM_NO_SOCKET)
+            socks.push_back(fleet.echo);
         int waitMs = next == NEVER ? -1 : static_cast<int>(next > now ? next - now : 0);
         int count = platformPoll(socks.data(), static_cast<int>(socks.size()), ready.data(), waitMs);
         if (count < 0) {
@@ -332,6 +376,10 @@ int runFleet()
             return endFleet(fleet, "wait failed");
         }
         now = platformMonotonicMs();
+        if (fleet.echo != PLATFORM_NO_SOCKET && count > 0 && ready[polled.size()]) {
+            --count;
+            serveEcho(fleet, now);
+        }
         for (std::size_t i = 0; i < polled.size() && count > 0; ++i) {
             if (!ready[i])
                 continue;

@@ -38,7 +38,14 @@ const char simUsageText[] =
     "  --loss <fraction>          lose datagrams at random, each way (e.g. 0.01)\n"
     "  --dup <fraction>           send replies twice at random\n"
     "  --ack-delay-ms <ms>        time a device takes to write a packet's pages\n"
-    "  --seed <n>                 seed of the random losses and duplicates (default 1)\n";
+    "  --seed <n>                 seed of the random losses and duplicates (default 1)\n"
+    "Pings: the devices answer ICMP echo requests themselves (a raw ICMP socket:\n"
+    "root or CAP_NET_RAW; turn the kernel's echo off: icmp_echo_ignore_all=1):\n"
+    "  --reboot-ms <ms>           silent for <ms> after accepting a finish packet\n"
+    "  --never-back <fraction>    that share of the devices never answers again after\n"
+    "                             its finish packet (drawn from --seed)\n"
+    "  --never-back-at <address>  this device never answers again after its finish\n"
+    "                             packet (repeatable)\n";
 
 namespace {
 bool parseTarget(const char* text, int* target)
@@ -128,7 +135,16 @@ bool takeFleetOption(const char* name, const char* value, long* valid)
         good = parseFraction(value, &simOptions.dup);
     else if (std::strcmp(name, "--ack-delay-ms") == 0)
         good = parseWholeNumber(value, 0, 60000, &simOptions.ackDelayMs);
-    else if (std::strcmp(name, "--seed") == 0) {
+    else if (std::strcmp(name, "--reboot-ms") == 0)
+        good = parseWholeNumber(value, 0, 3600000, &simOptions.rebootMs);
+    else if (std::strcmp(name, "--never-back") == 0)
+        good = parseFraction(value, &simOptions.neverBack);
+    else if (std::strcmp(name, "--never-back-at") == 0) {
+        std::uint32_t host = 0;
+        good = parseLoopback(value, &host) && simOptions.neverBackCount < SIM_MAX_FAULTS;
+        if (good)
+            simOptions.neverBackAt[simOptions.neverBackCount++] = host;
+    } else if (std::strcmp(name, "--seed") == 0) {
         good = parseWholeNumber(value, 0, 0x7FFFFFFF, &number);
         simOptions.seed = static_cast<unsigned long>(number);
     } else {
@@ -214,7 +230,8 @@ bool knownOption(const char* name)
     for (const char* known : names)
         if (std::strcmp(name, known) == 0)
             return true;
-    for (const char* known : {"--devices", "--loss", "--dup", "--ack-delay-ms", "--seed"})
+    for (const char* known : {"--devices", "--loss", "--dup", "--ack-delay-ms", "--seed",
+                              "--reboot-ms", "--never-back", "--never-back-at"})
         if (std::strcmp(name, known) == 0)
             return true;
     return false;

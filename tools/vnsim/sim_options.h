@@ -55,6 +55,12 @@ struct SimOptions {
     double dup;       // chance of a reply sent twice
     long ackDelayMs;  // a device's time to write a packet's pages
     unsigned long seed;
+    // Pings: silent for rebootMs after an accepted finish packet; never
+    // again for the devices drawn with neverBack or named by neverBackAt.
+    long rebootMs;
+    double neverBack;
+    std::uint32_t neverBackAt[SIM_MAX_FAULTS];  // host byte order
+    int neverBackCount;
 };
 
 constexpr int SIM_MAX_DEVICES = 16384;
