@@ -27,7 +27,7 @@ struct DeviceResult {
     unsigned datagrams;
     unsigned resends;
     unsigned long long milliseconds;
-    unsigned foreign;  // datagrams from another address, dropped
+    unsigned foreign;  // datagrams from another address or port, dropped
     ImageIdentity image;
     // --await-ping: the device was pinged after its finish packet was
     // accepted; back: its echo reply came, backMs after that.
