@@ -1,10 +1,13 @@
 #include "app/command_line.h"
 
 #include <cstring>
+#include <string>
 
 #include "app/settings.h"
 #include "diag/console.h"
 #include "image/image_kinds.h"
+#include "platform/text_names.h"
+#include "platform/utf8_text.h"
 
 const char usageText[] =
     "usage: vexaNode Loader VNloader\n"
@@ -46,6 +49,20 @@ void copyField(char* field, unsigned size, const char* value)
     field[size] = '\0';
 }
 
+// The device gets the password in the bytes it has always got from -P on
+// this system; a character those bytes cannot hold would be a lookalike.
+bool takePassword(const char* value)
+{
+    std::string bytes;
+    if (!platformPasswordBytes(value, &bytes)) {
+        consolePrint("The Password has a character that %s cannot hold\n",
+                     platformPasswordEncoding().c_str());
+        return false;
+    }
+    copyField(settings.setPassword, TEXT_FIELD_SIZE, bytes.c_str());
+    return true;
+}
+
 RunMode usage()
 {
     consolePrint("%s", usageText);
@@ -76,6 +93,7 @@ bool mapTypeLetter(std::uint8_t letter, std::uint8_t* type)
 RunMode parseCommandLine(int argc, const char* const* argv)
 {
     bool listenOnly = false;
+    const char* typeValue = "";
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         if (arg[0] != '-' && arg[0] != '/')
@@ -97,11 +115,17 @@ RunMode parseCommandLine(int argc, const char* const* argv)
         }
         switch (match->id) {
         case OPT_IP: copyField(settings.targetIp, TEXT_FIELD_SIZE, value); break;
-        case OPT_P: copyField(settings.setPassword, TEXT_FIELD_SIZE, value); break;
+        case OPT_P:
+            if (!takePassword(value))
+                return RUN_USAGE;
+            break;
         case OPT_V: consolePrint("%s\n", versionText); break;
         case OPT_NO: listenOnly = true; break;
-        case OPT_T: settings.fileType = static_cast<std::uint8_t>(value[0]); break;
-        case OPT_F: copyField(settings.fileName, TEXT_FIELD_SIZE, value); break;
+        case OPT_T:
+            settings.fileType = static_cast<std::uint8_t>(value[0]);
+            typeValue = value;
+            break;
+        case OPT_F: setFileName(value); break;
         case OPT_NE: settings.packagedInput = 0; break;
         case OPT_EA: settings.partialEncrypt = 0; break;
         case OPT_K: copyField(settings.encryptKey, KEY_FIELD_SIZE, value); break;
@@ -112,7 +136,13 @@ RunMode parseCommandLine(int argc, const char* const* argv)
     if (!settings.packagedInput) {
         std::uint8_t letter = settings.fileType;
         if (!mapTypeLetter(letter, &settings.fileType)) {
-            consolePrint("You have chosen an unavailable file type:%c", letter);
+            // A letter beyond ASCII is shown whole, not as its first byte.
+            const std::size_t length = utf8SequenceLength(typeValue, std::strlen(typeValue), 0);
+            if (letter >= 0x80 && length > 1)
+                consolePrint("You have chosen an unavailable file type:%.*s", static_cast<int>(length),
+                             typeValue);
+            else
+                consolePrint("You have chosen an unavailable file type:%c", letter);
             return usage();
         }
     }

@@ -7,9 +7,11 @@
 #include "diag/log.h"
 #include "link/debug_listener.h"
 #include "platform/platform.h"
+#include "platform/text_names.h"
 
 int main(int argc, char** argv)
 {
+    platformUtf8Arguments(&argc, &argv);
     RunMode mode = parseCommandLine(argc, argv);
     if (mode == RUN_USAGE)
         platformExit(1);

@@ -5,6 +5,8 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/text_names.h"
+
 namespace {
 std::mutex consoleLock;
 ConsoleSink consoleSink = nullptr;
@@ -16,15 +18,25 @@ void setConsoleSink(ConsoleSink sink)
     consoleSink = sink;
 }
 
-void consoleWrite(const char* text, std::size_t length)
+namespace {
+void emit(const char* text, std::size_t length, bool utf8)
 {
     std::lock_guard<std::mutex> guard(consoleLock);
     if (consoleSink) {
         consoleSink(text, length);
         return;
     }
-    std::fwrite(text, 1, length, stdout);
+    if (utf8)
+        platformWriteText(stdout, text, length);
+    else
+        std::fwrite(text, 1, length, stdout);
     std::fflush(stdout);
+}
+}  // namespace
+
+void consoleWrite(const char* text, std::size_t length)
+{
+    emit(text, length, false);
 }
 
 void consolePrint(const char* format, ...)
@@ -42,11 +54,11 @@ void consolePrint(const char* format, ...)
     }
     if (static_cast<std::size_t>(length) < sizeof small) {
         va_end(again);
-        consoleWrite(small, static_cast<std::size_t>(length));
+        emit(small, static_cast<std::size_t>(length), true);
         return;
     }
     std::vector<char> large(static_cast<std::size_t>(length) + 1);
     std::vsnprintf(large.data(), large.size(), format, again);
     va_end(again);
-    consoleWrite(large.data(), static_cast<std::size_t>(length));
+    emit(large.data(), static_cast<std::size_t>(length), true);
 }

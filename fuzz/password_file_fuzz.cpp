@@ -1,9 +1,10 @@
-// The password file on arbitrary contents: the file and its text give the
-// same password, one line long, never empty, taken from the first line.
+// The password file on arbitrary contents: the file and its UTF-8 text give
+// the same password, one line long, never empty, taken from the first line.
 #include <sys/stat.h>
 
 #include "fleet_password.h"
 #include "fuzz_support.h"
+#include "saved_text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -13,7 +14,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string text(reinterpret_cast<const char*>(data), size);
     std::string fromText;
     std::string fromFile;
-    const bool taken = passwordOfText(text, &fromText);
+    // Read only when it is UTF-8 (elsewhere than Windows its bytes are sent).
+    std::string checked = text;
+    int line = 0;
+    std::string problem;
+    const bool saved = takeSavedText(&checked, "the password file", &line, &problem);
+    const bool taken = passwordOfText(text, &fromText) && saved;
     FUZZ_CHECK(readPasswordFile(fuzz::scratchPath(), &fromFile) == taken);
     if (!taken)
         return 0;

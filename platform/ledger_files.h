@@ -1,5 +1,5 @@
 // What a record that must survive a crash needs of the system: its bytes on
-// the disk, the time in UTC, names as UTF-8, and a digest an
+// the disk, the time in UTC, and a digest an
 // operator can compare with the system's own tools.
 #pragma once
 
@@ -21,10 +21,6 @@ bool platformTruncateFile(std::FILE* file, std::uint64_t length);
 
 // Now in UTC, as 2026-12-10T02:15:04Z.
 std::string platformUtcTimeText();
-
-// A file name as the system's calls take it, as UTF-8: on Windows from the
-// system's code page; elsewhere the bytes as they are.
-std::string platformNameToUtf8(const std::string& name);
 
 // Whether the pending error (platformPendingError) says the process or the
 // system has no descriptor or socket left, a want that passes.

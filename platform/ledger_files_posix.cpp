@@ -42,11 +42,6 @@ std::string platformUtcTimeText()
     return text;
 }
 
-std::string platformNameToUtf8(const std::string& name)
-{
-    return name;
-}
-
 bool platformOutOfDescriptors(int code)
 {
     return code == EMFILE || code == ENFILE || code == ENOBUFS || code == ENOMEM;

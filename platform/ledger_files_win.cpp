@@ -1,5 +1,5 @@
 // Windows backend of the ledger's needs: _commit, _chsize_s,
-// GetSystemTime, the code page, and CNG's SHA-256.
+// GetSystemTime and CNG's SHA-256.
 #include "platform/ledger_files.h"
 
 #include <winsock2.h>
@@ -8,6 +8,7 @@
 #include <io.h>
 
 #include <climits>
+
 
 bool platformSha256(const void* data, std::size_t length,
                     std::uint8_t digest[PLATFORM_SHA256_SIZE])
@@ -65,23 +66,6 @@ std::string platformUtcTimeText()
     std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02uZ", now.wYear, now.wMonth,
                   now.wDay, now.wHour, now.wMinute, now.wSecond);
     return text;
-}
-
-std::string platformNameToUtf8(const std::string& name)
-{
-    if (name.empty() || name.size() > INT_MAX)
-        return name;
-    int wide = MultiByteToWideChar(CP_ACP, 0, name.data(), static_cast<int>(name.size()), nullptr, 0);
-    if (wide <= 0)
-        return name;
-    std::wstring text(static_cast<std::size_t>(wide), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, name.data(), static_cast<int>(name.size()), text.data(), wide);
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), wide, nullptr, 0, nullptr, nullptr);
-    if (size <= 0)
-        return name;
-    std::string utf8(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), wide, utf8.data(), size, nullptr, nullptr);
-    return utf8;
 }
 
 bool platformOutOfDescriptors(int code)

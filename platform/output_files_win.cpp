@@ -8,6 +8,8 @@
 
 #include <cerrno>
 
+#include "platform/wide_names_win.h"
+
 namespace {
 constexpr DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
@@ -54,7 +56,7 @@ bool platformIdOfFile(std::FILE* file, PlatformFileId* id)
 
 bool platformIdOfPath(const char* path, PlatformFileId* id)
 {
-    HANDLE handle = CreateFileA(path, 0, SHARE_ALL, nullptr, OPEN_EXISTING,
+    HANDLE handle = CreateFileW(wideName(path).c_str(), 0, SHARE_ALL, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return false;
@@ -65,13 +67,14 @@ bool platformIdOfPath(const char* path, PlatformFileId* id)
 
 PlatformPathKind platformKindOfPath(const char* path)
 {
-    DWORD attributes = GetFileAttributesA(path);
+    const std::wstring name = wideName(path);
+    DWORD attributes = name.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(name.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return PlatformPathKind::MISSING;
     if (attributes & FILE_ATTRIBUTE_DIRECTORY)
         return PlatformPathKind::FOLDER;
     // NUL, CON and the like have attributes too; only a disk file opens as one.
-    HANDLE handle = CreateFileA(path, 0, SHARE_ALL, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE handle = CreateFileW(name.c_str(), 0, SHARE_ALL, nullptr, OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return PlatformPathKind::OTHER;
     bool disk = GetFileType(handle) == FILE_TYPE_DISK;
@@ -88,13 +91,14 @@ std::FILE* platformOpenAppending(const char* path, bool create, bool* created)
     const DWORD access = FILE_READ_DATA | FILE_APPEND_DATA | FILE_READ_ATTRIBUTES |
                          FILE_WRITE_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE;
     HANDLE handle = INVALID_HANDLE_VALUE;
+    const std::wstring name = wideName(path);
     if (create) {
-        handle = CreateFileA(path, access, SHARE_ALL, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+        handle = CreateFileW(name.c_str(), access, SHARE_ALL, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
                              nullptr);
         *created = handle != INVALID_HANDLE_VALUE;
     }
     if (handle == INVALID_HANDLE_VALUE)
-        handle = CreateFileA(path, access, SHARE_ALL, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+        handle = CreateFileW(name.c_str(), access, SHARE_ALL, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                              nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         setErrnoFromSystem();
@@ -135,7 +139,7 @@ bool platformLockFile(std::FILE* file, bool* busy)
 
 bool platformRemoveFile(const char* path)
 {
-    return DeleteFileA(path) != 0;
+    return DeleteFileW(wideName(path).c_str()) != 0;
 }
 
 void platformFailOverSizeWrites()
@@ -145,11 +149,11 @@ void platformFailOverSizeWrites()
 
 std::string platformHostName()
 {
-    char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
-    DWORD size = sizeof name;
-    if (!GetComputerNameA(name, &size) || size == 0)
+    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+    if (!GetComputerNameW(name, &size) || size == 0)
         return "localhost";
-    return std::string(name, size);
+    return utf8Name(name, size);  // the ledger's JSON is UTF-8
 }
 
 unsigned long platformProcessId()

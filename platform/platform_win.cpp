@@ -17,6 +17,8 @@
 #include <new>
 #include <vector>
 
+#include "platform/wide_names_win.h"
+
 #ifndef SIO_UDP_CONNRESET
 #define SIO_UDP_CONNRESET _WSAIOW(IOC_VENDOR, 12)
 #endif
@@ -254,7 +256,9 @@ bool platformLinkTarget(const char* path, char* target, std::size_t size)
 
 std::FILE* platformOpenRegularFile(const char* path)
 {
-    std::FILE* file = std::fopen(path, "rb");
+    // By its wide name: the ANSI call would open a best-fit lookalike.
+    const std::wstring name = wideName(path);
+    std::FILE* file = name.empty() ? nullptr : _wfopen(name.c_str(), L"rb");
     struct _stat64 status {};
     if (file != nullptr &&
         (_fstat64(_fileno(file), &status) != 0 || (status.st_mode & _S_IFMT) != _S_IFREG)) {
@@ -318,26 +322,28 @@ int platformDrainSocket(PlatformSocket sock, PlatformEvent* event)
 
 std::FILE* platformCreateNewFile(const char* path)
 {
-    int fd = _open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
+    const std::wstring name = wideName(path);
+    int fd = name.empty() ? -1 : _wopen(name.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
                    _S_IREAD | _S_IWRITE);
     if (fd < 0)
         return nullptr;
     std::FILE* file = _fdopen(fd, "wb");
     if (!file) {
         _close(fd);
-        _unlink(path);
+        _wunlink(name.c_str());
     }
     return file;
 }
 
 bool platformFileWritable(const char* path)
 {
-    DWORD attributes = GetFileAttributesA(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES ||
+    const std::wstring name = wideName(path);
+    DWORD attributes = GetFileAttributesW(name.c_str());
+    if (name.empty() || attributes == INVALID_FILE_ATTRIBUTES ||
         (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0)
         return false;
     // The access rights say the rest: open for writing without changing it.
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    HANDLE file = CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;

@@ -46,8 +46,13 @@ TEST(VNfleetSites, PasswordFileIsRefusedWhenOthersMayReadItOrItCannotBeReadOrIsE
          checked ? "VNfleet: other users may read the password file pw.txt: chmod 600 it\n" : ""},
         {"none.txt", 0600, 2, "VNfleet: cannot read the password file: none.txt\n"},
         {".", 0700, 2, "VNfleet: cannot read the password file: .\n"},
+        // What Windows PowerShell 5's > writes, and a file in a code page.
+        {"pw16.txt", 0600, 2, "VNfleet: pw16.txt line 1: UTF-16 text: save the password file as UTF-8\n"},
+        {"latin.txt", 0600, 2, "VNfleet: latin.txt line 1: not UTF-8 text: save the password file as UTF-8\n"},
         {"empty.txt", 0600, 2, "VNfleet: the password file is empty: empty.txt\n"},
     };
+    writeTextFile(dir + "/pw16.txt", std::string("\xFF\xFEp\0w\0\r\0\n\0", 10));
+    writeTextFile(dir + "/latin.txt", "Pa\xDFwort\n");
     for (const auto& c : cases) {
         chmod((dir + "/" + c.file).c_str(), c.mode);
         ProgramResult r = runProgram("VNfleet", sendingJava({"--password-file", c.file, "--dry-run"}),

@@ -172,6 +172,7 @@ TEST(VNfleet, BadListIsRefusedNamingTheLineAndNothingIsSent)
         {"adress,file\n127.0.0.1,java.enc\n", "line 1: unknown column: adress"},
         {"file\njava.enc\n", "line 1: no address column"},
         {"\xFF\xFE" "a\0d\0", "line 1: UTF-16 text: save the list as UTF-8"},
+        {header + "127.0.0.2,caf\xE9.enc\n", "line 3: not UTF-8 text: save the list as UTF-8"},
         {std::string("a\0d\0", 4), "line 1: UTF-16 text: save the list as UTF-8"},
         {"address,file\r127.0.0.1,java.enc\r", "line 1: save the list with CR LF or LF line ends"},
         {"address,file,,\n127.0.0.1,java.enc,,\n", "line 1: column 3 of the header has no name"},

@@ -110,6 +110,12 @@ TEST(CommandLine, LongValuesAreCutAndStayTerminated)
     EXPECT_EQ(std::string(settings.setPassword), std::string(256, 'x'));
     EXPECT_EQ(std::string(settings.fileName), std::string(256, 'x'));
     EXPECT_EQ(std::string(settings.targetIp), std::string(256, 'x'));
+    // A name is cut at 256 characters, not bytes.
+    std::string cyrillic;
+    for (int i = 0; i < 300; ++i)
+        cyrillic += "ж";
+    parse({"-f", cyrillic.c_str()});
+    EXPECT_EQ(std::string(settings.fileName), cyrillic.substr(0, 512));
     parse({"-K", "0123456789abcdefXYZ"});
     EXPECT_EQ(std::string(settings.encryptKey), "0123456789abcdef");
     std::string exact(256, 'y');

@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
+
+#include "platform/text_names.h"
 
 namespace {
 constexpr std::size_t USAGE_WIDTH = 78;
@@ -45,13 +48,38 @@ const char* exitStatusMeaning(const ExitStatusRow* rows, std::size_t count, int 
     return "unknown";
 }
 
+namespace {
+void writeFormatted(std::FILE* stream, const char* format, va_list args) VN_PRINTF(2, 0);
+
+void writeFormatted(std::FILE* stream, const char* format, va_list args)
+{
+    va_list again;
+    va_copy(again, args);
+    const int length = std::vsnprintf(nullptr, 0, format, args);
+    if (length > 0) {
+        std::vector<char> text(static_cast<std::size_t>(length) + 1);
+        std::vsnprintf(text.data(), text.size(), format, again);
+        platformWriteText(stream, text.data(), static_cast<std::size_t>(length));
+    }
+    va_end(again);
+}
+}  // namespace
+
 void companionError(const char* format, ...)
 {
     va_list args;
     va_start(args, format);
-    std::vfprintf(stderr, format, args);
+    writeFormatted(stderr, format, args);
     va_end(args);
     std::fflush(stderr);
+}
+
+void companionPrint(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    writeFormatted(stdout, format, args);
+    va_end(args);
 }
 
 bool parseWholeNumber(const char* text, long low, long high, long* value)

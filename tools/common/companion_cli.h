@@ -1,5 +1,6 @@
 // What the companion programs share on their command lines: the exit-status
-// table their usage text is made from, errors on standard error, numbers.
+// table their usage text is made from, errors on standard error, text with
+// names on standard output, numbers.
 #pragma once
 
 #include <cstddef>
@@ -27,6 +28,8 @@ const char* exitStatusMeaning(const ExitStatusRow* rows, std::size_t count, int 
 
 // A usage error or a failure: formatted onto standard error and flushed.
 void companionError(const char* format, ...) VN_PRINTF(1, 2);
+// Text for standard output, its names UTF-8 (see platformWriteText).
+void companionPrint(const char* format, ...) VN_PRINTF(1, 2);
 
 // "1 device", "2 devices": the count and the noun, plural but for one.
 std::string countedNoun(unsigned long long count, const char* noun);

@@ -24,8 +24,7 @@ void settingsFromOptions()
     resetSettings();
     settings.packagedInput = infoOptions.plain ? 0 : 1;
     settings.partialEncrypt = infoOptions.wholeEncrypt ? 0 : 1;
-    std::strncpy(settings.fileName, infoOptions.path.c_str(), TEXT_FIELD_SIZE);
-    settings.fileName[TEXT_FIELD_SIZE] = '\0';
+    setFileName(infoOptions.path.c_str());
 }
 }  // namespace
 

@@ -2,6 +2,7 @@
 
 #include "link/debug_listener.h"
 #include "link/ports.h"
+#include "companion_cli.h"
 
 namespace {
 constexpr int DEBUG_RECEIVE_BYTES = 4 * 1024 * 1024;
@@ -18,7 +19,7 @@ DebugLog openDebugLog(std::FILE* file)
         if (log.sock != PLATFORM_NO_SOCKET)
             platformClose(log.sock);
         log.sock = PLATFORM_NO_SOCKET;
-        std::fprintf(stderr, "VNfleet: UDP port %d is taken: no debug log\n", DEBUG_PORT);
+        companionError("VNfleet: UDP port %d is taken: no debug log\n", DEBUG_PORT);
         return log;
     }
     platformIgnoreConnReset(log.sock);

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 
 #include "app/transfer_words.h"
 #include "fleet_unfit.h"
@@ -14,6 +12,7 @@
 #include "image/image_kinds.h"
 #include "image/update_file.h"
 #include "platform/ledger_files.h"
+#include "whole_file.h"
 
 namespace {
 std::string withoutLineEnd(std::string text)
@@ -49,10 +48,9 @@ bool loadLikeVNloader(const std::string& file, char typeLetter, FleetImage* imag
 
 std::string fileDigest(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::string bytes;
     std::uint8_t digest[PLATFORM_SHA256_SIZE];
-    if (!in.good() && !in.eof())
+    if (!readWholeFile(path, &bytes))
         return "";
     if (!platformSha256(bytes.data(), bytes.size(), digest))
         return "";

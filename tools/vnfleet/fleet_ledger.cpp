@@ -4,14 +4,16 @@
 #include <cstring>
 
 #include "platform/ledger_files.h"
+#include "platform/text_names.h"
 #include "platform/platform.h"
+#include "companion_cli.h"
 
 namespace {
 void fail(Ledger* ledger, int error)
 {
     if (!ledger->said)
-        std::fprintf(stderr, "VNfleet: cannot write the report %s: %s\n", ledger->path.c_str(),
-                     std::strerror(error ? error : EIO));
+        companionError("VNfleet: cannot write the report %s: %s\n", ledger->path.c_str(),
+                       std::strerror(error ? error : EIO));
     ledger->failed = true;
     ledger->said = true;
 }

@@ -4,6 +4,7 @@
 
 #include "platform/ledger_files.h"
 #include "platform/platform.h"
+#include "companion_cli.h"
 
 int devicesInFlightAllowed(int wanted)
 {
@@ -14,8 +15,8 @@ int devicesInFlightAllowed(int wanted)
     int allowed = limit > FLEET_SPARE_DESCRIPTORS + 1
                       ? static_cast<int>(limit - FLEET_SPARE_DESCRIPTORS)
                       : 1;
-    std::fprintf(stderr, "VNfleet: at most %d devices in flight: the open-file limit is %ld\n",
-                 allowed, limit);
+    companionError("VNfleet: at most %d devices in flight: the open-file limit is %ld\n",
+                   allowed, limit);
     return allowed;
 }
 

@@ -1,13 +1,15 @@
 #include "fleet_list.h"
 
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <map>
 
 #include "fleet_address.h"
 #include "fleet_csv.h"
 #include "image/image_kinds.h"
+#include "platform/text_names.h"
+#include "saved_text.h"
+#include "whole_file.h"
+#include "companion_cli.h"
 
 namespace {
 enum Column { COL_ADDRESS, COL_PASSWORD, COL_FILE, COL_TYPE, COL_WHOLE, COLUMN_COUNT };
@@ -54,22 +56,6 @@ std::string fromListFolder(const std::string& listPath, const std::string& file)
     return listPath.substr(0, slash + 1) + file;
 }
 
-// The list's text as UTF-8 without a byte-order mark; false for UTF-16,
-// with a byte-order mark or without one (a header's first letter beside a
-// NUL byte).
-bool takeText(std::string* text)
-{
-    if (text->size() >= 2 && ((static_cast<unsigned char>((*text)[0]) == 0xFF &&
-                               static_cast<unsigned char>((*text)[1]) == 0xFE) ||
-                              (static_cast<unsigned char>((*text)[0]) == 0xFE &&
-                               static_cast<unsigned char>((*text)[1]) == 0xFF) ||
-                              (((*text)[0] == '\0') != ((*text)[1] == '\0'))))
-        return false;
-    if (text->compare(0, 3, "\xEF\xBB\xBF") == 0)
-        text->erase(0, 3);
-    return true;
-}
-
 // Column index of each known name in the header, -1 when absent.
 bool readHeader(const CsvRecord& header, int* where, std::string* problem)
 {
@@ -112,7 +98,12 @@ bool readRow(const CsvRecord& row, const int* where, const FleetOptions& options
     device->address = cell(COL_ADDRESS);
     if (!parseDeviceAddress(device->address, &device->ip, problem))
         return false;
-    device->password = cell(COL_PASSWORD).empty() ? options.password : cell(COL_PASSWORD);
+    // -P is already in the device's bytes; a cell is UTF-8 and goes the same way.
+    device->password = options.password;
+    if (!cell(COL_PASSWORD).empty() && !platformPasswordBytes(cell(COL_PASSWORD), &device->password)) {
+        *problem = "the password has a character that " + platformPasswordEncoding() + " cannot hold";
+        return false;
+    }
     device->file = cell(COL_FILE).empty() ? options.file
                                           : fromListFolder(options.listPath, cell(COL_FILE));
     if (device->file.empty()) {
@@ -149,20 +140,20 @@ bool holdsDevice(const CsvRecord& comment, const CsvRecord& header, const int* w
 
 void reportListProblem(const std::string& listPath, int line, const std::string& what)
 {
-    std::fprintf(stderr, "VNfleet: %s line %d: %s\n", listPath.c_str(), line, what.c_str());
+    companionError("VNfleet: %s line %d: %s\n", listPath.c_str(), line, what.c_str());
 }
 
 bool readDeviceList(const FleetOptions& options, std::vector<DeviceEntry>* devices)
 {
-    std::ifstream in(options.listPath, std::ios::binary);
-    if (!in) {
-        std::fprintf(stderr, "VNfleet: cannot read the device list: %s\n",
-                     options.listPath.c_str());
+    std::string text;
+    if (!readWholeFile(options.listPath, &text)) {
+        companionError("VNfleet: cannot read the device list: %s\n", options.listPath.c_str());
         return false;
     }
-    std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (!takeText(&text)) {
-        reportListProblem(options.listPath, 1, "UTF-16 text: save the list as UTF-8");
+    int badLine = 0;
+    std::string problem;
+    if (!takeSavedText(&text, "the list", &badLine, &problem)) {
+        reportListProblem(options.listPath, badLine, problem);
         return false;
     }
     std::vector<CsvRecord> records;
@@ -180,7 +171,6 @@ bool readDeviceList(const FleetOptions& options, std::vector<DeviceEntry>* devic
     }
     const CsvRecord& header = records[first];
     int where[COLUMN_COUNT];
-    std::string problem;
     if (!readHeader(header, where, &problem)) {
         reportListProblem(options.listPath, header.line, problem);
         return false;

@@ -9,6 +9,7 @@
 
 #include "companion_cli.h"
 #include "image/image_kinds.h"
+#include "platform/text_names.h"
 
 namespace {
 struct OptionRow {
@@ -155,7 +156,7 @@ std::string siteOfList(const std::string& list)
 
 FleetArgs usageError(const std::string& why)
 {
-    std::fprintf(stderr, "VNfleet: %s\n%s", why.c_str(), fleetUsageText().c_str());
+    companionError("VNfleet: %s\n%s", why.c_str(), fleetUsageText().c_str());
     return FLEET_ARGS_BAD;
 }
 
@@ -205,7 +206,8 @@ FleetArgs parseFleetOptions(int argc, const char* const* argv, FleetOptions* opt
             continue;
         }
         if (options->summary && (name[0] != '-' || name[1] == '\0')) {
-            options->reports.push_back(name);
+            for (const std::string& report : platformExpandWildcards(name))
+                options->reports.push_back(report);
             continue;
         }
         runOptions = runOptions || name[0] == '-';

@@ -5,6 +5,7 @@
 
 #include "platform/output_files.h"
 #include "platform/platform.h"
+#include "companion_cli.h"
 
 namespace {
 struct Input {
@@ -38,7 +39,7 @@ bool openOutput(const char* what, const std::string& path, FleetOutputs* outputs
         return true;
     PlatformPathKind kind = platformKindOfPath(path.c_str());
     if (kind == PlatformPathKind::FOLDER) {
-        std::fprintf(stderr, "VNfleet: the %s %s is a folder\n", what, path.c_str());
+        companionError("VNfleet: the %s %s is a folder\n", what, path.c_str());
         return false;
     }
     bool made = false;
@@ -48,13 +49,13 @@ bool openOutput(const char* what, const std::string& path, FleetOutputs* outputs
     if (made)
         outputs->made.push_back(path);
     if (kind == PlatformPathKind::OTHER || (*file && !platformIsRegular(*file))) {
-        std::fprintf(stderr, "VNfleet: the %s %s is not a regular file (to keep no %s, give no --%s)\n",
-                     what, path.c_str(), what, std::strcmp(what, "report") == 0 ? "report" : "debug-log");
+        companionError("VNfleet: the %s %s is not a regular file (to keep no %s, give no --%s)\n",
+                       what, path.c_str(), what, std::strcmp(what, "report") == 0 ? "report" : "debug-log");
         return false;
     }
     if (!*file) {
-        std::fprintf(stderr, "VNfleet: cannot write the %s %s: %s\n", what, path.c_str(),
-                     std::strerror(errno ? errno : EIO));
+        companionError("VNfleet: cannot write the %s %s: %s\n", what, path.c_str(),
+                       std::strerror(errno ? errno : EIO));
         return false;
     }
     return true;
@@ -66,10 +67,10 @@ bool lock(std::FILE* file, const std::string& path)
     if (platformLockFile(file, &busy))
         return true;
     if (busy)
-        std::fprintf(stderr, "VNfleet: the report %s is in use by another run\n", path.c_str());
+        companionError("VNfleet: the report %s is in use by another run\n", path.c_str());
     else
-        std::fprintf(stderr, "VNfleet: cannot lock the report %s: %s\n", path.c_str(),
-                     std::strerror(errno ? errno : EIO));
+        companionError("VNfleet: cannot lock the report %s: %s\n", path.c_str(),
+                       std::strerror(errno ? errno : EIO));
     return false;
 }
 
@@ -80,13 +81,13 @@ bool openResume(const FleetOptions& options, bool existed, FleetOutputs* outputs
     if (path.empty())
         return true;
     if (!existed) {
-        std::fprintf(stderr, "VNfleet: the report to resume from %s does not exist yet: "
-                             "nothing to skip\n", path.c_str());
+        companionError("VNfleet: the report to resume from %s does not exist yet: "
+                               "nothing to skip\n", path.c_str());
         return true;
     }
     outputs->resume = platformOpenRegularFile(path.c_str());
     if (!outputs->resume) {
-        std::fprintf(stderr, "VNfleet: cannot read the report to resume from: %s\n", path.c_str());
+        companionError("VNfleet: cannot read the report to resume from: %s\n", path.c_str());
         return false;
     }
     PlatformFileId resumed{};
@@ -111,7 +112,7 @@ bool distinct(const char* what, const std::string& path, std::FILE* file,
     if (clash.empty() && other && platformIdOfFile(other, &otherId) && otherId == id)
         clash = "also the other output";
     if (!clash.empty())
-        std::fprintf(stderr, "VNfleet: the %s %s is %s\n", what, path.c_str(), clash.c_str());
+        companionError("VNfleet: the %s %s is %s\n", what, path.c_str(), clash.c_str());
     return clash.empty();
 }
 }  // namespace

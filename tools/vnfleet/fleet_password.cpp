@@ -2,7 +2,10 @@
 
 #include <cstdio>
 
-#include "platform/platform.h"
+#include "companion_cli.h"
+#include "platform/text_names.h"
+#include "saved_text.h"
+#include "whole_file.h"
 
 bool passwordOfText(const std::string& text, std::string* password)
 {
@@ -15,45 +18,41 @@ bool passwordOfText(const std::string& text, std::string* password)
     return !line.empty();
 }
 
-namespace {
-// The whole of a regular file; readableByOthers from the same open file.
-bool readRegularFile(const std::string& path, std::string* text, bool* readableByOthers)
-{
-    std::FILE* file = platformOpenRegularFile(path.c_str());
-    if (!file)
-        return false;
-    *readableByOthers = platformReadableByOthers(file);
-    bool fine = true;
-    char chunk[4096];
-    for (std::size_t got = sizeof chunk; fine && got == sizeof chunk;) {
-        got = std::fread(chunk, 1, sizeof chunk, file);
-        text->append(chunk, got);
-        fine = !std::ferror(file);
-    }
-    std::fclose(file);
-    return fine;
-}
-}  // namespace
-
 bool readPasswordFile(const std::string& path, std::string* password)
 {
     std::string text;
     bool readableByOthers = false;
-    if (!readRegularFile(path, &text, &readableByOthers)) {
-        std::fprintf(stderr, "VNfleet: cannot read the password file: %s\n", path.c_str());
+    if (!readWholeFile(path, &text, &readableByOthers)) {
+        companionError("VNfleet: cannot read the password file: %s\n", path.c_str());
         return false;
     }
     // A password others can read is no longer the operator's alone.
     if (readableByOthers) {
-        std::fprintf(stderr,
-                     "VNfleet: other users may read the password file %s: chmod 600 it\n",
-                     path.c_str());
+        companionError("VNfleet: other users may read the password file %s: chmod 600 it\n",
+                       path.c_str());
+        return false;
+    }
+    int line = 1;
+    std::string problem;
+    std::string checked = text;
+    if (!takeSavedText(&checked, "the password file", &line, &problem)) {
+        companionError("VNfleet: %s line %d: %s\n", path.c_str(), line, problem.c_str());
         return false;
     }
     // An empty password would be sent to every device as a wrong one.
-    if (!passwordOfText(text, password)) {
-        std::fprintf(stderr, "VNfleet: the password file is empty: %s\n", path.c_str());
+    std::string typed;
+    if (!passwordOfText(text, &typed)) {
+        companionError("VNfleet: the password file is empty: %s\n", path.c_str());
         return false;
     }
-    return true;
+    return passwordInDeviceBytes(typed, path + " line 1", password);
+}
+
+bool passwordInDeviceBytes(const std::string& typed, const std::string& where, std::string* bytes)
+{
+    if (platformPasswordBytes(typed, bytes))
+        return true;
+    companionError("VNfleet: %s: the password has a character that %s cannot hold\n",
+                   where.c_str(), platformPasswordEncoding().c_str());
+    return false;
 }

@@ -40,21 +40,21 @@ void printPlan(const FleetRun& run)
     std::size_t files = 0;
     for (int count : sendingTo)
         files += count > 0 ? 1 : 0;
-    std::printf("VNfleet: plan: %s, %s, %s, %s\n", countedNoun(sending, "device").c_str(),
-                countedNoun(files, "file").c_str(), countedNoun(pages, "page").c_str(),
-                countedNoun(packets, "packet").c_str());
+    companionPrint("VNfleet: plan: %s, %s, %s, %s\n", countedNoun(sending, "device").c_str(),
+                   countedNoun(files, "file").c_str(), countedNoun(pages, "page").c_str(),
+                   countedNoun(packets, "packet").c_str());
     for (std::size_t i = 0; i < images.size(); ++i) {
         const FleetImage& image = images[i];
         if (sendingTo[i] > 0)
-            std::printf("file %s: %s%s, pages %u to %u (%s, %s and the finish packet), %s\n",
-                        image.file.c_str(), imageKindOf(image.fileType)->name,
-                        image.typeLetter == 0 ? " from an update package" : "", image.firstPage,
-                        image.endPage - 1u, countedNoun(pagesOf(image), "page").c_str(),
-                        countedNoun(packetsOf(image), "packet").c_str(),
-                        countedNoun(static_cast<unsigned long long>(sendingTo[i]), "device").c_str());
+            companionPrint("file %s: %s%s, pages %u to %u (%s, %s and the finish packet), %s\n",
+                           image.file.c_str(), imageKindOf(image.fileType)->name,
+                           image.typeLetter == 0 ? " from an update package" : "", image.firstPage,
+                           image.endPage - 1u, countedNoun(pagesOf(image), "page").c_str(),
+                           countedNoun(packetsOf(image), "packet").c_str(),
+                           countedNoun(static_cast<unsigned long long>(sendingTo[i]), "device").c_str());
     }
     for (const DeviceEntry& device : devices)
-        std::printf("device %s: %s%s\n", device.address.c_str(), device.file.c_str(),
-                    skippedByResume(run, device) ? " (skipped: updated in an earlier run)"
-                                                        : "");
+        companionPrint("device %s: %s%s\n", device.address.c_str(), device.file.c_str(),
+                       skippedByResume(run, device) ? " (skipped: updated in an earlier run)"
+                                                           : "");
 }

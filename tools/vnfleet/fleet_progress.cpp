@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "companion_cli.h"
+
 namespace {
 constexpr std::uint64_t REFRESH_MS = 100;
 constexpr int LINE_WIDTH = 79;
@@ -14,7 +16,7 @@ void clearLine()
 {
     // Spaces over it, as not every console knows an erase sequence.
     if (lineShown)
-        std::printf("\r%*s\r", LINE_WIDTH, "");
+        companionPrint("\r%*s\r", LINE_WIDTH, "");
     lineShown = false;
 }
 }  // namespace
@@ -34,13 +36,13 @@ void showDeviceEnd(const DeviceResult& r)
     if (r.awaited && r.back)
         std::snprintf(back, sizeof back, ", back after %llu ms", r.backMs);
     if (r.reason.empty())
-        std::printf("%s %s: %s, %u pages, %u datagrams, %u resends, %llu ms%s\n", r.address.c_str(),
-                    resultName(r.result), r.file.c_str(), r.pages, r.datagrams, r.resends,
-                    r.milliseconds, back);
+        companionPrint("%s %s: %s, %u pages, %u datagrams, %u resends, %llu ms%s\n", r.address.c_str(),
+                       resultName(r.result), r.file.c_str(), r.pages, r.datagrams, r.resends,
+                       r.milliseconds, back);
     else
-        std::printf("%s %s: %s: %s, %u pages, %u datagrams, %u resends, %llu ms\n",
-                    r.address.c_str(), resultName(r.result), r.file.c_str(), r.reason.c_str(), r.pages,
-                    r.datagrams, r.resends, r.milliseconds);
+        companionPrint("%s %s: %s: %s, %u pages, %u datagrams, %u resends, %llu ms\n",
+                       r.address.c_str(), resultName(r.result), r.file.c_str(), r.reason.c_str(), r.pages,
+                       r.datagrams, r.resends, r.milliseconds);
     std::fflush(stdout);
 }
 
@@ -66,7 +68,7 @@ void refreshProgress(const FleetTally& t, std::uint64_t nowMs)
     else
         std::snprintf(line, sizeof line, "%u/%u done, %u failed, %u in flight, %.0f pages/s, %s left",
                       t.updated + t.skipped + t.failed, t.devices, t.failed, t.inFlight, rate, left);
-    std::printf("\r%-*.*s", LINE_WIDTH, LINE_WIDTH, line);
+    companionPrint("\r%-*.*s", LINE_WIDTH, LINE_WIDTH, line);
     std::fflush(stdout);
     lineShown = true;
 }
@@ -75,21 +77,21 @@ void printSummary(const FleetTally& t, std::uint64_t nowMs, const std::string& s
 {
     clearLine();
     if (!stopped.empty())
-        std::printf("VNfleet: no further device started: %s\n", stopped.c_str());
+        companionPrint("VNfleet: no further device started: %s\n", stopped.c_str());
     unsigned ended = t.updated + t.failed + t.interrupted + t.skipped + t.notBack;
     double seconds = static_cast<double>(nowMs - t.startedMs) / 1000.0;
     if (!t.pinging) {
-        std::printf("VNfleet: %u devices: %u updated, %u failed, %u interrupted, %u skipped, "
-                    "%u not started; %.1f s\n",
-                    t.devices, t.updated, t.failed, t.interrupted, t.skipped, t.devices - ended,
-                    seconds);
+        companionPrint("VNfleet: %u devices: %u updated, %u failed, %u interrupted, %u skipped, "
+                       "%u not started; %.1f s\n",
+                       t.devices, t.updated, t.failed, t.interrupted, t.skipped, t.devices - ended,
+                       seconds);
     } else {
-        std::printf("VNfleet: %u devices: %u updated, %u failed, %u interrupted, %u skipped, "
-                    "%u not back, %u not started; %.1f s\n",
-                    t.devices, t.updated, t.failed, t.interrupted, t.skipped, t.notBack,
-                    t.devices - ended, seconds);
-        std::printf("VNfleet: %s\n", powerAdvice(t.updated - t.unconfirmed,
-                                                  t.notBack + t.unconfirmed).c_str());
+        companionPrint("VNfleet: %u devices: %u updated, %u failed, %u interrupted, %u skipped, "
+                       "%u not back, %u not started; %.1f s\n",
+                       t.devices, t.updated, t.failed, t.interrupted, t.skipped, t.notBack,
+                       t.devices - ended, seconds);
+        companionPrint("VNfleet: %s\n", powerAdvice(t.updated - t.unconfirmed,
+                                                     t.notBack + t.unconfirmed).c_str());
     }
     std::fflush(stdout);
 }

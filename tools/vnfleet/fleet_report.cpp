@@ -53,9 +53,9 @@ std::string resultJson(const std::string& run, const DeviceResult& r, const std:
     Json json;
     json["run"] = run;
     json["address"] = r.address;
-    json["file"] = platformNameToUtf8(r.file);
+    json["file"] = r.file;
     json["result"] = resultName(r.result);
-    json["reason"] = platformNameToUtf8(r.reason);
+    json["reason"] = r.reason;
     json["pages"] = r.pages;
     json["datagrams"] = r.datagrams;
     json["resends"] = r.resends;
@@ -74,14 +74,14 @@ std::string runJson(const RunPlan& plan)
     json["line"] = "run";
     json["run"] = plan.id;
     json["site"] = plan.site;
-    json["list"] = platformNameToUtf8(plan.list);
+    json["list"] = plan.list;
     json["list_sha256"] = plan.listSha256;
     json["devices"] = plan.addresses.size();
     json["addresses"] = plan.addresses;
     Json images = Json::array();
     for (const RunImage& image : plan.images) {
         Json one;
-        one["file"] = platformNameToUtf8(image.file);
+        one["file"] = image.file;
         addIdentity(&one, image.image);
         images.push_back(one);
     }

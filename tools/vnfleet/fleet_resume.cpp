@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/platform.h"
+#include "companion_cli.h"
 
 namespace {
 using Json = nlohmann::json;
@@ -140,7 +141,7 @@ bool readAll(std::FILE* file, std::string* text)
 bool parseLedger(const std::string& text, const std::string& name, LedgerContents* contents)
 {
     if (looksUtf16(text)) {
-        std::fprintf(stderr, "VNfleet: %s is UTF-16: save the report as UTF-8\n", name.c_str());
+        companionError("VNfleet: %s is UTF-16: save the report as UTF-8\n", name.c_str());
         return false;
     }
     Reader reader{contents, {}};
@@ -160,10 +161,10 @@ bool parseLedger(const std::string& text, const std::string& name, LedgerContent
         bool whole = !json.is_discarded() && json.is_object();
         if (torn != 0) {
             if (!whole || !isRunLine(json)) {
-                std::fprintf(stderr, "VNfleet: %s line %d: not a report line\n", name.c_str(), torn);
+                companionError("VNfleet: %s line %d: not a report line\n", name.c_str(), torn);
                 return false;
             }
-            std::fprintf(stderr, "VNfleet: %s line %d: half-written, ignored\n", name.c_str(), torn);
+            companionError("VNfleet: %s line %d: half-written, ignored\n", name.c_str(), torn);
             torn = 0;
         }
         if (!whole) {
@@ -171,12 +172,12 @@ bool parseLedger(const std::string& text, const std::string& name, LedgerContent
             continue;
         }
         if (!reader.take(json, number)) {
-            std::fprintf(stderr, "VNfleet: %s line %d: not a report line\n", name.c_str(), number);
+            companionError("VNfleet: %s line %d: not a report line\n", name.c_str(), number);
             return false;
         }
     }
     if (torn != 0)
-        std::fprintf(stderr, "VNfleet: %s line %d: half-written, ignored\n", name.c_str(), torn);
+        companionError("VNfleet: %s line %d: half-written, ignored\n", name.c_str(), torn);
     return true;
 }
 
@@ -184,7 +185,7 @@ bool readLedgerFile(std::FILE* file, const std::string& path, LedgerContents* co
 {
     std::string text;
     if (!readAll(file, &text)) {
-        std::fprintf(stderr, "VNfleet: cannot read the report to resume from: %s\n", path.c_str());
+        companionError("VNfleet: cannot read the report to resume from: %s\n", path.c_str());
         return false;
     }
     return parseLedger(text, path, contents);
@@ -198,7 +199,7 @@ bool readLedger(const std::string& path, LedgerContents* contents, const char* w
     if (file)
         std::fclose(file);
     if (!read) {
-        std::fprintf(stderr, "VNfleet: cannot read the %s: %s\n", what, path.c_str());
+        companionError("VNfleet: cannot read the %s: %s\n", what, path.c_str());
         return false;
     }
     return parseLedger(text, path, contents);
@@ -209,8 +210,8 @@ std::map<std::string, LedgerEntry> linesOfSite(const LedgerContents& contents,
 {
     for (const auto& [other, lines] : contents.last)
         if (other != site && !other.empty())
-            std::fprintf(stderr, "VNfleet: %zu device%s of site %s in %s ignored\n", lines.size(),
-                         lines.size() == 1 ? "" : "s", other.c_str(), path.c_str());
+            companionError("VNfleet: %zu device%s of site %s in %s ignored\n", lines.size(),
+                           lines.size() == 1 ? "" : "s", other.c_str(), path.c_str());
     auto found = contents.last.find(site);
     return found == contents.last.end() ? std::map<std::string, LedgerEntry>{} : found->second;
 }

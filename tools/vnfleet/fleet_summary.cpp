@@ -6,6 +6,8 @@
 #include <nlohmann/json.hpp>
 
 #include "fleet_options.h"
+#include "json_string.h"
+#include "platform/text_names.h"
 
 const char* const NO_RECORD = "no record";
 
@@ -251,7 +253,8 @@ int runSummary(const std::vector<std::string>& reports, bool json)
             return FLEET_EXIT_BAD_INPUT;
         addToSummary(report, contents, &summary);
     }
-    std::fputs((json ? summaryJson(summary) : summaryText(summary)).c_str(), stdout);
+    const std::string text = json ? summaryJson(summary) : summaryText(summary);
+    platformWriteText(stdout, text.data(), text.size(), json);
     std::fflush(stdout);
     return allUpdated(summary) ? FLEET_EXIT_UPDATED : FLEET_EXIT_SOME_FAILED;
 }

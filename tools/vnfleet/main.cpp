@@ -15,6 +15,8 @@
 #include "platform/ledger_files.h"
 #include "platform/output_files.h"
 #include "platform/platform.h"
+#include "platform/text_names.h"
+#include "companion_cli.h"
 
 namespace {
 // Time, host and process: no two runs share it.
@@ -53,6 +55,7 @@ RunPlan planOf(const FleetOptions& options, const std::vector<DeviceEntry>& devi
 
 int main(int argc, char** argv)
 {
+    platformUtf8Arguments(&argc, &argv);
     FleetOptions options;
     FleetArgs parsed = parseFleetOptions(argc, argv, &options);
     if (parsed == FLEET_ARGS_HELP) {
@@ -67,7 +70,8 @@ int main(int argc, char** argv)
         return FLEET_EXIT_USAGE;
     if (options.summary)
         return runSummary(options.reports, options.json);
-    if (!options.passwordFile.empty() && !readPasswordFile(options.passwordFile, &options.password))
+    if (options.passwordFile.empty() ? !passwordInDeviceBytes(options.password, "-P", &options.password)
+                                     : !readPasswordFile(options.passwordFile, &options.password))
         return FLEET_EXIT_BAD_INPUT;
     // An over-size write is a write error, not the end of the process.
     platformFailOverSizeWrites();
@@ -106,7 +110,7 @@ int main(int argc, char** argv)
         return FLEET_EXIT_UPDATED;
     }
     if (!platformNetStart()) {
-        std::fprintf(stderr, "VNfleet: cannot start sockets\n");
+        companionError("VNfleet: cannot start sockets\n");
         dropOutputs(&outputs);
         return FLEET_EXIT_BAD_INPUT;
     }

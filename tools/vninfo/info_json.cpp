@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "diag/console.h"
+#include "platform/text_names.h"
 #include "json_string.h"
 
 namespace {
@@ -284,5 +285,7 @@ void printJson(const InfoReport& report)
     close(']');
     close('}');
     json.out += '\n';
-    consoleWrite(json.out.data(), json.out.size());
+    // UTF-8 when redirected, as JSON is; a console shows its characters.
+    platformWriteText(stdout, json.out.data(), json.out.size(), true);
+    std::fflush(stdout);
 }

@@ -8,6 +8,7 @@
 #include "app/settings.h"
 #include "diag/console.h"
 #include "info_usage.h"
+#include "platform/text_names.h"
 
 
 const char infoUsageText[] =
@@ -41,6 +42,18 @@ int usageError(const char* format, ...)
     va_end(args);
     companionError("VNinfo: %s\n", text);
     return INFO_ARGS_BAD;
+}
+// The one file to inspect; a wildcard stands for the files it matches.
+bool takeFile(const char* argument)
+{
+    for (const std::string& name : platformExpandWildcards(argument)) {
+        if (!infoOptions.path.empty()) {
+            usageError("more than one file: %s", name.c_str());
+            return false;
+        }
+        infoOptions.path = name;
+    }
+    return true;
 }
 }  // namespace
 
@@ -78,18 +91,15 @@ int parseInfoOptions(int argc, const char* const* argv)
                 infoOptions.keyGiven = true;
             } else if (isOption(arg, "T", false)) {
                 typeText = value;
-            } else {
-                if (!infoOptions.path.empty())
-                    return usageError("more than one file: %s", value);
-                infoOptions.path = value;
+            } else if (!takeFile(value)) {
+                return INFO_ARGS_BAD;
             }
             continue;
         }
         if (arg[0] == '-' && arg[1] != '\0')
             return usageError("unknown option: %s", arg);
-        if (!infoOptions.path.empty())
-            return usageError("more than one file: %s", arg);
-        infoOptions.path = arg;
+        if (!takeFile(arg))
+            return INFO_ARGS_BAD;
     }
     if (infoOptions.path.empty())
         return usageError("no file given");

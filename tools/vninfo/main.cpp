@@ -7,9 +7,11 @@
 #include "info_text.h"
 #include "info_usage.h"
 #include "fitness_check.h"
+#include "platform/text_names.h"
 
 int main(int argc, char** argv)
 {
+    platformUtf8Arguments(&argc, &argv);
     const int parsed = parseInfoOptions(argc, argv);
     if (parsed != INFO_ARGS_RUN) {
         // Asked for, the usage text is the output; after a usage error, it

@@ -13,6 +13,7 @@
 #include "sim_options.h"
 #include "sim_summary.h"
 #include "sim_usage.h"
+#include "platform/text_names.h"
 
 namespace {
 constexpr std::uint16_t SIM_UPDATE_PORT = 69;
@@ -162,6 +163,7 @@ void answerLoader(const SimLink& link, PlatformAddress loader, const SimAnswer& 
 
 int main(int argc, char** argv)
 {
+    platformUtf8Arguments(&argc, &argv);
     int parsed = parseSimOptions(argc, argv);
     if (parsed != SIM_ARGS_RUN) {
         writeUsage(parsed == SIM_ARGS_HELP ? stdout : stderr);

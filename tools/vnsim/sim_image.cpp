@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "image/crc16.h"
+#include "platform/text_names.h"
 #include "sim_cipher.h"
 #include "sim_options.h"
 
@@ -100,7 +101,7 @@ SimHeaderCheck packagedImage(int first, int end, std::vector<std::uint8_t>* imag
 
 bool writeImageFile(const char* path, const std::vector<std::uint8_t>& image)
 {
-    std::FILE* file = std::fopen(path, "wb");
+    std::FILE* file = platformOpenFile(path, "wb");
     if (!file)
         return false;
     bool written = image.empty() || std::fwrite(image.data(), 1, image.size(), file) == image.size();

@@ -4,9 +4,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <string>
 
 #include "diag/console.h"
 #include "platform/platform.h"
+#include "platform/text_names.h"
 #include "sim_usage.h"
 
 SimOptions simOptions;
@@ -160,9 +162,13 @@ bool takeOption(const char* name, const char* value)
     int target = 0;
     long number = 0;
     if (std::strcmp(name, "-P") == 0) {
+        // The bytes VNloader's -P sends on this system.
+        std::string bytes;
+        if (!platformPasswordBytes(value, &bytes))
+            return false;
         std::memset(simOptions.password, 0, sizeof simOptions.password);
-        std::size_t length = std::strlen(value);
-        std::memcpy(simOptions.password, value,
+        std::size_t length = bytes.size();
+        std::memcpy(simOptions.password, bytes.data(),
                     length < SIM_PASSWORD_SIZE ? length : SIM_PASSWORD_SIZE);
         simOptions.passwordGiven = true;
         return true;
