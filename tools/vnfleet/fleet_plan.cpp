@@ -48,12 +48,10 @@ void printPlan(const FleetRun& run)
         if (sendingTo[i] > 0)
             companionPrint("file %s: %s%s, pages %u to %u (%s, %s and the finish packet), %s\n",
                            image.file.c_str(), imageKindOf(image.fileType)->name,
-                           image.typeLetter == 0 ? " from an update package" : "",
-                           image.firstPage, image.endPage - 1u,
-                           countedNoun(pagesOf(image), "page").c_str(),
+                           image.typeLetter == 0 ? " from an update package" : "", image.firstPage,
+                           image.endPage - 1u, countedNoun(pagesOf(image), "page").c_str(),
                            countedNoun(packetsOf(image), "packet").c_str(),
-                           countedNoun(static_cast<unsigned long long>(sendingTo[i]), "device")
-                               .c_str());
+                           countedNoun(static_cast<unsigned long long>(sendingTo[i]), "device").c_str());
     }
     for (const DeviceEntry& device : devices)
         companionPrint("device %s: %s%s\n", device.address.c_str(), device.file.c_str(),

@@ -36,8 +36,8 @@ void showDeviceEnd(const DeviceResult& r)
     if (r.awaited && r.back)
         std::snprintf(back, sizeof back, ", back after %llu ms", r.backMs);
     if (r.reason.empty())
-        companionPrint("%s %s: %s, %u pages, %u datagrams, %u resends, %llu ms%s\n",
-                       r.address.c_str(), resultName(r.result), r.file.c_str(), r.pages, r.datagrams, r.resends,
+        companionPrint("%s %s: %s, %u pages, %u datagrams, %u resends, %llu ms%s\n", r.address.c_str(),
+                       resultName(r.result), r.file.c_str(), r.pages, r.datagrams, r.resends,
                        r.milliseconds, back);
     else
         companionPrint("%s %s: %s: %s, %u pages, %u datagrams, %u resends, %llu ms\n",
@@ -91,7 +91,7 @@ void printSummary(const FleetTally& t, std::uint64_t nowMs, const std::string& s
                        t.devices, t.updated, t.failed, t.interrupted, t.skipped, t.notBack,
                        t.devices - ended, seconds);
         companionPrint("VNfleet: %s\n", powerAdvice(t.updated - t.unconfirmed,
-                                                        t.notBack + t.unconfirmed).c_str());
+                                                     t.notBack + t.unconfirmed).c_str());
     }
     std::fflush(stdout);
 }
