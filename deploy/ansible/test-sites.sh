@@ -45,7 +45,7 @@ for name in $(sed -n 's/^\(vnfleet_[a-z_]*\):.*/\1/p' roles/vnfleet/defaults/mai
   grep -q "$name" "$work/doc.txt" || fail "$name is not in meta/argument_specs.yml"
   grep -q "$name" roles/vnfleet/README.md || fail "$name is not in roles/vnfleet/README.md"
 done
-if command -v ansible-lint >/dev/null; then ansible-lint --offline -q site.yml roles/vnfleet
+if command -v ansible-lint >/dev/null; then ansible-lint --offline -q --profile production site.yml roles/vnfleet
 else echo "ansible-lint: not packaged here, skipped"; fi
 
 step "the package and three site hosts"
