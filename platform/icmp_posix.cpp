@@ -116,6 +116,12 @@ int platformPingerReceive(PlatformPinger* pinger, void* buffer, int size, std::u
     return length - header;
 }
 
+void platformPingerClose(PlatformPinger* pinger)
+{
+    close(pinger->fd);
+    delete pinger;
+}
+
 PlatformSocket platformRawIcmpOpen()
 {
     int fd = socket(AF_INET, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP);

@@ -14,7 +14,7 @@
 
 namespace {
 // A reply later than this is not waited for: the next request goes anyway.
-constexpr DWORD REQUEST_TIMEOUT_MS = 2000;
+constexpr DWORD REQUEST_TIMEOUT_MS = 1000;
 constexpr int MAX_PAYLOAD = 64;
 constexpr int REPLY_BUFFER_SIZE = sizeof(ICMP_ECHO_REPLY) + MAX_PAYLOAD + 8 + 64;
 
@@ -120,6 +120,20 @@ int platformPingerReceive(PlatformPinger* pinger, void* buffer, int size, std::u
         return 8 + dataLength;
     }
     return -1;
+}
+
+void platformPingerClose(PlatformPinger* pinger)
+{
+    // Requests still out end within their time-out: a process that ends
+    // before them can leave Wine's ICMP service stuck for every later one.
+    const ULONGLONG until = GetTickCount64() + REQUEST_TIMEOUT_MS + 500;
+    for (Request* request : pinger->pending) {
+        ULONGLONG now = GetTickCount64();
+        WaitForSingleObject(request->event, now < until ? static_cast<DWORD>(until - now) : 0);
+    }
+    // The requests' buffers stay: the process is ending anyway.
+    IcmpCloseHandle(pinger->icmp);
+    pinger->icmp = INVALID_HANDLE_VALUE;
 }
 
 PlatformSocket platformRawIcmpOpen()

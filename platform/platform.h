@@ -169,6 +169,9 @@ PlatformSocket platformPingerSocket(const PlatformPinger* pinger);
 // One ICMP message received (its IPv4 header taken off) and its sender; its
 // length, or -1 when none is waiting.
 int platformPingerReceive(PlatformPinger* pinger, void* buffer, int size, std::uint32_t* from);
+// Closes the channel before the process ends; requests still out are given
+// up.
+void platformPingerClose(PlatformPinger* pinger);
 
 // A raw ICMP socket that receives whole IPv4 packets (header first) and
 // sends whole packets built by the caller, any source address (VNsim answers

@@ -115,6 +115,8 @@ int main(int argc, char** argv)
     run.debugLog = outputs.debugLog;
     run.plan = planOf(options, devices, images);
     int status = runFleet(run);
+    if (run.pinger)
+        platformPingerClose(run.pinger);
     if (outputs.debugLog)
         std::fclose(outputs.debugLog);
     if (outputs.resume)
