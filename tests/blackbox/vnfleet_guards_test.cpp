@@ -199,6 +199,12 @@ TEST(VNfleetGuards, TheDryRunCountsOnlyWhatItWouldSendAndTTakesOneLetter)
                                     startupMs(), dir);
     EXPECT_EQ(word.status, 1);
     EXPECT_EQ(word.errors.rfind("VNfleet: bad value for -T: Main\n", 0), 0u) << word.errors;
+    for (const char* option : {"--password-file", "-f", "--report", "--resume", "--debug-log"}) {
+        ProgramResult empty = runProgram("VNfleet", {option, "", "list.csv"}, startupMs(), dir);
+        EXPECT_EQ(empty.status, 1) << option;
+        EXPECT_EQ(empty.errors.rfind(std::string("VNfleet: bad value for ") + option + ": \n", 0), 0u)
+            << empty.errors;
+    }
 }
 
 TEST(VNfleetGuards, AFileVNinfoCallsUnfitStopsTheRunUnlessAllowed)

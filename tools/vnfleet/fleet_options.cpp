@@ -100,8 +100,19 @@ bool known(const char* name)
     return false;
 }
 
+// An empty name would read as "not given": no report kept, the password unset.
+bool namesAFile(const char* name)
+{
+    for (const char* option : {"--password-file", "-f", "--report", "--resume", "--debug-log"})
+        if (std::strcmp(name, option) == 0)
+            return true;
+    return false;
+}
+
 bool takeValue(const char* name, const char* value, FleetOptions* options)
 {
+    if (value[0] == '\0' && namesAFile(name))
+        return false;
     if (std::strcmp(name, "-P") == 0) {
         options->password = value;
         options->passwordGiven = true;
