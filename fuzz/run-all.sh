@@ -27,7 +27,10 @@ for name in $harnesses; do
   work="$build/corpus/$name"
   mkdir -p "$work"
   echo "== $name ($seconds s)"
-  if "$build/bin/fuzz_$name" "$work" "fuzz/corpus/$name" \
+  # Inputs a fuzzer once found live in fuzz/findings: make-seeds.py rewrites fuzz/corpus.
+  found=""
+  [ -d "fuzz/findings/$name" ] && found="fuzz/findings/$name"
+  if "$build/bin/fuzz_$name" "$work" "fuzz/corpus/$name" $found \
       -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
       -artifact_prefix="$build/artifacts/$name-" >"$build/$name.log" 2>&1; then
     grep -E '^#[0-9]+.*DONE' "$build/$name.log" | tail -n 1
