@@ -132,7 +132,7 @@ TEST(VNfleetGuards, CanariesGoFirstAndFailuresStopTheRollout)
          "VNfleet: 4 devices: 1 updated, 1 failed, 0 interrupted, 0 skipped, 2 not started"},
         {{"--canary", "1"}, "ggg", 0, "VNfleet: 3 devices: 3 updated, 0 failed"},
         {{"-j", "1", "--max-failed", "1"}, "bbgg", 4,
-         "VNfleet: no further device started: more than 1 devices failed (--max-failed)\n"
+         "VNfleet: no further device started: more than 1 device failed (--max-failed)\n"
          "VNfleet: 4 devices: 0 updated, 2 failed, 0 interrupted, 0 skipped, 2 not started"},
         {{"-j", "1", "--max-failed", "50%"}, "bgbg", 4, "VNfleet: 4 devices: 2 updated, 2 failed"},
     };

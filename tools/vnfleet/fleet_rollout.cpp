@@ -1,5 +1,6 @@
 #include "fleet_rollout.h"
 
+#include "companion_cli.h"
 #include "fleet_report.h"
 
 RolloutGuard startRollout(const FleetOptions& options, const std::vector<bool>& skipped)
@@ -29,7 +30,7 @@ bool mayStart(RolloutGuard* guard, const FleetOptions& options, std::size_t next
     // A device not back after its update counts as failed here.
     if ((options.maxFailed >= 0 || options.maxFailedPercent >= 0) &&
         tally.failed + tally.notBack > allowed) {
-        guard->stopped = "more than " + std::to_string(allowed) + " devices failed (--max-failed)";
+        guard->stopped = "more than " + countedNoun(allowed, "device") + " failed (--max-failed)";
         guard->stoppedBy = RUN_STOPPED_BY_MAX_FAILED;
         return false;
     }
