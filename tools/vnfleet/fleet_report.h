@@ -27,7 +27,7 @@ struct DeviceResult {
     unsigned datagrams;
     unsigned resends;
     unsigned long long milliseconds;
-    unsigned foreign;  // datagrams from another address, dropped
+    unsigned foreign;  // datagrams from another address or port, dropped
     ImageIdentity image;
 };
 
