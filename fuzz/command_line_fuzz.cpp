@@ -18,6 +18,15 @@ bool terminated(const char (&field)[N], std::size_t limit)
     return strnlen(field, N) <= limit;
 }
 
+// UTF-8 characters, a byte that is not UTF-8 counted as one, as setFileName counts.
+std::size_t characters(const char* text)
+{
+    std::size_t count = 0;
+    for (; *text != '\0'; ++text)
+        count += (static_cast<unsigned char>(*text) & 0xC0) != 0x80 ? 1 : 0;
+    return count;
+}
+
 bool endsWith(const std::string& text, const char* tail)
 {
     const std::size_t n = std::strlen(tail);
@@ -49,7 +58,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     FUZZ_CHECK(terminated(settings.targetIp, TEXT_FIELD_SIZE));
     FUZZ_CHECK(terminated(settings.setPassword, TEXT_FIELD_SIZE));
-    FUZZ_CHECK(terminated(settings.fileName, TEXT_FIELD_SIZE));
+    FUZZ_CHECK(terminated(settings.fileName, NAME_FIELD_SIZE));
+    FUZZ_CHECK(characters(settings.fileName) <= TEXT_FIELD_SIZE);
     FUZZ_CHECK(terminated(settings.encryptKey, KEY_FIELD_SIZE));
     FUZZ_CHECK(settings.debugPort == DEBUG_PORT && settings.updatePort == UPDATE_PORT);
     FUZZ_CHECK(settings.packagedInput <= 1 && settings.partialEncrypt <= 1);
