@@ -2,6 +2,7 @@
 
 #include "image/file_types.h"
 #include "image/image_geometry.h"
+#include "platform/utf8_text.h"
 
 namespace {
 constexpr std::uint32_t LENGTH_PREFIX_SIZE = 2;
@@ -63,29 +64,21 @@ bool textCodePoint(std::uint32_t code)
     return code != 0x7F && (code < 0x80 || code > 0x9F);
 }
 
-// Valid UTF-8 (no overlong form, surrogate or code point past U+10FFFF)
-// of such code points only.
+// Valid UTF-8 of such code points only.
 bool isText(const std::uint8_t* bytes, std::uint32_t length)
 {
-    for (std::uint32_t at = 0; at < length;) {
-        const unsigned lead = bytes[at];
-        const unsigned extra = lead < 0x80 ? 0 : lead >= 0xC2 && lead <= 0xDF ? 1
-                               : lead >= 0xE0 && lead <= 0xEF                ? 2
-                               : lead >= 0xF0 && lead <= 0xF4                ? 3
-                                                                            : 4;
-        if (extra == 4 || length - at <= extra)
+    const char* text = reinterpret_cast<const char*>(bytes);
+    for (std::size_t at = 0; at < length;) {
+        const std::size_t sequence = utf8SequenceLength(text, length, at);
+        if (sequence == 0)
             return false;
-        std::uint32_t code = extra == 0 ? lead : lead & (0x3Fu >> extra);
-        for (unsigned i = 1; i <= extra; ++i) {
-            if ((bytes[at + i] & 0xC0u) != 0x80u)
-                return false;
+        // Valid already: the lead's payload bits, then six from each further byte.
+        std::uint32_t code = sequence == 1 ? bytes[at] : bytes[at] & (0x7Fu >> sequence);
+        for (std::size_t i = 1; i < sequence; ++i)
             code = code << 6 | (bytes[at + i] & 0x3Fu);
-        }
-        const std::uint32_t least[] = {0, 0x80, 0x800, 0x10000};
-        if (code < least[extra] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF) ||
-            !textCodePoint(code))
+        if (!textCodePoint(code))
             return false;
-        at += extra + 1;
+        at += sequence;
     }
     return true;
 }
